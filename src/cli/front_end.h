@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace halyard {
+
+// Joins arguments from index `first` on with single blanks and trims the result.
+std::string JoinArguments(const std::vector<std::string>& args, std::size_t first);
+
+// Runs the check the arguments select and writes its verdict; never throws.
+void RunFrontEnd(const std::vector<std::string>& args);
+
+} // namespace halyard

@@ -1,0 +1,24 @@
+// Standard output and the program's command line.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace halyard::platform {
+
+// Converts a UTF-8 line to the bytes standard output takes (UTF-8 on POSIX; the console or ANSI
+// code page on Windows).
+std::string EncodeForStdout(std::string_view text);
+
+// Writes all bytes and flushes; false when the write failed.
+bool WriteStdout(std::string_view bytes);
+
+// The program's arguments after the program name, by the Windows rule: from the process command
+// line on Windows; from argv on POSIX, stopping at the first empty argument.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// The Windows command-line rule applied to a command line text (argument 0 included).
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+} // namespace halyard::platform

@@ -1,0 +1,126 @@
+// A value or the 32-bit code the platform left as its last error.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace halyard::platform {
+
+// Error codes as Windows reports them (Win32 errors and HRESULTs); they appear in our output.
+namespace codes {
+inline constexpr std::uint32_t kSuccess = 0;
+inline constexpr std::uint32_t kFileNotFound = 2;
+inline constexpr std::uint32_t kPathNotFound = 3;
+inline constexpr std::uint32_t kAccessDenied = 5;
+inline constexpr std::uint32_t kInvalidHandle = 6;
+inline constexpr std::uint32_t kNotEnoughMemory = 8;
+inline constexpr std::uint32_t kBadFormat = 11;
+inline constexpr std::uint32_t kInvalidData = 13;
+inline constexpr std::uint32_t kReadFault = 30;
+inline constexpr std::uint32_t kHandleEof = 38;
+inline constexpr std::uint32_t kNotSupported = 50;
+inline constexpr std::uint32_t kFileExists = 80;
+inline constexpr std::uint32_t kInvalidParameter = 87;
+inline constexpr std::uint32_t kBrokenPipe = 109;
+inline constexpr std::uint32_t kInsufficientBuffer = 122;
+inline constexpr std::uint32_t kCallNotImplemented = 120;
+inline constexpr std::uint32_t kModNotFound = 126;
+inline constexpr std::uint32_t kProcNotFound = 127;
+inline constexpr std::uint32_t kDirNotEmpty = 145;
+inline constexpr std::uint32_t kAlreadyExists = 183;
+inline constexpr std::uint32_t kBadExeFormat = 193;
+inline constexpr std::uint32_t kFilenameExcedRange = 206;
+inline constexpr std::uint32_t kMoreData = 234;
+inline constexpr std::uint32_t kNoMoreItems = 259;
+inline constexpr std::uint32_t kNotFound = 1168;
+inline constexpr std::uint32_t kInvalidFlags = 1004;
+inline constexpr std::uint32_t kCantResolveFilename = 1921;
+
+inline constexpr std::uint32_t kSFalse = 1;
+inline constexpr std::uint32_t kENotImpl = 0x80004001;
+inline constexpr std::uint32_t kENoInterface = 0x80004002;
+inline constexpr std::uint32_t kEAbort = 0x80004004;
+inline constexpr std::uint32_t kEFail = 0x80004005;
+inline constexpr std::uint32_t kEOutOfMemory = 0x8007000E;
+inline constexpr std::uint32_t kEInvalidArg = 0x80070057;
+
+inline constexpr std::uint32_t kNteBadAlgid = 0x80090008;
+inline constexpr std::uint32_t kCryptEAsn1Error = 0x80093100;
+inline constexpr std::uint32_t kCryptEAsn1Badtag = 0x8009310B;
+inline constexpr std::uint32_t kCryptEBadEncode = 0x80092002;
+inline constexpr std::uint32_t kCryptEFileError = 0x80092003;
+inline constexpr std::uint32_t kCryptENotFound = 0x80092004;
+inline constexpr std::uint32_t kCryptENoMatch = 0x80092009;
+inline constexpr std::uint32_t kCryptEBadMsg = 0x8009200D;
+inline constexpr std::uint32_t kCryptENoSigner = 0x8009200E;
+inline constexpr std::uint32_t kCryptEHashValue = 0x80091007;
+inline constexpr std::uint32_t kCryptEUnknownAlgo = 0x80091002;
+inline constexpr std::uint32_t kCryptEInvalidMsgType = 0x80091004;
+inline constexpr std::uint32_t kCryptEUnexpectedMsgType = 0x8009200A;
+inline constexpr std::uint32_t kCryptENoRevocationCheck = 0x80092012;
+inline constexpr std::uint32_t kCryptERevocationOffline = 0x80092013;
+inline constexpr std::uint32_t kCryptERevoked = 0x80092010;
+inline constexpr std::uint32_t kTrustENoSignerCert = 0x80096002;
+inline constexpr std::uint32_t kTrustECertSignature = 0x80096004;
+inline constexpr std::uint32_t kTrustETimeStamp = 0x80096005;
+inline constexpr std::uint32_t kTrustEBadDigest = 0x80096010;
+inline constexpr std::uint32_t kTrustEBasicConstraints = 0x80096019;
+inline constexpr std::uint32_t kTrustEFinancialCriteria = 0x8009601E;
+inline constexpr std::uint32_t kTrustEProviderUnknown = 0x800B0001;
+inline constexpr std::uint32_t kTrustEActionUnknown = 0x800B0002;
+inline constexpr std::uint32_t kTrustESubjectFormUnknown = 0x800B0003;
+inline constexpr std::uint32_t kTrustESubjectNotTrusted = 0x800B0004;
+inline constexpr std::uint32_t kTrustENoSignature = 0x800B0100;
+inline constexpr std::uint32_t kCertEExpired = 0x800B0101;
+inline constexpr std::uint32_t kCertEValidityPeriodNesting = 0x800B0102;
+inline constexpr std::uint32_t kCertERole = 0x800B0103;
+inline constexpr std::uint32_t kCertEPathLenConst = 0x800B0104;
+inline constexpr std::uint32_t kCertECritical = 0x800B0105;
+inline constexpr std::uint32_t kCertEPurpose = 0x800B0106;
+inline constexpr std::uint32_t kCertEIssuerChaining = 0x800B0107;
+inline constexpr std::uint32_t kCertEMalformed = 0x800B0108;
+inline constexpr std::uint32_t kCertEUntrustedRoot = 0x800B0109;
+inline constexpr std::uint32_t kCertEChaining = 0x800B010A;
+inline constexpr std::uint32_t kTrustEFail = 0x800B010B;
+inline constexpr std::uint32_t kCertERevoked = 0x800B010C;
+inline constexpr std::uint32_t kCertEUntrustedTestRoot = 0x800B010D;
+inline constexpr std::uint32_t kCertERevocationFailure = 0x800B010E;
+inline constexpr std::uint32_t kCertECnNoMatch = 0x800B010F;
+inline constexpr std::uint32_t kCertEWrongUsage = 0x800B0110;
+inline constexpr std::uint32_t kTrustEExplicitDistrust = 0x800B0111;
+inline constexpr std::uint32_t kCertEUntrustedCa = 0x800B0112;
+inline constexpr std::uint32_t kStatusInPageError = 0xC0000006;
+
+inline constexpr std::uint32_t kErrorNoCatalogForOemInf = 0xE000022F;
+inline constexpr std::uint32_t kErrorAuthenticodeTrustedPublisher = 0xE0000241;
+inline constexpr std::uint32_t kErrorAuthenticodeTrustNotEstablished = 0xE0000242;
+inline constexpr std::uint32_t kErrorSignatureOsattributeMismatch = 0xE0000244;
+
+inline constexpr std::uint32_t kNoCode = 0xFFFFFFFF;
+} // namespace codes
+
+// The result of a platform operation: a value, or the error code Windows would have set.
+template <class T>
+class Outcome {
+public:
+    Outcome(T value) : value_(std::move(value)) {}
+    static Outcome failure(std::uint32_t code) { return Outcome(code, 0); }
+
+    explicit operator bool() const { return value_.has_value(); }
+    bool ok() const { return value_.has_value(); }
+    std::uint32_t error() const { return error_; }
+    T& value() { return *value_; }
+    const T& value() const { return *value_; }
+    T* operator->() { return &*value_; }
+    const T* operator->() const { return &*value_; }
+    T& operator*() { return *value_; }
+    const T& operator*() const { return *value_; }
+
+private:
+    Outcome(std::uint32_t code, int) : error_(code) {}
+    std::optional<T> value_;
+    std::uint32_t error_ = 0;
+};
+
+} // namespace halyard::platform

@@ -1,0 +1,196 @@
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/messages.h"
+
+namespace halyard::platform {
+
+namespace {
+
+[[noreturn]] void ThrowIo(const std::string& what, const std::string& path) {
+    const std::uint32_t code = GetLastErrorCode();
+    throw EInOutError(what + " \"" + path + "\". " + SysErrorMessage(code));
+}
+
+// Directory entries in the order the file system lists them.
+struct DirEntry {
+    std::string name;
+    bool isDir;
+};
+
+std::vector<DirEntry> ReadDirectory(const std::string& dir) {
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) {
+        ThrowIo("Cannot list folder", dir);
+    }
+    std::vector<DirEntry> entries;
+    errno = 0;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        struct stat st {};
+        const std::string full = IncludeTrailingPathDelimiter(dir) + name;
+        bool isDir = false;
+        if (::lstat(full.c_str(), &st) == 0) {
+            isDir = S_ISDIR(st.st_mode);
+        }
+        entries.push_back({name, isDir});
+        errno = 0;
+    }
+    const int err = errno;
+    ::closedir(d);
+    if (err != 0) {
+        errno = err;
+        ThrowIo("Cannot list folder", dir);
+    }
+    return entries;
+}
+
+void Walk(const std::string& dir, std::vector<std::string>& out) {
+    for (const auto& e : ReadDirectory(dir)) {
+        const std::string full = IncludeTrailingPathDelimiter(dir) + e.name;
+        if (e.isDir) {
+            Walk(full, out);
+        } else {
+            out.push_back(full);
+        }
+    }
+}
+
+// Deletes the content of the folder open at fd, never following a link.
+bool DeleteContent(int fd, const std::string& shown) {
+    DIR* d = ::fdopendir(fd);
+    if (d == nullptr) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    for (const auto& name : names) {
+        struct stat st {};
+        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const int child =
+                ::openat(::dirfd(d), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child < 0 || !DeleteContent(child, shown + kPathDelim + name)) {
+                ok = false;
+                continue;
+            }
+            if (::unlinkat(::dirfd(d), name.c_str(), AT_REMOVEDIR) != 0) {
+                ok = false;
+            }
+        } else if (::unlinkat(::dirfd(d), name.c_str(), 0) != 0) {
+            ok = false;
+        }
+    }
+    ::closedir(d);
+    return ok;
+}
+
+} // namespace
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> ListFiles(const std::string& dir, std::string_view mask) {
+    std::vector<std::string> out;
+    for (const auto& e : ReadDirectory(dir)) {
+        const std::string full = IncludeTrailingPathDelimiter(dir) + e.name;
+        if (!e.isDir && !DirectoryExists(full) && MatchesMask(e.name, mask)) {
+            out.push_back(full);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> ListFilesRecursive(const std::string& dir) {
+    std::vector<std::string> out;
+    Walk(dir, out);
+    return out;
+}
+
+void DeleteTree(const std::string& dir) {
+    std::string path = dir;
+    while (path.size() > 1 && IsPathDelimiter(path.back())) {
+        path.pop_back();
+    }
+    struct stat st {};
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
+        return; // nothing there
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlink(path.c_str()) != 0) {
+            ThrowIo("Cannot delete", path);
+        }
+        return;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || !DeleteContent(fd, path) || ::rmdir(path.c_str()) != 0) {
+        ThrowIo("Cannot delete folder", path);
+    }
+}
+
+bool CreateDir(const std::string& dir) { return ::mkdir(dir.c_str(), 0777) == 0; }
+
+void ForceDirectories(const std::string& dir) {
+    std::string path = dir;
+    while (path.size() > 1 && IsPathDelimiter(path.back())) {
+        path.pop_back();
+    }
+    if (path.empty() || DirectoryExists(path)) {
+        return;
+    }
+    const std::string parent = ExtractFileDir(path);
+    if (!parent.empty() && parent != path) {
+        ForceDirectories(parent);
+    }
+    if (::mkdir(path.c_str(), 0777) != 0 && !DirectoryExists(path)) {
+        ThrowIo("Cannot create folder", path);
+    }
+}
+
+std::string ProgramDirectory() {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) {
+        return "./";
+    }
+    return IncludeTrailingPathDelimiter(ExtractFileDir(std::string(buf, static_cast<std::size_t>(n))));
+}
+
+bool GetFileStamp(const std::string& path, FileStamp& stamp) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    stamp.size = static_cast<std::uint64_t>(st.st_size);
+    stamp.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.inode = st.st_ino;
+    return true;
+}
+
+} // namespace halyard::platform

@@ -1,0 +1,238 @@
+#include "platform/unicode.h"
+
+#include <array>
+#include <cstdio>
+
+namespace halyard {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Decodes one code point at text[i]; advances i. Returns kReplacement for malformed input.
+char32_t DecodeUtf8(std::string_view text, std::size_t& i, bool& valid) {
+    const auto b0 = static_cast<unsigned char>(text[i]);
+    valid = true;
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
+    int extra = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        extra = 1;
+        cp = b0 & 0x1F;
+        min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        extra = 2;
+        cp = b0 & 0x0F;
+        min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        extra = 3;
+        cp = b0 & 0x07;
+        min = 0x10000;
+    } else {
+        ++i;
+        valid = false;
+        return kReplacement;
+    }
+    std::size_t j = i + 1;
+    for (int k = 0; k < extra; ++k, ++j) {
+        if (j >= text.size() || (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80) {
+            i = j;
+            valid = false;
+            return kReplacement;
+        }
+        cp = (cp << 6) | (static_cast<unsigned char>(text[j]) & 0x3F);
+    }
+    i = j;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        valid = false;
+        return kReplacement;
+    }
+    return cp;
+}
+
+// Windows-1252 bytes 0x80..0x9F; 0 marks the five undefined positions, which Windows maps to
+// the C1 control of the same value.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+} // namespace
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            } else {
+                cp = kReplacement;
+            }
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            cp = kReplacement;
+        }
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    bool valid = true;
+    while (i < text.size()) {
+        char32_t cp = DecodeUtf8(text, i, valid);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes, bool stopAtZero) {
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (unit == 0 && stopAtZero) {
+            break;
+        }
+        units.push_back(unit);
+    }
+    return Utf16ToUtf8(units);
+}
+
+std::string AnsiToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        char32_t cp = b;
+        if (b >= 0x80 && b <= 0x9F && kCp1252High[b - 0x80] != 0) {
+            cp = kCp1252High[b - 0x80];
+        }
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::string Utf8ToAnsi(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    bool valid = true;
+    while (i < text.size()) {
+        const char32_t cp = DecodeUtf8(text, i, valid);
+        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+            out.push_back(static_cast<char>(cp));
+            continue;
+        }
+        char mapped = '?';
+        for (std::size_t k = 0; k < kCp1252High.size(); ++k) {
+            const char32_t high = kCp1252High[k] != 0 ? kCp1252High[k] : 0x80 + k;
+            if (high == cp) {
+                mapped = static_cast<char>(0x80 + k);
+                break;
+            }
+        }
+        out.push_back(mapped);
+    }
+    return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    bool valid = true;
+    while (i < text.size()) {
+        DecodeUtf8(text, i, valid);
+        if (!valid) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string TrimLeft(std::string_view text) {
+    std::size_t b = 0;
+    while (b < text.size() && static_cast<unsigned char>(text[b]) <= 0x20) {
+        ++b;
+    }
+    return std::string(text.substr(b));
+}
+
+std::string TrimRight(std::string_view text) {
+    std::size_t e = text.size();
+    while (e > 0 && static_cast<unsigned char>(text[e - 1]) <= 0x20) {
+        --e;
+    }
+    return std::string(text.substr(0, e));
+}
+
+std::string Trim(std::string_view text) { return TrimLeft(TrimRight(text)); }
+
+std::string AsciiUpper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return out;
+}
+
+std::string AsciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+}
+
+bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() &&
+           EqualsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+std::string Hex8(std::uint32_t value) {
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08X", value);
+    return buf;
+}
+
+} // namespace halyard

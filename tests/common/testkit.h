@@ -1,0 +1,48 @@
+// Helpers for the tests: temporary folders, the built programs, the real-world samples.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace halyard::test {
+
+// A fresh folder under the system's temporary folder, deleted with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path() + "/" + relative
+    std::string operator/(const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+std::string BinDir();          // the build's bin/ folder, with a trailing '/'
+std::string SourceDir();       // the repository, with a trailing '/'
+std::string RealworldDir();    // shared/realworld, with a trailing '/'
+bool RealworldAvailable();
+
+void WriteFile(const std::string& path, const std::string& bytes);
+void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::string ReadFile(const std::string& path);
+void CopyFile(const std::string& from, const std::string& to);
+
+struct RunResult {
+    int exitCode = -1;
+    std::string output;              // standard output and error, as written
+    std::vector<std::string> lines;  // output split at CR LF (the tool's line end)
+};
+
+// Runs a program with arguments (no shell), optionally in a working folder.
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& workDir = {});
+// Runs the built halyard with the arguments.
+RunResult RunHalyard(const std::vector<std::string>& args, const std::string& workDir = {});
+
+} // namespace halyard::test
