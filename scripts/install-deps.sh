@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Halyard needs to build, test, fuzz and benchmark.
+set -euo pipefail
+packages=(g++ cmake ninja-build pkg-config libssl-dev libgtest-dev googletest
+          p7zip-full 7zip osslsigncode clang libclang-rt-14-dev clang-format hyperfine)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

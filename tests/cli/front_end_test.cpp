@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include "cli/front_end.h"
+#include "platform/console.h"
+#include "support/output.h"
+#include "testkit.h"
+
+namespace halyard {
+namespace {
+
+using platform::SplitCommandLine;
+using Args = std::vector<std::string>;
+
+TEST(CommandLineRule, SplitsLikeTheWindowsRule) {
+    EXPECT_EQ(SplitCommandLine("prog /cat C:\\My Drivers\\a.cat"),
+              (Args{"prog", "/cat", "C:\\My", "Drivers\\a.cat"}));
+    // Quoted runs keep their blanks; the quotation marks are dropped, also mid-argument.
+    EXPECT_EQ(SplitCommandLine("prog \"C:\\My  Drivers\\a.cat\" x\"y z\"w"),
+              (Args{"prog", "C:\\My  Drivers\\a.cat", "xy zw"}));
+    // A pair of quotation marks standing alone is skipped, not an empty argument.
+    EXPECT_EQ(SplitCommandLine("prog \"\" /cat \"\"\"\" a.cat"), (Args{"prog", "/cat", "a.cat"}));
+    // Tabs and control characters separate like blanks; an unclosed quote runs to the end.
+    EXPECT_EQ(SplitCommandLine("prog\t/verify\x01\"dir with blank"),
+              (Args{"prog", "/verify", "dir with blank"}));
+    EXPECT_EQ(SplitCommandLine("   "), Args{});
+}
+
+TEST(CommandLineRule, StopsAtTheFirstEmptyArgument) {
+    // A lone quotation mark at the end makes an empty argument: nothing after it counts.
+    EXPECT_EQ(SplitCommandLine("prog a \""), (Args{"prog", "a"}));
+    char arg0[] = "halyard", a1[] = "/cat", a2[] = "", a3[] = "x.cat";
+    char* argv[] = {arg0, a1, a2, a3, nullptr};
+    EXPECT_EQ(platform::ProgramArguments(4, argv), Args{"/cat"});
+}
+
+TEST(CommandLineRule, JoinsWithSingleBlanksAndTrims) {
+    EXPECT_EQ(JoinArguments({"/cat", "C:\\My", "Drivers\\a.cat"}, 1), "C:\\My Drivers\\a.cat");
+    EXPECT_EQ(JoinArguments({"/cat", " a ", "b\t"}, 1), "a  b");
+    EXPECT_EQ(JoinArguments({"/cat"}, 1), "");
+    EXPECT_EQ(JoinArguments({}, 0), "");
+}
+
+TEST(FrontEnd, ModeSwitchIsCaseSensitive) {
+    OutputCapture out;
+    RunFrontEnd({"/CAT", "x.cat"});
+    EXPECT_EQ(out.lines(), Args{"wrong:Archive name: /CAT x.cat"});
+    out.clear();
+    RunFrontEnd({"/Verify", "dir"});
+    EXPECT_EQ(out.lines(), Args{"wrong:Archive name: /Verify dir"});
+}
+
+TEST(FrontEnd, CatModeVerdicts) {
+    OutputCapture out;
+    RunFrontEnd({"/cat"});
+    EXPECT_EQ(out.lines(), (Args{"wrong:Cat name: ", "fail"}));
+    out.clear();
+    RunFrontEnd({"/cat", "drivers", "a.cat.bak"});
+    EXPECT_EQ(out.lines(), (Args{"wrong:Cat name: drivers a.cat.bak", "fail"}));
+    out.clear();
+    test::TempDir dir;
+    RunFrontEnd({"/cat", dir / "missing.CAT"});
+    EXPECT_EQ(out.lines(), (Args{"wrong:Cat not found: " + (dir / "missing.CAT"), "fail"}));
+    out.clear();
+    // A folder is not a catalog file.
+    test::WriteFile(dir / "folder.cat/x", "");
+    RunFrontEnd({"/cat", dir / "folder.cat"});
+    EXPECT_EQ(out.lines(), (Args{"wrong:Cat not found: " + (dir / "folder.cat"), "fail"}));
+}
+
+TEST(FrontEnd, NotACatalogIsReportedThenFail) {
+    test::TempDir dir;
+    test::WriteFile(dir / "text.cat", "this is not a catalog");
+    OutputCapture out;
+    RunFrontEnd({"/cat", dir / "text.cat"});
+    EXPECT_EQ(out.lines(), (Args{"wrong:CryptCATOpen fail", "fail"}));
+}
+
+TEST(FrontEndProcess, EveryLineEndsInCrLfAndTheExitCodeIsZero) {
+    auto r = test::RunHalyard({});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, "wrong:Archive name: \r\n");
+
+    r = test::RunHalyard({"/cat", "", "ignored.cat"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, "wrong:Cat name: \r\nfail\r\n");
+
+    r = test::RunHalyard({"pkg.zip"});
+    EXPECT_EQ(r.output, "wrong:Archive name: pkg.zip\r\n");
+}
+
+TEST(FrontEndProcess, UnicodePathsAreWrittenAsUtf8) {
+    const auto r = test::RunHalyard({"/cat", "Tréiber", "ü.cat.bak"});
+    EXPECT_EQ(r.output, "wrong:Cat name: Tréiber ü.cat.bak\r\nfail\r\n");
+}
+
+} // namespace
+} // namespace halyard
