@@ -1,0 +1,23 @@
+#include "verify/driver_files.h"
+
+#include "platform/files.h"
+#include "platform/unicode.h"
+
+namespace halyard {
+
+std::vector<std::string> GetDriverFiles(const std::string& path) {
+    const std::string infoFile = path + "DriverInfoQ956F.ini";
+    const std::string marker = path + "E20275FAA13FC9DA3516BDB629F7C2A9D0FC1BF5.txt";
+    const std::string logs = path + "InternalLogsDoNotCopyToProduction" + platform::kPathDelim;
+    std::vector<std::string> result;
+    for (const auto& file : platform::ListFilesRecursive(path)) {
+        const bool leftOut = file == infoFile || file == marker || file.starts_with(logs) ||
+                             EndsWithIgnoreCase(file, ".cat");
+        if (!leftOut) {
+            result.push_back(file);
+        }
+    }
+    return result;
+}
+
+} // namespace halyard
