@@ -25,6 +25,11 @@ for target in build/fuzz/bin/fuzz_*; do
   name=$(basename "$target")
   corpus=$(mktemp -d)
   if [ -d "fuzz/seeds/$name" ]; then cp -r "fuzz/seeds/$name/." "$corpus/"; fi
+  # Real catalogs seed the catalog parser when the shared samples are beside the repository.
+  if [ "$name" = fuzz_catalog ] && [ -d ../shared/realworld ]; then
+    find ../shared/realworld -name '*.cat' -o -name '*.stl' | while read -r f; do
+      cp "$f" "$corpus/$(basename "$f")"; done
+  fi
   echo "-- $name (${seconds}s)"
   "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 "$corpus" \
     >"build/fuzz/$name.log" 2>&1 || { tail -50 "build/fuzz/$name.log"; exit 1; }
