@@ -45,6 +45,9 @@ void DeleteTree(const std::string& dir);
 bool CreateDir(const std::string& dir);
 // Creates a folder and its missing parents; throws EInOutError on failure.
 void ForceDirectories(const std::string& dir);
+// Creates the folders of a relative path ('/' or '\\' separated) below base, one level at a time,
+// never through a symbolic link: a link or a file on the way throws EInOutError.
+void ForceDirectoriesBelow(const std::string& base, const std::string& relative);
 
 // The folder of the running program, with a trailing delimiter.
 std::string ProgramDirectory();

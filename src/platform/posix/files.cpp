@@ -173,6 +173,38 @@ void ForceDirectories(const std::string& dir) {
     }
 }
 
+void ForceDirectoriesBelow(const std::string& base, const std::string& relative) {
+    std::string path = base;
+    while (path.size() > 1 && IsPathDelimiter(path.back())) {
+        path.pop_back();
+    }
+    std::size_t start = 0;
+    while (start < relative.size()) {
+        std::size_t end = start;
+        while (end < relative.size() && relative[end] != '/' && relative[end] != '\\') {
+            ++end;
+        }
+        const std::string part = relative.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        path += kPathDelim;
+        path += part;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) {
+                errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+                ThrowIo("Cannot create folder", path);
+            }
+            continue;
+        }
+        if (::mkdir(path.c_str(), 0777) != 0) {
+            ThrowIo("Cannot create folder", path);
+        }
+    }
+}
+
 std::string ProgramDirectory() {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
