@@ -1,0 +1,217 @@
+// GetPrivateProfileString's reading of INI and INF text, as Windows reads it:
+// - the file is UTF-16LE with a byte-order mark, UTF-8 with one, or else the ANSI code page
+//   (Windows-1252 on POSIX); lines end in CR LF, CR or LF;
+// - lines starting with ";" are comments; lines before the first section header are invisible;
+// - a header is "[" ... "]" up to the last "]" of the line; names are trimmed and compared
+//   ignoring letter case; only the first section of a repeated name is searched, and in it the
+//   first line of the key decides (a line naming the key without "=" gives the default);
+// - the value is trimmed, one pair of quotes (single or double) around the whole value removed,
+//   inline comments kept, no continuation lines; it is cut to bufferUnits - 1 UTF-16 units.
+// Blanks here are space, tab, CR, LF, VT, FF and ^Z (the old DOS end-of-file mark).
+#include "platform/profile.h"
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/filestream.h"
+#include "platform/locale.h"
+#include "platform/unicode.h"
+
+#include <span>
+#include <vector>
+
+namespace halyard::platform {
+
+namespace {
+
+bool IsProfileSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == 0x1A;
+}
+
+std::string_view Trim(std::string_view s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && IsProfileSpace(s[b])) {
+        ++b;
+    }
+    while (e > b && IsProfileSpace(s[e - 1])) {
+        --e;
+    }
+    return s.substr(b, e - b);
+}
+
+bool IsAscii(std::string_view s) {
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Names compare ignoring case; wanted is already upper-cased.
+bool NameMatches(std::string_view name, std::string_view wantedUpper) {
+    if (IsAscii(name)) {
+        if (name.size() != wantedUpper.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            char c = name[i];
+            if (c >= 'a' && c <= 'z') {
+                c = static_cast<char>(c - 'a' + 'A');
+            }
+            if (c != wantedUpper[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+    return UpperCase(name) == wantedUpper;
+}
+
+std::string UpperName(std::string_view name) {
+    return IsAscii(name) ? AsciiUpper(name) : UpperCase(name);
+}
+
+// The longest prefix of a UTF-8 text with at most maxUnits UTF-16 units.
+std::string CutToUnits(std::string_view text, std::size_t maxUnits) {
+    const std::u16string units = Utf8ToUtf16(text);
+    if (units.size() <= maxUnits) {
+        return std::string(text);
+    }
+    return Utf16ToUtf8(std::u16string_view(units).substr(0, maxUnits));
+}
+
+// What the service copies into the caller's buffer: quotes around the whole text removed, the
+// text ended at a NUL and cut to the buffer.
+std::string CopyEntry(std::string_view value, std::size_t bufferUnits) {
+    if (value.size() > 1 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    const auto nul = value.find('\0');
+    if (nul != std::string_view::npos) {
+        value = value.substr(0, nul);
+    }
+    return CutToUnits(value, bufferUnits - 1);
+}
+
+std::string DecodeProfile(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        return Utf16LeBytesToUtf8(bytes.subspan(2), false);
+    }
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        const std::string_view raw(reinterpret_cast<const char*>(bytes.data() + 3),
+                                   bytes.size() - 3);
+        return IsValidUtf8(raw) ? std::string(raw) : Utf16ToUtf8(Utf8ToUtf16(raw));
+    }
+    return AnsiToUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+bool ReadAll(const std::string& fileName, std::vector<std::uint8_t>& bytes) {
+    if (!FileExists(fileName)) {
+        return false;
+    }
+    try {
+        FileReader reader(fileName);
+        bytes.resize(static_cast<std::size_t>(reader.size()));
+        std::size_t done = 0;
+        for (;;) {
+            if (done == bytes.size()) {
+                bytes.resize(bytes.size() + 65536);
+            }
+            const std::size_t n = reader.read(bytes.data() + done, bytes.size() - done);
+            if (n == 0) {
+                break;
+            }
+            done += n;
+        }
+        bytes.resize(done);
+        return true;
+    } catch (const Error&) {
+        // The service answers the default for a file it cannot read.
+        return false;
+    }
+}
+
+enum class Found { No, Value, NoValue };
+
+// Finds the key in the first section of that name. value is set for Found::Value.
+Found FindKey(std::string_view text, std::string_view sectionUpper, std::string_view keyUpper,
+              std::string_view& value) {
+    bool inSection = false;
+    std::size_t start = 0;
+    const std::size_t n = text.size();
+    while (start < n) {
+        std::size_t end = start;
+        while (end < n && text[end] != '\r' && text[end] != '\n') {
+            ++end;
+        }
+        const std::string_view line = Trim(text.substr(start, end - start));
+        if (end < n && text[end] == '\r' && end + 1 < n && text[end + 1] == '\n') {
+            ++end;
+        }
+        start = end + 1;
+
+        if (line.empty() || line.front() == ';') {
+            continue;
+        }
+        if (line.front() == '[') {
+            const auto close = line.rfind(']');
+            if (close != std::string_view::npos && close > 0) {
+                if (inSection) {
+                    return Found::No; // the first section of that name ended without the key
+                }
+                const std::string_view name = Trim(line.substr(1, close - 1));
+                inSection = !name.empty() && NameMatches(name, sectionUpper);
+                continue;
+            }
+        }
+        if (!inSection) {
+            continue;
+        }
+        const auto eq = line.find('=');
+        const std::string_view name = Trim(line.substr(0, eq));
+        if (!NameMatches(name, keyUpper)) {
+            continue;
+        }
+        if (eq == std::string_view::npos) {
+            return Found::NoValue;
+        }
+        value = Trim(line.substr(eq + 1));
+        return Found::Value;
+    }
+    return Found::No;
+}
+
+} // namespace
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& def, const std::string& fileName,
+                                    std::size_t bufferUnits) {
+    if (bufferUnits == 0) {
+        return {};
+    }
+    const std::string_view wantedKey = Trim(key);
+    if (wantedKey.empty()) {
+        return {}; // an empty key name copies nothing, not even the default
+    }
+    std::string_view defaultText = def;
+    while (!defaultText.empty() && defaultText.back() == ' ') {
+        defaultText.remove_suffix(1); // the service drops trailing blanks of the default
+    }
+    const std::string_view wantedSection = Trim(section);
+    std::vector<std::uint8_t> bytes;
+    if (wantedSection.empty() || !ReadAll(fileName, bytes)) {
+        return CopyEntry(defaultText, bufferUnits);
+    }
+    const std::string text = DecodeProfile(bytes);
+    bytes.clear();
+    bytes.shrink_to_fit();
+    std::string_view value;
+    if (FindKey(text, UpperName(wantedSection), UpperName(wantedKey), value) == Found::Value) {
+        return CopyEntry(value, bufferUnits);
+    }
+    return CopyEntry(defaultText, bufferUnits);
+}
+
+} // namespace halyard::platform
