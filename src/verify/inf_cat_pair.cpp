@@ -1,12 +1,120 @@
+#include "platform/files.h"
+#include "platform/locale.h"
+#include "platform/outcome.h"
+#include "platform/unicode.h"
 #include "support/output.h"
+#include "support/setupapi.h"
 #include "verify/checks.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
 
 namespace halyard {
 
-bool VerifyInfAndCat(const std::string& /*path*/, bool& res) {
+namespace {
+
+namespace codes = platform::codes;
+
+const char* const kAcceptedSigners[] = {"Microsoft Windows Hardware Compatibility Publisher",
+                                        "Microsoft Windows"};
+
+// The Setup API reports the catalog by its full path; the listing gives it as the folder was
+// named. Both are made absolute (without following links) so that a relative folder argument
+// still finds its own catalog.
+std::string FullPath(const std::string& path) {
+    const std::u8string bytes(path.begin(), path.end());
+    std::error_code ec;
+    const auto full = std::filesystem::absolute(std::filesystem::path(bytes), ec);
+    if (ec) {
+        return path;
+    }
+    const std::u8string normal = full.lexically_normal().u8string();
+    return std::string(normal.begin(), normal.end());
+}
+
+std::string FieldText(const setupapi::WideChar* field) {
+    std::size_t n = 0;
+    while (n < 260 && field[n] != 0) {
+        ++n;
+    }
+    return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(field), n));
+}
+
+} // namespace
+
+bool VerifyInfAndCat(const std::string& path, bool& res) {
     res = false;
-    WriteLine("wrong:The /verify check is not available in this build yet");
-    return false;
+    const auto infs = platform::ListFiles(path, "*.inf");
+    if (infs.size() != 1) {
+        WriteLine("wrong:no single inf file: " + path);
+        return false;
+    }
+    const std::string infPath = infs.front();
+    const auto cats = platform::ListFiles(path, "*.cat");
+    if (cats.size() != 1) {
+        WriteLine("wrong:no single cat file: " + path);
+        return false;
+    }
+    const std::string catPath = cats.front();
+
+    setupapi::SP_INF_SIGNER_INFO_V1_W infSignerInfo{};
+    infSignerInfo.cbSize = sizeof(infSignerInfo);
+    if (!LoadSetupApi()) {
+        WriteLine("wrong:LoadSetupApi failed");
+        return false;
+    }
+
+    const std::u16string infName = Utf8ToUtf16(infPath);
+    const auto* wideInfName = reinterpret_cast<const setupapi::WideChar*>(infName.c_str());
+    bool ok = SetupVerifyInfFile(wideInfName, nullptr, &infSignerInfo) != 0;
+    if (!ok) {
+        const std::uint32_t first = SetupApiGetLastError();
+        if (first == codes::kCryptEFileError || first == codes::kErrorNoCatalogForOemInf) {
+            setupapi::SP_ALTPLATFORM_INFO_V2 altPlatformInfo{};
+            altPlatformInfo.cbSize = sizeof(altPlatformInfo);
+            altPlatformInfo.Platform = setupapi::kVerPlatformWin32Nt;
+            altPlatformInfo.ProcessorArchitecture = setupapi::kProcessorArchitectureAmd64;
+            ok = SetupVerifyInfFile(wideInfName, &altPlatformInfo, &infSignerInfo) != 0;
+        }
+    }
+
+    if (!ok) {
+        const std::uint32_t err = SetupApiGetLastError();
+        switch (err) {
+        case codes::kErrorAuthenticodeTrustedPublisher:
+        case codes::kErrorAuthenticodeTrustNotEstablished:
+            break;
+        case codes::kPathNotFound:
+            WriteLine("wrong:NotFound");
+            return false;
+        case codes::kNotFound:
+        case codes::kErrorNoCatalogForOemInf:
+            WriteLine("wrong:NoCatalog");
+            return false;
+        case codes::kCertEUntrustedRoot:
+        case codes::kCertEChaining:
+        case codes::kErrorSignatureOsattributeMismatch:
+            return true;
+        default:
+            WriteLine("wrong:Unknown error " + Hex8(err));
+            return false;
+        }
+    }
+
+    const std::string catalogFile = FieldText(infSignerInfo.CatalogFile);
+    if (platform::LowerCase(FullPath(catalogFile)) != platform::LowerCase(FullPath(catPath))) {
+        WriteLine("wrong:DifferentCatalog");
+        return false;
+    }
+
+    const std::string signer = FieldText(infSignerInfo.DigitalSigner);
+    for (const char* accepted : kAcceptedSigners) {
+        if (signer == accepted) {
+            res = true;
+        }
+    }
+    return true;
 }
 
 } // namespace halyard

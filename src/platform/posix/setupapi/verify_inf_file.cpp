@@ -1,0 +1,364 @@
+#include "platform/posix/setupapi/verify_inf_file.h"
+
+#include "platform/catalog.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/filestream.h"
+#include "platform/hash.h"
+#include "platform/locale.h"
+#include "platform/osversion.h"
+#include "platform/outcome.h"
+#include "platform/profile.h"
+#include "platform/trust.h"
+#include "platform/unicode.h"
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace halyard::setupapi_posix {
+
+namespace codes = platform::codes;
+
+namespace {
+
+std::uint32_t PackVersion(std::uint32_t major, std::uint32_t minor) {
+    return (major << 16) | (minor & 0xFFFF);
+}
+
+const char* ArchitectureDecoration(std::uint16_t architecture) {
+    switch (architecture) {
+    case setupapi::kProcessorArchitectureIntel:
+        return "x86";
+    case setupapi::kProcessorArchitectureArm:
+        return "arm";
+    case setupapi::kProcessorArchitectureIa64:
+        return "ia64";
+    case setupapi::kProcessorArchitectureAmd64:
+        return "amd64";
+    case setupapi::kProcessorArchitectureArm64:
+        return "arm64";
+    default:
+        return nullptr;
+    }
+}
+
+// The private-profile service keeps what follows the value (comments) and does not resolve
+// string tokens; the INF parser of the Setup API does both.
+std::string CleanInfValue(const std::string& raw) {
+    std::string value;
+    bool quoted = false;
+    for (char c : raw) {
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ';' && !quoted) {
+            break;
+        }
+        value += c;
+    }
+    value = Trim(value);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        value = Trim(value.substr(1, value.size() - 2));
+    }
+    return value;
+}
+
+constexpr const char* kAbsent = "\x01";
+
+std::optional<std::string> ReadVersionKey(const std::string& infPath, const std::string& key) {
+    const std::string raw = platform::GetPrivateProfileString("Version", key, kAbsent, infPath);
+    if (raw == kAbsent) {
+        return std::nullopt;
+    }
+    std::string value = CleanInfValue(raw);
+    if (value.size() > 2 && value.front() == '%' && value.back() == '%') {
+        const std::string token = value.substr(1, value.size() - 2);
+        const std::string resolved =
+            platform::GetPrivateProfileString("Strings", token, kAbsent, infPath);
+        if (resolved != kAbsent) {
+            value = CleanInfValue(resolved);
+        }
+    }
+    if (value.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The catalog named for the platform: a decorated directive wins for its platform, the
+// undecorated one covers the rest.
+std::optional<std::string> CatalogDirective(const std::string& infPath,
+                                            const TargetPlatform& target) {
+    std::vector<std::string> keys;
+    if (target.platformId == setupapi::kVerPlatformWin32Nt) {
+        if (const char* arch = ArchitectureDecoration(target.architecture)) {
+            keys.push_back(std::string("CatalogFile.NT") + arch);
+        }
+        keys.emplace_back("CatalogFile.NT");
+    }
+    keys.emplace_back("CatalogFile");
+    for (const auto& key : keys) {
+        if (auto value = ReadVersionKey(infPath, key)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string FullPath(const std::string& path) {
+    std::error_code ec;
+    const auto full = std::filesystem::absolute(std::filesystem::path(path), ec);
+    return ec ? path : full.lexically_normal().string();
+}
+
+// The catalog in the INF's folder whose name matches, letter case ignored (Windows' file
+// systems do not distinguish case; packages rely on it). A directive that is not a plain file
+// name never leaves the folder.
+std::optional<std::string> FindCatalog(const std::string& infDir, const std::string& name) {
+    if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos ||
+        name == "." || name == "..") {
+        return std::nullopt;
+    }
+    const std::string folder = platform::IncludeTrailingPathDelimiter(infDir);
+    if (platform::FileExists(folder + name)) {
+        return folder + name;
+    }
+    std::vector<std::string> files;
+    try {
+        files = platform::ListFiles(infDir, "*");
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+    const std::string wanted = platform::LowerCase(name);
+    for (const auto& file : files) {
+        if (platform::LowerCase(platform::ExtractFileName(file)) == wanted) {
+            return file;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string HexUpper(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
+    }
+    return text;
+}
+
+// The INF's flat digests as member tags: SHA-256 first, SHA-1 after.
+std::array<std::string, 2> FlatTags(const std::string& path) {
+    platform::FileReader reader(path);
+    platform::Digest sha256(platform::DigestAlgorithm::Sha256);
+    platform::Digest sha1(platform::DigestAlgorithm::Sha1);
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    for (;;) {
+        const std::size_t n = reader.read(buffer.data(), buffer.size());
+        if (n == 0) {
+            break;
+        }
+        sha256.update(buffer.data(), n);
+        sha1.update(buffer.data(), n);
+    }
+    return {HexUpper(sha256.finish()), HexUpper(sha1.finish())};
+}
+
+const platform::CatMember* FindMember(const platform::CatalogStore& store, const std::string& tag) {
+    for (const auto& member : store.members) {
+        if (EqualsIgnoreCase(member.referenceTag, tag)) {
+            return &member;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<std::string> FindAttribute(const std::vector<platform::CatAttribute>& attributes,
+                                         std::string_view name) {
+    for (const auto& attribute : attributes) {
+        if (EqualsIgnoreCase(attribute.referenceTag, name)) {
+            return attribute.valueText();
+        }
+    }
+    return std::nullopt;
+}
+
+bool ParseUnsigned(std::string_view text, std::uint32_t& value) {
+    const std::string trimmed = Trim(text);
+    if (trimmed.empty() || trimmed.size() > 5) {
+        return false;
+    }
+    value = 0;
+    for (char c : trimmed) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return true;
+}
+
+// The first OSAttr entry ("2:10.0" style, comma-separated) inside the target's range, as
+// "Major.Minor"; nothing when no entry covers the target. Malformed entries cover nothing.
+std::optional<std::string> MatchOsAttr(const std::string& osAttr, const TargetPlatform& target) {
+    std::size_t start = 0;
+    while (start <= osAttr.size()) {
+        const std::size_t comma = osAttr.find(',', start);
+        const std::string entry = Trim(
+            osAttr.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const std::size_t colon = entry.find(':');
+        const std::size_t dot = entry.find('.', colon == std::string::npos ? 0 : colon);
+        std::uint32_t platformId = 0, major = 0, minor = 0;
+        if (colon != std::string::npos && dot != std::string::npos &&
+            ParseUnsigned(std::string_view(entry).substr(0, colon), platformId) &&
+            ParseUnsigned(std::string_view(entry).substr(colon + 1, dot - colon - 1), major) &&
+            ParseUnsigned(std::string_view(entry).substr(dot + 1), minor) &&
+            platformId == target.platformId) {
+            const std::uint32_t version = PackVersion(major, minor);
+            if (version >= target.lowVersion && version <= target.highVersion) {
+                return std::to_string(major) + "." + std::to_string(minor);
+            }
+        }
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+TargetPlatform RunningPlatform() {
+    const platform::OsVersion os = platform::GetOsVersion();
+    TargetPlatform target;
+    target.platformId = os.platformId;
+    target.architecture = setupapi::kProcessorArchitectureAmd64;
+    target.lowVersion = target.highVersion = PackVersion(os.major, os.minor);
+    return target;
+}
+
+TargetPlatform AlternatePlatform(const setupapi::SP_ALTPLATFORM_INFO_V2& record, bool v2) {
+    TargetPlatform target;
+    target.platformId = record.Platform;
+    target.architecture = record.ProcessorArchitecture;
+    std::uint32_t version = PackVersion(record.MajorVersion, record.MinorVersion);
+    if (version == 0) {
+        version = RunningPlatform().highVersion;
+    }
+    target.highVersion = version;
+    target.lowVersion = version;
+    if (v2) {
+        target.lowVersion =
+            PackVersion(record.FirstValidatedMajorVersion, record.FirstValidatedMinorVersion);
+        if (target.lowVersion > target.highVersion) {
+            target.lowVersion = target.highVersion;
+        }
+    }
+    return target;
+}
+
+bool IsDriverPolicySigner(const std::string& name) {
+    return name == "Microsoft Windows Hardware Compatibility Publisher" ||
+           name == "Microsoft Windows";
+}
+
+InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& target) {
+    InfVerification out;
+    if (!platform::FileExists(infPath)) {
+        const std::string dir = platform::ExtractFileDir(infPath);
+        out.code = dir.empty() || platform::DirectoryExists(dir) ? codes::kFileNotFound
+                                                                 : codes::kPathNotFound;
+        return out;
+    }
+
+    const auto directive = CatalogDirective(infPath, target);
+    if (!directive) {
+        out.code = codes::kErrorNoCatalogForOemInf;
+        return out;
+    }
+    std::string infDir = platform::ExtractFileDir(infPath);
+    if (infDir.empty()) {
+        infDir = ".";
+    }
+    const auto catalogPath = FindCatalog(infDir, *directive);
+    if (!catalogPath) {
+        out.code = codes::kCryptEFileError;
+        return out;
+    }
+    const std::string catalogFull = FullPath(*catalogPath);
+
+    const auto store = platform::CryptCATOpen(catalogFull, 0);
+    if (!store) {
+        // A catalog that is there but cannot be read counts as missing; one that is not a
+        // catalog keeps the parser's reason.
+        switch (store.error()) {
+        case codes::kFileNotFound:
+        case codes::kPathNotFound:
+        case codes::kAccessDenied:
+        case codes::kReadFault:
+            out.code = codes::kCryptEFileError;
+            break;
+        default:
+            out.code = store.error();
+        }
+        return out;
+    }
+
+    const auto tags = FlatTags(infPath);
+    const platform::CatMember* member = nullptr;
+    std::string tag;
+    for (const auto& candidate : tags) {
+        if ((member = FindMember(**store, candidate)) != nullptr) {
+            tag = candidate;
+            break;
+        }
+    }
+    if (member == nullptr) {
+        out.code = codes::kTrustENoSignature;
+        return out;
+    }
+    out.catalogFile = catalogFull;
+
+    const platform::CatalogSignatureReport report = platform::VerifyCatalogSignature(catalogFull);
+    if (!report.signingChain.empty()) {
+        out.digitalSigner = report.signingChain.back().issuedTo;
+    }
+    const std::uint32_t trust = platform::WinVerifyTrustCatalogMember(
+        platform::CatalogMemberTrustRequest{catalogFull, tag, infPath});
+    if (trust != 0) {
+        out.code = trust;
+        return out;
+    }
+
+    // A member's own OSAttr speaks for it; the catalog's covers the rest. A catalog without one
+    // restricts nothing (vendor catalogs carry none).
+    auto osAttr = FindAttribute(member->attributes, "OSAttr");
+    if (!osAttr) {
+        osAttr = FindAttribute((*store)->catalogAttributes, "OSAttr");
+    }
+    if (osAttr) {
+        const auto matched = MatchOsAttr(*osAttr, target);
+        if (!matched) {
+            out.code = codes::kErrorSignatureOsattributeMismatch;
+            return out;
+        }
+        out.signerVersion = *matched;
+    }
+
+    if (IsDriverPolicySigner(out.digitalSigner)) {
+        out.signerScore = out.digitalSigner == "Microsoft Windows" ? setupapi::kSignerScoreInbox
+                                                                   : setupapi::kSignerScoreWhql;
+        out.code = 0;
+    } else {
+        out.signerScore = setupapi::kSignerScoreAuthenticode;
+        out.code = codes::kErrorAuthenticodeTrustNotEstablished;
+    }
+    return out;
+}
+
+} // namespace halyard::setupapi_posix
