@@ -1,0 +1,24 @@
+// Running a console program and taking everything it writes (GetDosOutput).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace halyard {
+
+// Runs the command line (program name first, looked up as Windows does) with work as the
+// child's current folder and returns what it wrote to standard output and standard error, in
+// the order written, decoded from the ANSI code page. Empty when the child cannot be started.
+// Waits for the child to end.
+std::string GetDosOutput(const std::string& commandLine, const std::string& work);
+
+// The bytes of the pipe's reads put together: a zero byte ends the text of its own read (the
+// rest of that read is dropped); the next read counts in full again. The bytes are decoded
+// only once joined, so that a character split across two reads stays whole.
+std::string JoinDosOutputReads(const std::vector<std::string>& reads);
+
+// The largest read from the pipe.
+inline constexpr std::size_t kDosOutputReadSize = 255;
+
+} // namespace halyard

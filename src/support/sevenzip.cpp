@@ -1,0 +1,768 @@
+#include "support/sevenzip.h"
+
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/filestream.h"
+#include "platform/messages.h"
+#include "platform/module.h"
+#include "platform/unicode.h"
+#include "support/output.h"
+#include "support/sevenzip_path.h"
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace halyard {
+
+using namespace sevenzip;
+
+namespace {
+
+std::atomic<std::uint64_t> gCallbacksOffThread{0};
+std::atomic<bool> gSingleThreadedHandler{true};
+
+// FILE_ATTRIBUTE_REPARSE_POINT, and the flag that puts a POSIX mode in the high 16 bits.
+constexpr std::uint32_t kAttribReparsePoint = 0x400;
+constexpr std::uint32_t kAttribUnixExtension = 0x8000;
+constexpr std::uint32_t kUnixTypeMask = 0170000;
+constexpr std::uint32_t kUnixTypeLink = 0120000;
+
+[[noreturn]] void ThrowCode(HRESULT hr) {
+    throw ESevenZipException(platform::SysErrorMessage(static_cast<std::uint32_t>(hr)));
+}
+
+// The library's strings hold UTF-16 code units in wchar_t cells.
+std::string WideToUtf8(const wchar_t* text) {
+    std::u16string units;
+    if (text != nullptr) {
+        for (const wchar_t* p = text; *p != 0; ++p) {
+            const auto c = static_cast<std::uint32_t>(*p);
+            if (c > 0xFFFF && c <= 0x10FFFF) {
+                units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+                units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+            } else {
+                units.push_back(static_cast<char16_t>(c > 0xFFFF ? 0xFFFD : c));
+            }
+        }
+    }
+    return Utf16ToUtf8(units);
+}
+
+std::wstring Utf8ToWide(const std::string& text) {
+    std::wstring out;
+    for (char16_t unit : Utf8ToUtf16(text)) {
+        out.push_back(static_cast<wchar_t>(unit));
+    }
+    return out;
+}
+
+std::string OperationResultText(std::int32_t result, bool encrypted) {
+    switch (result) {
+    case 1:
+        return "unsupported compression method";
+    case 2:
+        return encrypted ? "the item is encrypted and no password is offered" : "data error";
+    case 3:
+        return "CRC error";
+    case 4:
+        return "data unavailable";
+    case 5:
+        return "unexpected end of data";
+    case 6:
+        return "data after the end of the item";
+    case 7:
+        return "not an archive";
+    case 8:
+        return "headers error";
+    case 9:
+        return encrypted ? "the item is encrypted and no password is offered" : "wrong password";
+    default:
+        return "error " + std::to_string(result);
+    }
+}
+
+std::string ToPlatformSeparators(std::string path) {
+    for (char& c : path) {
+        if (c == '/') {
+            c = platform::kPathDelim;
+        }
+    }
+    return path;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+void T7zCallbackErrors::keep(std::exception_ptr error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!first_) {
+        first_ = std::move(error);
+    }
+}
+
+void T7zCallbackErrors::raise() {
+    std::exception_ptr error;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error = std::exchange(first_, nullptr);
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+T7zStream::T7zStream(platform::FileReader* stream, TStreamOwnership ownership,
+                     std::shared_ptr<T7zCallbackErrors> errors)
+    : FReader(stream), FOwnership(ownership), FErrors(std::move(errors)) {}
+
+T7zStream::T7zStream(platform::FileWriter* stream, TStreamOwnership ownership,
+                     std::shared_ptr<T7zCallbackErrors> errors)
+    : FWriter(stream), FOwnership(ownership), FErrors(std::move(errors)) {}
+
+T7zStream::~T7zStream() {
+    if (FOwnership == TStreamOwnership::soOwned) {
+        delete FReader;
+        delete FWriter;
+    }
+}
+
+template <class Fn>
+HRESULT T7zStream::Guarded(Fn&& fn) {
+    try {
+        return fn();
+    } catch (...) {
+        if (FErrors) {
+            FErrors->keep(std::current_exception());
+        }
+        return kFail;
+    }
+}
+
+HRESULT T7zStream::QueryInterface(const GUID& iid, void** out) {
+    if (out == nullptr) {
+        return kInvalidArg;
+    }
+    *out = nullptr;
+    if (iid == IID_IUnknown) {
+        *out = static_cast<IInStream*>(this);
+    } else if (FReader != nullptr && (iid == IID_ISequentialInStream || iid == IID_IInStream)) {
+        *out = static_cast<IInStream*>(this);
+    } else if (iid == IID_IStreamGetSize) {
+        *out = static_cast<IStreamGetSize*>(this);
+    } else if (FWriter != nullptr && (iid == IID_ISequentialOutStream || iid == IID_IOutStream)) {
+        *out = static_cast<IOutStream*>(this);
+    } else if (FWriter != nullptr && iid == IID_IOutStreamFlush) {
+        *out = static_cast<IOutStreamFlush*>(this);
+    } else {
+        return kNoInterface;
+    }
+    AddRef();
+    return kOk;
+}
+
+ULONG T7zStream::AddRef() {
+    return ++FRefCount;
+}
+
+ULONG T7zStream::Release() {
+    const ULONG count = --FRefCount;
+    if (count == 0) {
+        delete this;
+    }
+    return count;
+}
+
+HRESULT T7zStream::Read(void* data, std::uint32_t size, std::uint32_t* processedSize) {
+    if (processedSize != nullptr) {
+        *processedSize = 0;
+    }
+    return Guarded([&] {
+        if (FReader == nullptr) {
+            return kNotImpl;
+        }
+        const std::size_t n = FReader->read(data, size);
+        if (processedSize != nullptr) {
+            *processedSize = static_cast<std::uint32_t>(n);
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) {
+    if (processedSize != nullptr) {
+        *processedSize = 0;
+    }
+    return Guarded([&] {
+        if (FWriter == nullptr) {
+            return kNotImpl;
+        }
+        FWriter->write(data, size);
+        if (processedSize != nullptr) {
+            *processedSize = size;
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::Seek(std::int64_t offset, std::uint32_t origin, std::uint64_t* newPosition) {
+    return Guarded([&] {
+        if (origin > 2) {
+            return kInvalidArg;
+        }
+        const int from = static_cast<int>(origin);
+        const std::uint64_t pos =
+            FReader != nullptr ? FReader->seek(offset, from) : FWriter->seek(offset, from);
+        if (newPosition != nullptr) {
+            *newPosition = pos;
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::SetSize(std::uint64_t newSize) {
+    return Guarded([&] {
+        if (FWriter == nullptr) {
+            return kNotImpl;
+        }
+        FWriter->setSize(newSize);
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::GetSize(std::uint64_t* size) {
+    return Guarded([&] {
+        if (size != nullptr) {
+            *size = FReader != nullptr ? FReader->size() : FWriter->size();
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::Flush() {
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+T7zPlugin::T7zPlugin(const std::string& library) : FLibraryName(library) {
+    FHandle = platform::LoadModuleLibrary(library);
+    if (FHandle == nullptr) {
+        throw ESevenZipException("Error loading library " + library);
+    }
+    FCreateObject =
+        reinterpret_cast<CreateObjectFunc>(platform::GetModuleSymbol(FHandle, "CreateObject"));
+    if (FCreateObject == nullptr) {
+        platform::FreeModuleLibrary(FHandle);
+        throw ESevenZipException(library + " is not a 7z library");
+    }
+}
+
+T7zPlugin::~T7zPlugin() {
+    platform::FreeModuleLibrary(FHandle);
+}
+
+T7zArchive::T7zArchive(const std::string& library) : T7zPlugin(library) {
+    const auto symbol = [this](const char* name) {
+        return platform::GetModuleSymbol(FHandle, name);
+    };
+    FGetHandlerProperty = reinterpret_cast<GetHandlerPropertyFunc>(symbol("GetHandlerProperty"));
+    std::string refusal;
+    if (FGetHandlerProperty == nullptr) {
+        refusal = library + " is not a Format library";
+    } else {
+        // Older builds put a virtual destructor into IUnknown (two more slots in every table):
+        // calling them through this layout would jump to the wrong functions.
+        const auto getModuleProp = reinterpret_cast<GetModulePropFunc>(symbol("GetModuleProp"));
+        FVariantClear = reinterpret_cast<VariantClearFunc>(symbol("VariantClear"));
+        FSysAllocString = reinterpret_cast<SysAllocStringFunc>(symbol("SysAllocString"));
+        PROPVARIANT type{};
+        if (getModuleProp == nullptr) {
+            refusal = library + " is an incompatible 7-Zip library: it has no GetModuleProp";
+        } else if (getModuleProp(kModulePropInterfaceType, &type) != kOk || type.vt != VT_UI4 ||
+                   type.ulVal != 0) {
+            refusal = library + " is an incompatible 7-Zip library: interface type " +
+                      (type.vt == VT_UI4 ? std::to_string(type.ulVal) : std::string("unknown"));
+        } else if (FVariantClear == nullptr || FSysAllocString == nullptr) {
+            refusal = library + " is an incompatible 7-Zip library: it has no VariantClear";
+        }
+    }
+    if (!refusal.empty()) {
+        throw ESevenZipException(refusal); // the library is freed by T7zPlugin's destructor
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+T7zInArchive::T7zInArchive(const std::string& library)
+    : T7zArchive(library), FThread(std::this_thread::get_id()),
+      FErrors(std::make_shared<T7zCallbackErrors>()) {}
+
+T7zInArchive::~T7zInArchive() {
+    // The handler goes before the library it lives in; the streams it holds go with it.
+    FStream.reset();
+    FInArchive.reset();
+}
+
+std::uint64_t T7zInArchive::CallbacksOffThread() {
+    return gCallbacksOffThread.load();
+}
+
+void T7zInArchive::SetSingleThreadedHandler(bool on) {
+    gSingleThreadedHandler = on;
+}
+
+void T7zInArchive::NoteThread() const {
+    if (std::this_thread::get_id() != FThread) {
+        ++gCallbacksOffThread;
+    }
+}
+
+template <class Fn>
+HRESULT T7zInArchive::Guarded(Fn&& fn) {
+    NoteThread();
+    try {
+        return fn();
+    } catch (...) {
+        FErrors->keep(std::current_exception());
+        return kFail;
+    }
+}
+
+HRESULT T7zInArchive::QueryInterface(const GUID& iid, void** out) {
+    if (out == nullptr) {
+        return kInvalidArg;
+    }
+    *out = nullptr;
+    if (iid == IID_IUnknown || iid == IID_I7zInArchive) {
+        *out = static_cast<I7zInArchive*>(this);
+    } else if (iid == IID_IArchiveOpenCallback) {
+        *out = static_cast<IArchiveOpenCallback*>(this);
+    } else if (iid == IID_IArchiveExtractCallback || iid == IID_IProgress) {
+        *out = static_cast<IArchiveExtractCallback*>(this);
+    } else if (iid == IID_IArchiveOpenVolumeCallback) {
+        *out = static_cast<IArchiveOpenVolumeCallback*>(this);
+    } else if (iid == IID_IArchiveOpenSetSubArchiveName) {
+        *out = static_cast<IArchiveOpenSetSubArchiveName*>(this);
+    } else if (iid == IID_ICryptoGetTextPassword) {
+        *out = static_cast<ICryptoGetTextPassword*>(this);
+    } else {
+        return kNoInterface;
+    }
+    AddRef();
+    return kOk;
+}
+
+ULONG T7zInArchive::AddRef() {
+    return ++FRefCount;
+}
+
+ULONG T7zInArchive::Release() {
+    const ULONG count = --FRefCount;
+    if (count == 0) {
+        delete this;
+    }
+    return count;
+}
+
+IInArchive* T7zInArchive::Handler() {
+    if (!FInArchive) {
+        const HRESULT hr =
+            FCreateObject(&FClassId, &IID_IInArchive, reinterpret_cast<void**>(FInArchive.put()));
+        if (hr < 0 || !FInArchive) {
+            FInArchive.reset();
+            ThrowCode(hr < 0 ? hr : kFail);
+        }
+        // Threaded decoding would call back (GetStream, Write, SetOperationResult, Read, Seek)
+        // from worker threads; one thread keeps every call on ours.
+        if (gSingleThreadedHandler) {
+            ComPtr<ISetProperties> settings;
+            if (FInArchive->QueryInterface(IID_ISetProperties,
+                                           reinterpret_cast<void**>(settings.put())) == kOk &&
+                settings) {
+                const wchar_t* names[] = {L"mt", L"mtf"};
+                PROPVARIANT values[2]{};
+                values[0].vt = VT_UI4;
+                values[0].ulVal = 1;
+                values[1].vt = VT_BOOL;
+                values[1].boolVal = 0;
+                settings->SetProperties(names, values, 2);
+            }
+        }
+    }
+    return FInArchive.get();
+}
+
+void T7zInArchive::OpenWith(IInStream* stream) {
+    const std::uint64_t maxCheck = kMaxCheckStartPosition;
+    IInArchive* handler = Handler();
+    const HRESULT hr = handler->Open(stream, &maxCheck, static_cast<IArchiveOpenCallback*>(this));
+    FErrors->raise();
+    if (hr != kOk) {
+        ThrowCode(hr);
+    }
+}
+
+void T7zInArchive::OpenFile(const std::string& filename) {
+    auto reader = std::make_unique<platform::FileReader>(filename);
+    ComPtr<IInStream> stream(new T7zStream(reader.get(), TStreamOwnership::soOwned, FErrors));
+    reader.release();
+    stream->AddRef();
+    OpenWith(stream.get());
+}
+
+void T7zInArchive::OpenStream(IInStream* stream) {
+    OpenWith(stream);
+}
+
+void T7zInArchive::Close() {
+    FPasswordIsDefined = false;
+    FSubArchiveMode = false;
+    if (FInArchive) {
+        FInArchive->Close();
+    }
+}
+
+void T7zInArchive::CheckIndex(std::uint32_t index) {
+    // The handler does not check the index itself.
+    if (index >= GetNumberOfItems()) {
+        throw ESevenZipException("Item index " + std::to_string(index) + " out of range");
+    }
+}
+
+std::uint32_t T7zInArchive::GetNumberOfItems() {
+    std::uint32_t count = 0;
+    const HRESULT hr = Handler()->GetNumberOfItems(&count);
+    if (hr != kOk) {
+        ThrowCode(hr);
+    }
+    return count;
+}
+
+std::string T7zInArchive::ReadStringProperty(std::uint32_t index, PROPID propID) {
+    PROPVARIANT value{};
+    Handler()->GetProperty(index, propID, &value);
+    std::string text = value.vt == VT_BSTR ? WideToUtf8(value.bstrVal) : std::string();
+    FVariantClear(&value);
+    return text;
+}
+
+bool T7zInArchive::ReadBoolProperty(std::uint32_t index, PROPID propID) {
+    PROPVARIANT value{};
+    Handler()->GetProperty(index, propID, &value);
+    const bool on = value.vt == VT_BOOL && value.boolVal != 0;
+    FVariantClear(&value);
+    return on;
+}
+
+std::uint64_t T7zInArchive::ReadNumberProperty(std::uint32_t index, PROPID propID) {
+    PROPVARIANT value{};
+    Handler()->GetProperty(index, propID, &value);
+    std::uint64_t number = 0;
+    if (value.vt == VT_UI8) {
+        number = value.uhVal;
+    } else if (value.vt == VT_UI4) {
+        number = value.ulVal;
+    }
+    FVariantClear(&value);
+    return number;
+}
+
+std::string T7zInArchive::GetItemPath(std::uint32_t index) {
+    CheckIndex(index);
+    return ReadStringProperty(index, kpidPath);
+}
+
+std::string T7zInArchive::GetItemName(std::uint32_t index) {
+    CheckIndex(index);
+    return ReadStringProperty(index, kpidName);
+}
+
+std::uint64_t T7zInArchive::GetItemSize(std::uint32_t index) {
+    CheckIndex(index);
+    return ReadNumberProperty(index, kpidSize);
+}
+
+bool T7zInArchive::GetItemIsFolder(std::uint32_t index) {
+    CheckIndex(index);
+    return ReadBoolProperty(index, kpidIsFolder);
+}
+
+IInArchive* T7zInArchive::GetInArchive() {
+    return Handler();
+}
+
+void T7zInArchive::RunExtract(const std::uint32_t* items, std::uint32_t count, bool test) {
+    FHaveCurrentItem = false;
+    const HRESULT hr =
+        Handler()->Extract(items, count, test ? 1 : 0, static_cast<IArchiveExtractCallback*>(this));
+    FHaveCurrentItem = false;
+    FErrors->raise();
+    if (hr != kOk && hr != kAbort) {
+        ThrowCode(hr);
+    }
+}
+
+void T7zInArchive::ExtractItem(std::uint32_t item, platform::FileWriter& stream, bool test) {
+    CheckIndex(item);
+    FStream = ComPtr<ISequentialOutStream>(
+        new T7zStream(&stream, TStreamOwnership::soReference, FErrors));
+    FStream->AddRef();
+    struct Reset {
+        T7zInArchive* self;
+        ~Reset() { self->FStream.reset(); }
+    } reset{this};
+    RunExtract(&item, 1, test);
+}
+
+void T7zInArchive::ExtractItems(const std::uint32_t* items, std::uint32_t count, bool test,
+                                void* sender, T7zGetStreamCallBack callback) {
+    const std::uint32_t total = GetNumberOfItems();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (items[i] >= total) {
+            throw ESevenZipException("Item index " + std::to_string(items[i]) + " out of range");
+        }
+    }
+    FExtractCallBack = callback;
+    FExtractSender = sender;
+    struct Reset {
+        T7zInArchive* self;
+        ~Reset() {
+            self->FExtractCallBack = nullptr;
+            self->FExtractSender = nullptr;
+        }
+    } reset{this};
+    RunExtract(items, count, test);
+}
+
+void T7zInArchive::ExtractAll(bool test, void* sender, T7zGetStreamCallBack callback) {
+    FExtractCallBack = callback;
+    FExtractSender = sender;
+    struct Reset {
+        T7zInArchive* self;
+        ~Reset() {
+            self->FExtractCallBack = nullptr;
+            self->FExtractSender = nullptr;
+        }
+    } reset{this};
+    RunExtract(nullptr, 0xFFFFFFFF, test);
+}
+
+void T7zInArchive::ExtractTo(const std::string& path) {
+    FExtractPath = platform::IncludeTrailingPathDelimiter(path);
+    struct Reset {
+        T7zInArchive* self;
+        ~Reset() { self->FExtractPath.clear(); }
+    } reset{this};
+    RunExtract(nullptr, 0xFFFFFFFF, false);
+}
+
+void T7zInArchive::SetPasswordCallback(void* sender, T7zPasswordCallback callback) {
+    FPasswordSender = sender;
+    FPasswordCallback = callback;
+}
+
+void T7zInArchive::SetPassword(const std::string& password) {
+    FPassword = password;
+    FPasswordIsDefined = true;
+}
+
+void T7zInArchive::SetProgressCallback(void* sender, T7zProgressCallback callback) {
+    FProgressSender = sender;
+    FProgressCallback = callback;
+}
+
+void T7zInArchive::SetClassId(const GUID& classid) {
+    FClassId = classid;
+}
+
+GUID T7zInArchive::GetClassId() {
+    return FClassId;
+}
+
+HRESULT T7zInArchive::SetTotal(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
+    NoteThread();
+    return kOk;
+}
+
+HRESULT T7zInArchive::SetCompleted(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
+    NoteThread();
+    return kOk;
+}
+
+HRESULT T7zInArchive::SetTotal(std::uint64_t total) {
+    return Guarded([&] {
+        return FProgressCallback != nullptr ? FProgressCallback(FProgressSender, true, total) : kOk;
+    });
+}
+
+HRESULT T7zInArchive::SetCompleted(const std::uint64_t* completeValue) {
+    return Guarded([&] {
+        if (FProgressCallback != nullptr && completeValue != nullptr) {
+            return FProgressCallback(FProgressSender, false, *completeValue);
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** outStream) {
+    const std::string path = ReadStringProperty(index, kpidPath);
+    if (ReadBoolProperty(index, kpidIsFolder) || ReadBoolProperty(index, kpidIsAnti)) {
+        return kOk; // folders come into being with their files; nothing is ever deleted
+    }
+    const ArchiveItemPathCheck check = CheckArchiveItemPath(path);
+    if (!check.ok) {
+        throw ESevenZipException("Refused item \"" + path + "\": " + check.reason);
+    }
+    const auto attrib = static_cast<std::uint32_t>(ReadNumberProperty(index, kpidAttrib));
+    const bool link =
+        (attrib & kAttribReparsePoint) != 0 ||
+        ((attrib & kAttribUnixExtension) != 0 && ((attrib >> 16) & kUnixTypeMask) == kUnixTypeLink);
+    if (link) {
+        throw ESevenZipException("Refused item \"" + path +
+                                 "\": symbolic links and reparse points are not extracted");
+    }
+    platform::ForceDirectories(FExtractPath);
+    const std::size_t slash = check.relative.rfind('/');
+    if (slash != std::string::npos) {
+        platform::ForceDirectoriesBelow(FExtractPath, check.relative.substr(0, slash));
+    }
+    auto writer =
+        std::make_unique<platform::FileWriter>(FExtractPath + ToPlatformSeparators(check.relative));
+    auto* stream = new T7zStream(writer.get(), TStreamOwnership::soOwned, FErrors);
+    writer.release();
+    stream->AddRef();
+    *outStream = static_cast<IOutStream*>(stream);
+    return kOk;
+}
+
+HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outStream,
+                                std::int32_t askExtractMode) {
+    NoteThread();
+    if (outStream != nullptr) {
+        *outStream = nullptr;
+    }
+    try {
+        FHaveCurrentItem = true;
+        FCurrentItem = index;
+        if (askExtractMode != kExtract || outStream == nullptr) {
+            return kOk;
+        }
+        if (!FExtractPath.empty()) {
+            return FolderStream(index, outStream);
+        }
+        if (FStream) {
+            *outStream = ComPtr<ISequentialOutStream>(FStream).detach();
+            return kOk;
+        }
+        if (FExtractCallBack != nullptr) {
+            return FExtractCallBack(FExtractSender, index, outStream);
+        }
+        return kOk;
+    } catch (...) {
+        // A refused item stops the whole extraction: its error is raised once the library
+        // returns.
+        FErrors->keep(std::current_exception());
+        return kAbort;
+    }
+}
+
+HRESULT T7zInArchive::PrepareOperation(std::int32_t /*askExtractMode*/) {
+    NoteThread();
+    return kOk;
+}
+
+HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
+    return Guarded([&] {
+        if (opRes != 0) {
+            std::string item = "?";
+            bool encrypted = false;
+            if (FHaveCurrentItem) {
+                item = ReadStringProperty(FCurrentItem, kpidPath);
+                encrypted = ReadBoolProperty(FCurrentItem, kpidEncrypted);
+            }
+            FErrors->keep(std::make_exception_ptr(ESevenZipException(
+                "Item \"" + item +
+                "\" was not extracted correctly: " + OperationResultText(opRes, encrypted))));
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zInArchive::GetProperty(PROPID /*propID*/, PROPVARIANT* value) {
+    NoteThread();
+    if (value != nullptr) {
+        std::memset(static_cast<void*>(value), 0, sizeof *value);
+    }
+    return kOk;
+}
+
+HRESULT T7zInArchive::GetStream(const wchar_t* /*name*/, IInStream** inStream) {
+    NoteThread();
+    if (inStream != nullptr) {
+        *inStream = nullptr;
+    }
+    return kOk;
+}
+
+HRESULT T7zInArchive::SetSubArchiveName(const wchar_t* name) {
+    return Guarded([&] {
+        FSubArchiveMode = true;
+        FSubArchiveName = WideToUtf8(name);
+        return kOk;
+    });
+}
+
+HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
+    if (password != nullptr) {
+        *password = nullptr;
+    }
+    return Guarded([&] {
+        if (!FPasswordIsDefined && FPasswordCallback != nullptr) {
+            std::string answer;
+            const HRESULT hr = FPasswordCallback(FPasswordSender, answer);
+            if (hr != kOk) {
+                return hr;
+            }
+            FPassword = answer;
+            FPasswordIsDefined = true;
+        }
+        if (!FPasswordIsDefined) {
+            return kFalse;
+        }
+        if (password != nullptr) {
+            // The library frees the text with its own allocator.
+            *password = FSysAllocString(Utf8ToWide(FPassword).c_str());
+        }
+        return kOk;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+
+I7zInArchivePtr CreateInArchive(const GUID& classid, const std::string& library) {
+    auto* archive = new T7zInArchive(library);
+    archive->AddRef();
+    I7zInArchivePtr result(static_cast<I7zInArchive*>(archive));
+    result->SetClassId(classid);
+    return result;
+}
+
+bool UnZipFile(const std::string& fileName, const std::string& extractPath) {
+    bool result = false;
+    platform::CreateDir(extractPath);
+    try {
+        I7zInArchivePtr archive = CreateInArchive(CLSID_CFormat7z);
+        archive->OpenFile(fileName);
+        archive->ExtractTo(extractPath);
+        result = true;
+    } catch (const std::exception& e) {
+        WriteLine(std::string("UnZipFile: ") + e.what());
+    }
+    return result;
+}
+
+} // namespace halyard

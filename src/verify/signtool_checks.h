@@ -1,0 +1,23 @@
+// SignTool's second opinion on a package: every driver file against the catalog, and the
+// catalog's own signature read from SignTool's verbose report.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace halyard {
+
+// "SignTool.exe verify /kp /c "<cat>" "<file>"" for each file, in order; each report must be
+// two lines, the second "Successfully verified: <file>". False after one written line.
+bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
+                             const std::string& catFile, const std::string& workPath);
+
+// "SignTool.exe verify /v /kp "<cat>"": the report must have 91 or 100 lines with the hardware
+// publisher on line 24, an accepted time-stamp signer on line 54 (100) or 45 (91), and a clean
+// summary. False after one written line.
+bool VerifyCatWithSigntool(const std::string& catFile, const std::string& workPath);
+
+// The lines of a captured output: trimmed of blanks at both ends, then cut at CR LF, CR or LF.
+std::vector<std::string> SplitSigntoolOutput(const std::string& text);
+
+} // namespace halyard

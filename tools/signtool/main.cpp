@@ -1,0 +1,266 @@
+// SignTool.exe on POSIX: "verify" of catalog members (/c) and of catalogs' own signatures, on the
+// same trust layer as the checker, with SignTool's report layout. Options: /v (verbose), /kp
+// and /pa (policy; with /kp the verbose report adds the cross-certificate chain), /c CAT.
+#include "platform/files.h"
+#include "platform/filestream.h"
+#include "platform/hash.h"
+#include "platform/sip.h"
+#include "platform/trust.h"
+#include "platform/unicode.h"
+#include "signtool_report.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace halyard;
+using namespace halyard::platform;
+using signtool::Console;
+
+constexpr std::uint32_t kX509AndPkcs7Encoding = 0x00010001;
+constexpr std::uint32_t kSubjectFlags =
+    kSpcIncPeResourcesFlag | kSpcIncPeImportAddrTableFlag | kMssipFlagsProhibitResizeOnCreate;
+
+struct Options {
+    bool verbose = false;
+    bool kernelPolicy = false;
+    std::string catalog;
+    std::vector<std::string> files;
+};
+
+struct Tally {
+    int verified = 0;
+    int errors = 0;
+};
+
+std::string HexUpper(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 0x0F];
+    }
+    return out;
+}
+
+std::string FileSha1(const std::string& path) {
+    FileReader reader(path);
+    Digest digest(DigestAlgorithm::Sha1);
+    std::vector<std::uint8_t> buffer(1 << 16);
+    for (;;) {
+        const std::size_t n = reader.read(buffer.data(), buffer.size());
+        if (n == 0) {
+            break;
+        }
+        digest.update(buffer.data(), n);
+    }
+    return HexUpper(digest.finish());
+}
+
+Guid SubjectTypeOf(const std::string& path) {
+    const std::string ext = AsciiLower(ExtractFileExt(path));
+    if (ext == ".js" || ext == ".msi" || ext == ".vbs" || ext == ".ppkg") {
+        return kSubjectFlatImage;
+    }
+    const Outcome<Guid> subject = CryptSIPRetrieveSubjectGuid(path);
+    return subject ? subject.value() : kSubjectFlatImage;
+}
+
+// The member tag the catalog lists the file under, for one hash algorithm; empty when the
+// file's subject package cannot produce it.
+std::string MemberTag(const std::string& path, std::uint32_t alg) {
+    const Guid subject = SubjectTypeOf(path);
+    const Outcome<SipDispatch> dispatch = CryptSIPLoad(subject);
+    if (dispatch) {
+        SipSubjectInfo info;
+        info.subjectType = subject;
+        info.fileName = path;
+        info.digestAlgorithmOid =
+            alg == kCalgSha256 ? kOidSha256RsaEncryption : CertAlgIdToOID(alg);
+        info.flags = kSubjectFlags;
+        info.encodingType = kX509AndPkcs7Encoding;
+        const auto digest = dispatch->createIndirectDataDigest(info);
+        if (digest && !digest->empty()) {
+            return HexUpper(digest.value());
+        }
+    }
+    if (alg == kCalgSha1) {
+        const auto hash = CryptCATAdminCalcHashFromFile(path);
+        if (hash) {
+            return HexUpper(hash.value());
+        }
+    }
+    return {};
+}
+
+struct MemberResult {
+    std::uint32_t status = codes::kTrustENoSignature;
+    std::string tag;
+    bool sha256 = false;
+};
+
+// SHA-256 tag first, SHA-1 after, as the driver policy looks members up.
+MemberResult VerifyMember(const std::string& catalog, const std::string& file) {
+    MemberResult result;
+    for (const std::uint32_t alg : {kCalgSha256, kCalgSha1}) {
+        const std::string tag = MemberTag(file, alg);
+        if (tag.empty()) {
+            continue;
+        }
+        result.tag = tag;
+        result.sha256 = alg == kCalgSha256;
+        result.status = WinVerifyTrustCatalogMember({catalog, tag, file});
+        if (result.status == 0) {
+            break;
+        }
+    }
+    return result;
+}
+
+void PrintSignature(Console& out, const CatalogSignatureReport& report, bool crossChain) {
+    if (!report.signingChain.empty()) {
+        out.text("Signing Certificate Chain:");
+        signtool::PrintChain(out, report.signingChain);
+    }
+    if (report.timestamp) {
+        out.plain("The signature is timestamped: " + signtool::FormatDate(*report.timestamp));
+        out.text("Timestamp Verified by:");
+        signtool::PrintChain(out, report.timestampChain);
+    } else {
+        out.text("File is not timestamped.");
+    }
+    if (crossChain && report.status == 0) {
+        out.text("Cross Certificate Chain:");
+        signtool::PrintChain(out, report.signingChain);
+    }
+}
+
+void Failed(Console& out, Tally& tally, std::uint32_t status, const std::string& file) {
+    signtool::PrintTrustError(out, status);
+    out.error("SignTool Error: File not valid: " + file);
+    ++tally.errors;
+}
+
+void VerifyCatalogMember(Console& out, const Options& options, const std::string& file,
+                         Tally& tally) {
+    out.plain("Verifying: " + file);
+    const MemberResult member = VerifyMember(options.catalog, file);
+    if (options.verbose) {
+        out.text("File is signed in catalog: " + options.catalog);
+        out.text(std::string("Hash of file (") + (member.sha256 ? "sha256" : "sha1") +
+                 "): " + member.tag);
+        out.blank();
+        if (member.status == 0) {
+            PrintSignature(out, VerifyCatalogSignature(options.catalog), options.kernelPolicy);
+        }
+    }
+    if (member.status != 0) {
+        Failed(out, tally, member.status, file);
+        return;
+    }
+    out.text("Successfully verified: " + file);
+    ++tally.verified;
+}
+
+void VerifyCatalogFile(Console& out, const Options& options, const std::string& file,
+                       Tally& tally) {
+    out.plain("Verifying: " + file);
+    const CatalogSignatureReport report = VerifyCatalogSignature(file);
+    if (options.verbose) {
+        out.text("Hash of file (sha1): " + FileSha1(file));
+        out.blank();
+        PrintSignature(out, report, options.kernelPolicy);
+    }
+    if (report.status != 0) {
+        Failed(out, tally, report.status, file);
+        return;
+    }
+    out.text("Successfully verified: " + file);
+    ++tally.verified;
+}
+
+int Usage(Console& out, const std::string& problem) {
+    out.error("SignTool Error: " + problem);
+    out.error("Usage: signtool verify [/v] [/kp | /pa] [/c <catalog>] <file> ...");
+    return 1;
+}
+
+int Verify(const std::vector<std::string>& args) {
+    Console out;
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        // POSIX paths start with '/' too: only the option names count as options.
+        const std::string name =
+            arg.size() > 1 && (arg[0] == '/' || arg[0] == '-') ? AsciiLower(arg.substr(1)) : "";
+        if (name == "v") {
+            options.verbose = true;
+        } else if (name == "kp") {
+            options.kernelPolicy = true;
+        } else if (name == "pa") {
+            options.kernelPolicy = false;
+        } else if (name == "c") {
+            if (i + 1 >= args.size()) {
+                return Usage(out, "Missing catalog file name after " + arg + ".");
+            }
+            options.catalog = args[++i];
+        } else if (!name.empty() && arg[0] == '-') {
+            return Usage(out, "Invalid option: " + arg);
+        } else {
+            options.files.push_back(arg);
+        }
+    }
+    if (options.files.empty()) {
+        return Usage(out, "Missing filename.");
+    }
+    Tally tally;
+    for (const auto& file : options.files) {
+        if (!FileExists(file)) {
+            out.error("SignTool Error: File not found: " + file);
+            ++tally.errors;
+        } else if (!options.catalog.empty() && !FileExists(options.catalog)) {
+            out.error("SignTool Error: File not found: " + options.catalog);
+            ++tally.errors;
+        } else if (!options.catalog.empty()) {
+            VerifyCatalogMember(out, options, file, tally);
+        } else if (const auto subject = CryptSIPRetrieveSubjectGuid(file);
+                   subject && subject.value() == kSubjectCatalog) {
+            VerifyCatalogFile(out, options, file, tally);
+        } else {
+            out.plain("Verifying: " + file);
+            out.error("SignTool Error: Only catalogs and catalog members (/c) are verified here: " +
+                      file);
+            ++tally.errors;
+        }
+    }
+    if (options.verbose) {
+        out.blank();
+        out.text("Number of files successfully Verified: " + std::to_string(tally.verified));
+        out.text("Number of warnings: 0");
+        out.text("Number of errors: " + std::to_string(tally.errors));
+    } else if (tally.errors > 0) {
+        out.blank();
+        out.text("Number of errors: " + std::to_string(tally.errors));
+    }
+    return tally.errors > 0 ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty() || AsciiLower(args.front()) != "verify") {
+        Console out;
+        return Usage(out, args.empty() ? "A required parameter is missing."
+                                       : "Invalid command: " + args.front());
+    }
+    try {
+        return Verify(std::vector<std::string>(args.begin() + 1, args.end()));
+    } catch (const std::exception& e) {
+        Console out;
+        out.error(std::string("SignTool Error: ") + e.what());
+        return 1;
+    }
+}
