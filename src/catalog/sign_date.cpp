@@ -1,0 +1,50 @@
+#include "catalog/sign_date.h"
+
+#include "support/diagnostics.h"
+
+#include <string>
+
+namespace halyard {
+
+namespace {
+
+using namespace platform::codes;
+
+constexpr const char* kFunc = "GetSignDateOfCAT";
+
+constexpr std::uint64_t kTicksPerMs = 10000;
+constexpr std::uint64_t kMsPerDay = 86400000;
+// Day number (days since 30 December 1899) of 1 January 1601, where FILETIME counts from.
+constexpr std::int64_t kFileTimeEpochDay = -109205;
+
+} // namespace
+
+TDateTime FileTimeToDateTime(platform::FileTime ct) {
+    // FileTimeToSystemTime refuses values with the top bit set.
+    if (ct >= 0x8000000000000000ull) {
+        return 0;
+    }
+    const std::uint64_t ms = ct / kTicksPerMs;
+    const auto day = static_cast<std::int64_t>(ms / kMsPerDay) + kFileTimeEpochDay;
+    return EncodeDayAndTime(day, static_cast<std::int64_t>(ms % kMsPerDay));
+}
+
+TDateTime GetSignDateOfCAT(const std::string& path) {
+    const auto query = platform::CryptQueryObjectCtl(path);
+    if (!query) {
+        CollectError(kFunc, "CryptQueryObject fail", path, query.error());
+        return 0;
+    }
+    if (query->contentType != platform::kCertQueryContentCtl) {
+        CollectError(kFunc, "Wrong dwContentType: " + std::to_string(query->contentType), path, 0);
+        return 0;
+    }
+    const TDateTime date = FileTimeToDateTime(query->thisUpdate);
+    if (date < kSignDateFirst || date > kSignDateLast) {
+        CollectError(kFunc, "Wrong result: " + DateTimeToRegionalText(date), path, kNoCode);
+        return 0;
+    }
+    return date;
+}
+
+} // namespace halyard

@@ -1,0 +1,94 @@
+// The trusted roots of the POSIX backend and the OpenSSL helpers the trust verification shares:
+// owning pointers, certificate lookup, chain building to a root of the trust folder with the
+// Windows trust code of the outcome. Internal to the POSIX backend.
+#pragma once
+
+#include "platform/trust.h"
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <openssl/cms.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace halyard::platform {
+
+struct X509Free {
+    void operator()(X509* p) const { X509_free(p); }
+};
+struct X509StoreFree {
+    void operator()(X509_STORE* p) const { X509_STORE_free(p); }
+};
+struct SignerInfoFree {
+    void operator()(PKCS7_SIGNER_INFO* p) const { PKCS7_SIGNER_INFO_free(p); }
+};
+struct CmsFree {
+    void operator()(CMS_ContentInfo* p) const { CMS_ContentInfo_free(p); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+using X509StorePtr = std::unique_ptr<X509_STORE, X509StoreFree>;
+using SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, SignerInfoFree>;
+using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
+
+// The roots (and CRLs) of one trust folder.
+class TrustAnchors {
+public:
+    // Reads every .pem, .crt, .cer (PEM or DER certificates, PEM files may also hold CRLs) and
+    // .crl file of the folder; unreadable files and other entries are passed over.
+    explicit TrustAnchors(const std::string& folder);
+    TrustAnchors(const TrustAnchors&) = delete;
+    TrustAnchors& operator=(const TrustAnchors&) = delete;
+
+    X509_STORE* store() const { return store_.get(); }
+    bool hasCrls() const { return crlCount_ > 0; }
+    std::size_t certificateCount() const { return certificateCount_; }
+
+private:
+    X509StorePtr store_;
+    std::size_t certificateCount_ = 0;
+    std::size_t crlCount_ = 0;
+};
+
+// The anchors of TrustFolder(), read once per process.
+const TrustAnchors& ProcessTrustAnchors();
+
+// Usages a chain is checked for.
+inline constexpr const char* kOidCodeSigningUsage = "1.3.6.1.5.5.7.3.3";
+inline constexpr const char* kOidTimeStampingUsage = "1.3.6.1.5.5.7.3.8";
+
+struct ChainResult {
+    std::uint32_t status = 0;              // 0, or the Windows trust code (see trust.cpp)
+    std::vector<CertificateSummary> chain; // root first, as far as it could be built
+};
+
+// Builds and checks the chain of leaf to a root of the anchors, with the untrusted certificates as
+// intermediates, validity at the given time, the usage on every certificate that restricts
+// usages, and revocation against the anchors' CRLs.
+ChainResult VerifyChain(const TrustAnchors& anchors, X509* leaf,
+                        const std::vector<X509*>& untrusted, std::time_t at, const char* usageOid);
+
+// The certificate of the list with that issuer and serial number, or nullptr.
+X509* FindCertificate(const std::vector<X509*>& certs, const X509_NAME* issuer,
+                      const ASN1_INTEGER* serial);
+
+CertificateSummary Summarize(X509* cert);
+
+// An ASN.1 time as seconds since 1970; false when it cannot be read.
+bool AsnTimeToUnix(const ASN1_TIME* time, std::int64_t& out);
+
+// Verifies a SignerInfo (given as its DER bytes and parsed) over content: the digest algorithm,
+// the messageDigest attribute against the content's digest and the signature over the
+// authenticated attributes as encoded (or over the content when there are none).
+bool VerifySignerInfo(std::span<const std::uint8_t> signerInfoDer, PKCS7_SIGNER_INFO* signerInfo,
+                      X509* signer, std::span<const std::uint8_t> content);
+
+// A digest of the data with the algorithm an object identifier names; empty when unknown.
+std::vector<std::uint8_t> DigestWith(const ASN1_OBJECT* algorithm,
+                                     std::span<const std::uint8_t> data);
+
+} // namespace halyard::platform
