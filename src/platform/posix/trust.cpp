@@ -16,6 +16,8 @@
 //                                                              CRYPT_E_INVALID_MSG_TYPE, ...
 //   no member with that tag                                    TRUST_E_NOSIGNATURE 0x800B0100
 //   member file missing or unreadable                          CRYPT_E_FILE_ERROR 0x80092003
+//   member without indirect data, other than a v2 entry whose  TRUST_E_NOSIGNATURE 0x800B0100
+//     tag is the digest itself (the SHA-1 shadow entries)
 //   member's digest algorithm neither SHA-1 nor SHA-256        NTE_BAD_ALGID 0x80090008
 //   member's digest differs from the file's (or a PE-image     TRUST_E_BAD_DIGEST 0x80096010
 //     member is no longer a PE image)
@@ -50,6 +52,7 @@
 
 #include <list>
 #include <mutex>
+#include <optional>
 
 namespace halyard::platform {
 
@@ -81,19 +84,48 @@ std::uint32_t ParseFailureCode(std::uint32_t code) {
     return code < 0x10000 ? kCryptEFileError : code;
 }
 
-std::uint32_t CheckMemberDigest(const CatMember& member, const std::string& filePath) {
-    const bool sha1 = member.digestAlgorithmOid == kOidSha1;
-    const bool sha256 = member.digestAlgorithmOid == kOidSha256;
+std::vector<std::uint8_t> HexBytes(const std::string& hex) {
+    std::vector<std::uint8_t> out;
+    auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<std::uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+    }
+    return out;
+}
+
+std::uint32_t CheckMemberDigest(const ParsedCatalog& catalog, const CatMember& member,
+                                const std::string& filePath) {
+    std::string algorithm = member.digestAlgorithmOid;
+    std::vector<std::uint8_t> expected = member.digest;
+    std::optional<SubjectDigestKind> kind;
+    if (algorithm.empty() && expected.empty()) {
+        // A v2 entry without indirect data (the SHA-1 "shadow" of a SHA-256 member): its tag is
+        // the digest, computed by the file's own subject package.
+        if (catalog.version != 2 ||
+            (member.referenceTag.size() != 40 && member.referenceTag.size() != 64)) {
+            return kTrustENoSignature;
+        }
+        algorithm = member.referenceTag.size() == 40 ? kOidSha1 : kOidSha256;
+        expected = HexBytes(member.referenceTag);
+        const auto pe = IsPeImageFile(filePath);
+        if (!pe) {
+            return kCryptEFileError;
+        }
+        kind = *pe ? SubjectDigestKind::PeImage : SubjectDigestKind::Flat;
+    } else {
+        kind = member.indirectDataTypeOid == kOidSpcPeImageData ? SubjectDigestKind::PeImage
+                                                                : SubjectDigestKind::Flat;
+    }
+    const bool sha1 = algorithm == kOidSha1;
+    const bool sha256 = algorithm == kOidSha256;
     if (!sha1 && !sha256) {
         return kNteBadAlgid;
     }
-    const auto kind = member.indirectDataTypeOid == kOidSpcPeImageData ? SubjectDigestKind::PeImage
-                                                                       : SubjectDigestKind::Flat;
-    const auto digests = FileDigestsOf(filePath, kind);
+    const auto digests = FileDigestsOf(filePath, *kind);
     if (!digests) {
         return digests.error() == kBadFormat ? kTrustEBadDigest : kCryptEFileError;
     }
-    return (sha1 ? digests->sha1 : digests->sha256) == member.digest ? 0 : kTrustEBadDigest;
+    return (sha1 ? digests->sha1 : digests->sha256) == expected ? 0 : kTrustEBadDigest;
 }
 
 struct VerdictEntry {
@@ -146,7 +178,7 @@ std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCh
     if (member == nullptr) {
         return kTrustENoSignature;
     }
-    if (const std::uint32_t digest = CheckMemberDigest(*member, request.memberFilePath);
+    if (const std::uint32_t digest = CheckMemberDigest(catalog, *member, request.memberFilePath);
         digest != 0) {
         return digest;
     }
