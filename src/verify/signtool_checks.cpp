@@ -66,9 +66,15 @@ std::vector<std::string> SplitSigntoolOutput(const std::string& text) {
 
 bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
                              const std::string& catFile, const std::string& workPath) {
+    return VerifyFilesWithSigntool(driverFiles, catFile, workPath, GetDosOutput);
+}
+
+bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
+                             const std::string& catFile, const std::string& workPath,
+                             const SigntoolRunner& run) {
     for (const auto& file : driverFiles) {
-        const std::vector<std::string> output = SplitSigntoolOutput(GetDosOutput(
-            "SignTool.exe verify /kp /c " + Quoted(catFile) + " " + Quoted(file), workPath));
+        const std::vector<std::string> output = SplitSigntoolOutput(
+            run("SignTool.exe verify /kp /c " + Quoted(catFile) + " " + Quoted(file), workPath));
         if (output.size() != 2) {
             WriteLine("SignTool failed for " + file);
             return false;
@@ -82,8 +88,13 @@ bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
 }
 
 bool VerifyCatWithSigntool(const std::string& catFile, const std::string& workPath) {
-    const std::vector<std::string> output = SplitSigntoolOutput(
-        GetDosOutput("SignTool.exe verify /v /kp " + Quoted(catFile), workPath));
+    return VerifyCatWithSigntool(catFile, workPath, GetDosOutput);
+}
+
+bool VerifyCatWithSigntool(const std::string& catFile, const std::string& workPath,
+                           const SigntoolRunner& run) {
+    const std::vector<std::string> output =
+        SplitSigntoolOutput(run("SignTool.exe verify /v /kp " + Quoted(catFile), workPath));
     const std::size_t n = output.size();
     if (n != 91 && n != 100) {
         WriteLine("SignTool failed for " + catFile);
