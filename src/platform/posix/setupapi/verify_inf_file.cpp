@@ -45,6 +45,8 @@ const char* ArchitectureDecoration(std::uint16_t architecture) {
     }
 }
 
+} // namespace
+
 // The private-profile service keeps what follows the value (comments) and does not resolve
 // string tokens; the INF parser of the Setup API does both.
 std::string CleanInfValue(const std::string& raw) {
@@ -64,6 +66,8 @@ std::string CleanInfValue(const std::string& raw) {
     }
     return value;
 }
+
+namespace {
 
 constexpr const char* kAbsent = "\x01";
 
@@ -87,8 +91,9 @@ std::optional<std::string> ReadVersionKey(const std::string& infPath, const std:
     return value;
 }
 
-// The catalog named for the platform: a decorated directive wins for its platform, the
-// undecorated one covers the rest.
+} // namespace
+
+// A decorated directive wins for its platform, the undecorated one covers the rest.
 std::optional<std::string> CatalogDirective(const std::string& infPath,
                                             const TargetPlatform& target) {
     std::vector<std::string> keys;
@@ -106,6 +111,8 @@ std::optional<std::string> CatalogDirective(const std::string& infPath,
     }
     return std::nullopt;
 }
+
+namespace {
 
 std::string FullPath(const std::string& path) {
     std::error_code ec;
@@ -202,8 +209,8 @@ bool ParseUnsigned(std::string_view text, std::uint32_t& value) {
     return true;
 }
 
-// The first OSAttr entry ("2:10.0" style, comma-separated) inside the target's range, as
-// "Major.Minor"; nothing when no entry covers the target. Malformed entries cover nothing.
+} // namespace
+
 std::optional<std::string> MatchOsAttr(const std::string& osAttr, const TargetPlatform& target) {
     std::size_t start = 0;
     while (start <= osAttr.size()) {
@@ -230,8 +237,6 @@ std::optional<std::string> MatchOsAttr(const std::string& osAttr, const TargetPl
     }
     return std::nullopt;
 }
-
-} // namespace
 
 TargetPlatform RunningPlatform() {
     const platform::OsVersion os = platform::GetOsVersion();

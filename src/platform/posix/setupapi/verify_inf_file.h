@@ -6,6 +6,7 @@
 #include "support/setupapi_types.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace halyard::setupapi_posix {
@@ -39,6 +40,21 @@ struct InfVerification {
 
 // The signer names the driver signing policy accepts.
 bool IsDriverPolicySigner(const std::string& name);
+
+// The INF parser's reading of a [Version] value that the private-profile service returned: an
+// inline comment (";" outside quotes) is dropped, blanks trimmed, quotes around the whole value
+// removed.
+std::string CleanInfValue(const std::string& raw);
+
+// The catalog file name the INF names for the platform (CatalogFile.NT<arch>, CatalogFile.NT,
+// CatalogFile, in this order; a %token% value is resolved through [Strings]). Nothing when the
+// INF has no non-empty directive for the platform.
+std::optional<std::string> CatalogDirective(const std::string& infPath,
+                                            const TargetPlatform& target);
+
+// The first entry of an OSAttr value ("2:6.1,2:10.0") that lies in the target's range, as
+// "Major.Minor"; nothing when none does. Malformed entries cover nothing.
+std::optional<std::string> MatchOsAttr(const std::string& osAttr, const TargetPlatform& target);
 
 // Checks one INF (UTF-8 path) for the target platform. Unexpected failures throw.
 InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& target);

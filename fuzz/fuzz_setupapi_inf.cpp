@@ -1,0 +1,58 @@
+// The Setup API library's readers of untrusted INF and catalog text: the CatalogFile directive
+// (through the private-profile service, comments, quotes, %token% values) and OSAttr values.
+#include "platform/posix/setupapi/verify_inf_file.h"
+#include "platform/unicode.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using halyard::setupapi_posix::TargetPlatform;
+
+const std::string& FilePath() {
+    static const std::string path =
+        "/tmp/halyard-fuzz-setupapi-" + std::to_string(::getpid()) + ".inf";
+    return path;
+}
+
+void CheckName(const std::optional<std::string>& name) {
+    if (name && (name->empty() || !halyard::IsValidUtf8(*name))) {
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+
+    TargetPlatform running = halyard::setupapi_posix::RunningPlatform();
+    TargetPlatform wide = running;
+    wide.lowVersion = 0;
+    for (const auto& target : {running, wide}) {
+        const auto matched = halyard::setupapi_posix::MatchOsAttr(text, target);
+        if (matched && matched->find('.') == std::string::npos) {
+            std::abort();
+        }
+    }
+    const std::string cleaned = halyard::setupapi_posix::CleanInfValue(text);
+    if (cleaned.size() > text.size()) {
+        std::abort();
+    }
+
+    {
+        std::ofstream out(FilePath(), std::ios::binary | std::ios::trunc);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+    TargetPlatform x86 = running;
+    x86.architecture = 0;
+    CheckName(halyard::setupapi_posix::CatalogDirective(FilePath(), running));
+    CheckName(halyard::setupapi_posix::CatalogDirective(FilePath(), x86));
+    ::unlink(FilePath().c_str());
+    return 0;
+}
