@@ -1,6 +1,9 @@
 #include "verify/driver_files.h"
 
+#include "catalog/code_signing.h"
 #include "platform/files.h"
+#include "platform/sip.h"
+#include "support/output.h"
 #include "platform/unicode.h"
 
 namespace halyard {
@@ -16,6 +19,25 @@ std::vector<std::string> GetDriverFiles(const std::string& path) {
         if (!leftOut) {
             result.push_back(file);
         }
+    }
+    return result;
+}
+
+std::vector<std::string> VerifyAndGetHashes(const std::vector<std::string>& driverFiles,
+                                            const std::string& catFile) {
+    std::vector<std::string> result;
+    for (const auto& path : driverFiles) {
+        if (!IsCodeSigned(path, catFile, platform::kCalgSha256)) {
+            result.clear();
+            WriteLine("IsCodeSigned failed for " + path);
+            return result;
+        }
+        if (LastCodeSigningTag.empty()) {
+            result.clear();
+            WriteLine("No tag for " + path);
+            return result;
+        }
+        result.push_back(LastCodeSigningTag);
     }
     return result;
 }

@@ -1,16 +1,162 @@
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "catalog/file_hash.h"
+#include "catalog/code_signing.h"
+#include "catalog/sign_date.h"
+#include "inf/driver_ver.h"
+#include "inf/ini_files.h"
+#include "inf/supported_os.h"
+#include "platform/files.h"
 #include "platform/unicode.h"
+#include "support/date_text.h"
 #include "support/output.h"
+#include "support/sevenzip.h"
 #include "verify/checks.h"
+#include "verify/driver_files.h"
+#include "verify/package_check.h"
+#include "verify/signtool_checks.h"
 
 namespace halyard {
 
+namespace {
+
+const char* const kLogs = "InternalLogsDoNotCopyToProduction";
+
+bool Stop(const std::string& reason) {
+    WriteLine("wrong:" + reason);
+    return false;
+}
+
+// A file name whose stem is empty or only dots and blanks would make the work folder the folder
+// that holds the archive (Windows drops trailing dots and blanks from a path element).
+bool HasUsableStem(const std::string& archiveName) {
+    const std::string name = platform::ExtractFileName(archiveName);
+    const std::string stem = name.substr(0, name.size() - platform::ExtractFileExt(name).size());
+    return stem.find_first_not_of(". ") != std::string::npos;
+}
+
+void DeleteQuietly(const std::string& dir) {
+    try {
+        platform::DeleteTree(dir);
+    } catch (...) {
+        // The error that is already on its way matters more.
+    }
+}
+
+// Steps after unpacking; the caller owns the work folder.
+bool CheckUnpacked(const std::string& archiveName, const std::string& workPath) {
+    const std::string logs = workPath + kLogs + platform::kPathDelim;
+    if (!UnZipFile(archiveName, workPath)) {
+        return Stop("UnZipFile failed");
+    }
+    if (!platform::DirectoryExists(workPath + kLogs)) {
+        return Stop("No logs");
+    }
+    std::vector<std::string> driverFiles = GetDriverFiles(workPath);
+    if (driverFiles.empty()) {
+        return Stop("GetDriverFiles failed");
+    }
+    const auto cats = platform::ListFiles(workPath, "*.cat");
+    if (cats.empty()) {
+        return Stop("Cat file was not found");
+    }
+    const std::string catFile = cats.front();
+
+    std::vector<std::string> hashes = VerifyAndGetHashes(driverFiles, catFile);
+    if (hashes.size() != driverFiles.size()) {
+        return Stop("VerifyAndGetHashes failed");
+    }
+    const std::string totalHash = GenerateHash(hashes);
+    const double signDate = GetSignDateOfCAT(catFile);
+
+    TMemIniFile ini(logs + "params.ini");
+    if (ConvertStringToDateTime(ini.ReadString("General", "DateSign", "0"), false) != signDate) {
+        return Stop("DateSign incorrect");
+    }
+    if (!platform::FileExists(logs + "UnitTestDoNotCheckHashes") &&
+        ini.ReadString("General", "TotalHashs", "") != totalHash) {
+        return Stop("TotalHashs incorrect");
+    }
+    const auto infs = platform::ListFiles(workPath, "*.inf");
+    if (infs.empty()) {
+        return Stop("Inf file was not found");
+    }
+    const std::string infPath = infs.front();
+    const std::string infSection = ini.ReadString("General", "Section", "2345");
+    const std::string os = ini.ReadString("General", "OS", "");
+
+    double date = 0;
+    std::string version;
+    if (!ExtractParamsFromInf(infPath, infSection, date, version, os.ends_with("_64"))) {
+        return Stop("ExtractParamsFromInf failed");
+    }
+    std::string version2 = ini.ReadString("General", "Version", "123");
+    if (version != version2 && unit_main::CorrectVersionEx(version) != unit_main::CorrectVersionEx(version2)) {
+        return Stop("Version incorrect");
+    }
+    if (ini.ReadString("General", "Date", "111") != ConvertDateToString(date, false)) {
+        return Stop("Date incorrect");
+    }
+    if (!VerifyFilesWithSigntool(driverFiles, catFile, workPath)) {
+        return Stop("VerifyFilesWithSigntool failed");
+    }
+    if (!VerifyCatWithSigntool(catFile, workPath)) {
+        return Stop("VerifyCatWithSigntool failed");
+    }
+    if (!VerifyFilesWithCatOS(workPath, os)) {
+        return Stop("VerifyFilesWithCatOS failed");
+    }
+    return true;
+}
+
+} // namespace
+
+namespace unit_main {
+
+std::string CorrectVersion(const std::string& version) { return halyard::CorrectVersion(version); }
+
+std::string CorrectVersionEx(const std::string& ver) {
+    std::string text = CorrectVersion(ver);
+    while (text.size() > 1 && text.ends_with(".0")) {
+        text.resize(text.size() - 2);
+    }
+    return text == "0" ? std::string() : text;
+}
+
+} // namespace unit_main
+
+bool VerifyFilesWithCatOS(const std::string& workPath, const std::string& os) {
+    for (const auto& code : PrepareSupportedOS("", workPath, true, true)) {
+        if (code == os) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool Verify(const std::string& archiveName) {
-    if (!EndsWithIgnoreCase(archiveName, ".7z")) {
+    if (!EndsWithIgnoreCase(archiveName, ".7z") || !HasUsableStem(archiveName)) {
         WriteLine("wrong:Archive name: " + archiveName);
         return false;
     }
-    WriteLine("wrong:The package check is not available in this build yet");
-    return false;
+    const std::string ext = platform::ExtractFileExt(archiveName);
+    const std::string workPath =
+        platform::IncludeTrailingPathDelimiter(archiveName.substr(0, archiveName.size() - ext.size()));
+    if (platform::DirectoryExists(workPath)) {
+        platform::DeleteTree(workPath);
+    }
+    bool result = false;
+    try {
+        result = CheckUnpacked(archiveName, workPath);
+    } catch (...) {
+        DeleteQuietly(workPath);
+        throw;
+    }
+    // A work folder that cannot be removed is an error even after every test passed.
+    platform::DeleteTree(workPath);
+    return result;
 }
 
 } // namespace halyard
