@@ -66,6 +66,7 @@ public:
     explicit Reader(const std::string& text) : s_(text) {}
 
     std::size_t pos = 0;
+    bool overflow = false;
 
     void skipBlanks() {
         while (pos < s_.size() && IsBlankChar(s_[pos])) {
@@ -82,7 +83,8 @@ public:
         digits = 0;
         while (p < s_.size() && IsDigit(s_[p])) {
             if (digits >= 9) {
-                return false; // far beyond any field's range
+                overflow = true; // far beyond any field's range: the text is not a date
+                return false;
             }
             v = v * 10 + (s_[p] - '0');
             ++digits;
@@ -196,7 +198,7 @@ TDateTime ReadTimeAlone(const std::string& value) {
         reader.pos += 2;
     }
     TimeOfDay time;
-    if (!ReadTime(reader, time)) {
+    if (!ReadTime(reader, time) || reader.overflow) {
         return 0;
     }
     reader.skipBlanks();
@@ -273,6 +275,9 @@ TDateTime ConvertStringToDateTime(const std::string& value, bool yearFirst) {
     reader.findDigit();
     int n1 = 0, n2 = 0, n3 = 0, d1 = 0, d2 = 0, d3 = 0;
     const bool dateRead = !reader.atEnd() && reader.number(n1, d1) && reader.nextField(n2, d2);
+    if (reader.overflow) {
+        return 0;
+    }
     if (!dateRead) {
         return ReadTimeAlone(value);
     }
@@ -304,7 +309,7 @@ TDateTime ConvertStringToDateTime(const std::string& value, bool yearFirst) {
             marker = reader.markerAt(reader.pos);
         }
         const auto timeMs = TimeToMs(time, marker);
-        if (!timeMs) {
+        if (!timeMs || reader.overflow) {
             return 0;
         }
         ms = *timeMs;
