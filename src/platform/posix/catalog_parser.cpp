@@ -565,7 +565,15 @@ namespace catalog_detail {
 std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return ErrnoToWin32(errno);
+        const int err = errno;
+        // Windows tells a missing folder on the way (ERROR_PATH_NOT_FOUND) from a missing file.
+        if (err == ENOENT || err == ENOTDIR) {
+            const std::string dir = ExtractFileDir(path);
+            if (!dir.empty() && !DirectoryExists(dir)) {
+                return codes::kPathNotFound;
+            }
+        }
+        return ErrnoToWin32(err);
     }
     struct Closer {
         int fd;

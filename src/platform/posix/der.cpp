@@ -40,6 +40,14 @@ bool Cursor::peek(Element& out) {
         // The error queue is per thread; nobody above looks at it, so leave it clean.
         ERR_clear_error();
         fault_ = Fault::EndOfData;
+        // A header that was read but whose length runs past the end still tells its tag, so
+        // that expect() can say "wrong tag" for bytes that are not this structure at all.
+        if (p != start) {
+            truncatedTag_ = tag;
+            truncatedClass_ = cls;
+            truncatedConstructed_ = (flags & V_ASN1_CONSTRUCTED) != 0;
+            truncatedHeader_ = true;
+        }
         return false;
     }
     // Indefinite lengths belong to BER; catalogs are DER.
@@ -71,13 +79,16 @@ bool Cursor::next(Element& out) {
 }
 
 bool Cursor::expect(int cls, int tag, Element& out) {
+    const bool needsConstructed = cls == kUniversal && (tag == kTagSequence || tag == kTagSet);
     if (!next(out)) {
         if (fault_ == Fault::None) {
             fault_ = Fault::EndOfData;
+        } else if (truncatedHeader_ && (truncatedTag_ != tag || truncatedClass_ != cls ||
+                                        (needsConstructed && !truncatedConstructed_))) {
+            fault_ = Fault::BadTag;
         }
         return false;
     }
-    const bool needsConstructed = cls == kUniversal && (tag == kTagSequence || tag == kTagSet);
     if (!out.is(cls, tag) || (needsConstructed && !out.constructed)) {
         fault_ = Fault::BadTag;
         return false;

@@ -72,6 +72,10 @@ private:
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
     Fault fault_ = Fault::None;
+    bool truncatedHeader_ = false;
+    bool truncatedConstructed_ = false;
+    int truncatedTag_ = 0;
+    int truncatedClass_ = 0;
 };
 
 // The contents of an element.
