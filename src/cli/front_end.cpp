@@ -1,12 +1,12 @@
 #include "cli/front_end.h"
 
-#include <exception>
-#include <new>
-
 #include "platform/errors.h"
 #include "platform/unicode.h"
 #include "support/output.h"
 #include "verify/checks.h"
+
+#include <exception>
+#include <new>
 
 namespace halyard {
 

@@ -1,12 +1,12 @@
 // The front end: picks the mode, runs one check, prints the verdict. Exit code 0 always.
+#include "cli/front_end.h"
+#include "platform/console.h"
+
 #include <csignal>
 #include <exception>
 #include <new>
 #include <string>
 #include <vector>
-
-#include "cli/front_end.h"
-#include "platform/console.h"
 
 int main(int argc, char** argv) {
 #ifndef _WIN32

@@ -198,7 +198,9 @@ std::string TrimRight(std::string_view text) {
     return std::string(text.substr(0, e));
 }
 
-std::string Trim(std::string_view text) { return TrimLeft(TrimRight(text)); }
+std::string Trim(std::string_view text) {
+    return TrimLeft(TrimRight(text));
+}
 
 std::string AsciiUpper(std::string_view text) {
     std::string out(text);

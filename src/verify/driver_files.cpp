@@ -3,8 +3,8 @@
 #include "catalog/code_signing.h"
 #include "platform/files.h"
 #include "platform/sip.h"
-#include "support/output.h"
 #include "platform/unicode.h"
+#include "support/output.h"
 
 namespace halyard {
 

@@ -1,9 +1,7 @@
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "verify/package_check.h"
 
-#include "catalog/file_hash.h"
 #include "catalog/code_signing.h"
+#include "catalog/file_hash.h"
 #include "catalog/sign_date.h"
 #include "inf/driver_ver.h"
 #include "inf/ini_files.h"
@@ -15,8 +13,11 @@
 #include "support/sevenzip.h"
 #include "verify/checks.h"
 #include "verify/driver_files.h"
-#include "verify/package_check.h"
 #include "verify/signtool_checks.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace halyard {
 
@@ -93,7 +94,8 @@ bool CheckUnpacked(const std::string& archiveName, const std::string& workPath) 
         return Stop("ExtractParamsFromInf failed");
     }
     std::string version2 = ini.ReadString("General", "Version", "123");
-    if (version != version2 && unit_main::CorrectVersionEx(version) != unit_main::CorrectVersionEx(version2)) {
+    if (version != version2 &&
+        unit_main::CorrectVersionEx(version) != unit_main::CorrectVersionEx(version2)) {
         return Stop("Version incorrect");
     }
     if (ini.ReadString("General", "Date", "111") != ConvertDateToString(date, false)) {
@@ -115,7 +117,9 @@ bool CheckUnpacked(const std::string& archiveName, const std::string& workPath) 
 
 namespace unit_main {
 
-std::string CorrectVersion(const std::string& version) { return halyard::CorrectVersion(version); }
+std::string CorrectVersion(const std::string& version) {
+    return halyard::CorrectVersion(version);
+}
 
 std::string CorrectVersionEx(const std::string& ver) {
     std::string text = CorrectVersion(ver);
@@ -142,8 +146,8 @@ bool Verify(const std::string& archiveName) {
         return false;
     }
     const std::string ext = platform::ExtractFileExt(archiveName);
-    const std::string workPath =
-        platform::IncludeTrailingPathDelimiter(archiveName.substr(0, archiveName.size() - ext.size()));
+    const std::string workPath = platform::IncludeTrailingPathDelimiter(
+        archiveName.substr(0, archiveName.size() - ext.size()));
     if (platform::DirectoryExists(workPath)) {
         platform::DeleteTree(workPath);
     }

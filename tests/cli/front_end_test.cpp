@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
 #include "cli/front_end.h"
 #include "platform/console.h"
 #include "support/output.h"
 #include "testkit.h"
+
+#include <gtest/gtest.h>
 
 namespace halyard {
 namespace {

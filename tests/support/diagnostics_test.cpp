@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "platform/messages.h"
 #include "support/diagnostics.h"
 #include "support/output.h"
+
+#include <gtest/gtest.h>
 
 namespace halyard {
 namespace {
@@ -38,9 +38,9 @@ TEST(CollectError, WritesOneLineAndXLogWritesNothing) {
 
 TEST(MessageTable, EveryTrustCodeTheChecksPrintHasAText) {
     for (std::uint32_t code :
-         {0x800B0004u, 0x800B0001u, 0x800B0002u, 0x800B0003u, 0x800B0100u, 0x80096002u,
-          0x800B010Au, 0x80092003u, 0x800B0109u, 0x800B0101u, 0x80096010u, 0x80090008u,
-          0xE000022Fu, 0xE0000241u, 0xE0000242u, 0xE0000244u, 0x80004005u, 1u, 3u, 5u, 1168u}) {
+         {0x800B0004u, 0x800B0001u, 0x800B0002u, 0x800B0003u, 0x800B0100u, 0x80096002u, 0x800B010Au,
+          0x80092003u, 0x800B0109u, 0x800B0101u, 0x80096010u, 0x80090008u, 0xE000022Fu, 0xE0000241u,
+          0xE0000242u, 0xE0000244u, 0x80004005u, 1u,          3u,          5u,          1168u}) {
         const std::string text = platform::SysErrorMessage(code);
         EXPECT_FALSE(text.empty()) << std::hex << code;
         EXPECT_NE(text.back(), '.') << std::hex << code;

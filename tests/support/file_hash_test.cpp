@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "catalog/file_hash.h"
 #include "platform/errors.h"
 #include "testkit.h"
+
+#include <gtest/gtest.h>
 
 namespace halyard {
 namespace {

@@ -1,9 +1,9 @@
-#include <algorithm>
-#include <gtest/gtest.h>
-
 #include "platform/files.h"
 #include "testkit.h"
 #include "verify/driver_files.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
 
 namespace halyard {
 namespace {

@@ -1,3 +1,8 @@
+#include "platform/files.h"
+
+#include "platform/errors.h"
+#include "platform/messages.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -5,10 +10,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "platform/errors.h"
-#include "platform/files.h"
-#include "platform/messages.h"
 
 namespace halyard::platform {
 
@@ -154,7 +155,9 @@ void DeleteTree(const std::string& dir) {
     }
 }
 
-bool CreateDir(const std::string& dir) { return ::mkdir(dir.c_str(), 0777) == 0; }
+bool CreateDir(const std::string& dir) {
+    return ::mkdir(dir.c_str(), 0777) == 0;
+}
 
 void ForceDirectories(const std::string& dir) {
     std::string path = dir;
@@ -211,7 +214,8 @@ std::string ProgramDirectory() {
     if (n <= 0) {
         return "./";
     }
-    return IncludeTrailingPathDelimiter(ExtractFileDir(std::string(buf, static_cast<std::size_t>(n))));
+    return IncludeTrailingPathDelimiter(
+        ExtractFileDir(std::string(buf, static_cast<std::size_t>(n))));
 }
 
 bool GetFileStamp(const std::string& path, FileStamp& stamp) {
