@@ -22,6 +22,9 @@ using der::kContext;
 using der::kUniversal;
 
 constexpr std::uint32_t kCryptEAsn1Eod = 0x80093102;
+// Entries, attributes and values a CTL may hold in all. Real catalogs hold thousands; the cap
+// keeps a small hostile file from making the reader build a huge member list.
+constexpr std::size_t kMaxCtlElements = 2'000'000;
 
 std::uint32_t FaultCode(const Cursor& cursor) {
     return cursor.fault() == der::Fault::EndOfData ? kCryptEAsn1Eod : codes::kCryptEAsn1Badtag;
@@ -217,6 +220,7 @@ std::uint32_t ParseEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
 }
 
 std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const Element& ctl, CtlParts& parts) {
+    std::size_t budget = 0;
     Cursor c(data, ctl);
     Element e;
     if (c.peek(e) && e.is(kUniversal, der::kTagInteger)) {
@@ -316,6 +320,9 @@ std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const Element& ctl, C
                     Cursor valueCursor(data, values);
                     Element value;
                     while (valueCursor.next(value)) {
+                        if (++budget > kMaxCtlElements) {
+                            return codes::kNotEnoughMemory;
+                        }
                         parsed.values.push_back(value);
                     }
                     if (valueCursor.fault() != der::Fault::None) {
@@ -328,6 +335,10 @@ std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const Element& ctl, C
                 }
             } else if (fields.fault() != der::Fault::None) {
                 return FaultCode(fields);
+            }
+            budget += 1 + entry.attributes.size();
+            if (budget > kMaxCtlElements) {
+                return codes::kNotEnoughMemory;
             }
             parts.entries.push_back(std::move(entry));
         }
@@ -363,6 +374,9 @@ std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const Element& ctl, C
             const auto extText = der::OidText(data, extOid);
             if (!extText) {
                 return codes::kCryptEAsn1Badtag;
+            }
+            if (++budget > kMaxCtlElements) {
+                return codes::kNotEnoughMemory;
             }
             parts.extensions.push_back(CtlExtension{*extText, value});
         }

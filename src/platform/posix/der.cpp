@@ -105,8 +105,10 @@ std::span<const std::uint8_t> Whole(std::span<const std::uint8_t> data, const El
 }
 
 std::optional<std::string> OidText(std::span<const std::uint8_t> data, const Element& e) {
+    // Real identifiers are a few dozen bytes; a long one would only cost big-number arithmetic.
+    constexpr std::size_t kMaxOidBytes = 128;
     if (!e.is(kUniversal, kTagOid) || e.constructed || e.contentSize == 0 ||
-        e.totalSize() > static_cast<std::size_t>(LONG_MAX)) {
+        e.contentSize > kMaxOidBytes) {
         return std::nullopt;
     }
     const unsigned char* p = data.data() + e.offset;
