@@ -368,7 +368,7 @@ ULONG T7zInArchive::Release() {
     return count;
 }
 
-IInArchive* T7zInArchive::Handler() {
+HALYARD_FOREIGN_CALL IInArchive* T7zInArchive::Handler() {
     if (!FInArchive) {
         const HRESULT hr =
             FCreateObject(&FClassId, &IID_IInArchive, reinterpret_cast<void**>(FInArchive.put()));
@@ -396,7 +396,7 @@ IInArchive* T7zInArchive::Handler() {
     return FInArchive.get();
 }
 
-void T7zInArchive::OpenWith(IInStream* stream) {
+HALYARD_FOREIGN_CALL void T7zInArchive::OpenWith(IInStream* stream) {
     const std::uint64_t maxCheck = kMaxCheckStartPosition;
     IInArchive* handler = Handler();
     const HRESULT hr = handler->Open(stream, &maxCheck, static_cast<IArchiveOpenCallback*>(this));
@@ -418,7 +418,7 @@ void T7zInArchive::OpenStream(IInStream* stream) {
     OpenWith(stream);
 }
 
-void T7zInArchive::Close() {
+HALYARD_FOREIGN_CALL void T7zInArchive::Close() {
     FPasswordIsDefined = false;
     FSubArchiveMode = false;
     if (FInArchive) {
@@ -433,7 +433,7 @@ void T7zInArchive::CheckIndex(std::uint32_t index) {
     }
 }
 
-std::uint32_t T7zInArchive::GetNumberOfItems() {
+HALYARD_FOREIGN_CALL std::uint32_t T7zInArchive::GetNumberOfItems() {
     std::uint32_t count = 0;
     const HRESULT hr = Handler()->GetNumberOfItems(&count);
     if (hr != kOk) {
@@ -442,7 +442,8 @@ std::uint32_t T7zInArchive::GetNumberOfItems() {
     return count;
 }
 
-std::string T7zInArchive::ReadStringProperty(std::uint32_t index, PROPID propID) {
+HALYARD_FOREIGN_CALL std::string T7zInArchive::ReadStringProperty(std::uint32_t index,
+                                                                  PROPID propID) {
     PROPVARIANT value{};
     Handler()->GetProperty(index, propID, &value);
     std::string text = value.vt == VT_BSTR ? WideToUtf8(value.bstrVal) : std::string();
@@ -450,7 +451,7 @@ std::string T7zInArchive::ReadStringProperty(std::uint32_t index, PROPID propID)
     return text;
 }
 
-bool T7zInArchive::ReadBoolProperty(std::uint32_t index, PROPID propID) {
+HALYARD_FOREIGN_CALL bool T7zInArchive::ReadBoolProperty(std::uint32_t index, PROPID propID) {
     PROPVARIANT value{};
     Handler()->GetProperty(index, propID, &value);
     const bool on = value.vt == VT_BOOL && value.boolVal != 0;
@@ -458,7 +459,8 @@ bool T7zInArchive::ReadBoolProperty(std::uint32_t index, PROPID propID) {
     return on;
 }
 
-std::uint64_t T7zInArchive::ReadNumberProperty(std::uint32_t index, PROPID propID) {
+HALYARD_FOREIGN_CALL std::uint64_t T7zInArchive::ReadNumberProperty(std::uint32_t index,
+                                                                    PROPID propID) {
     PROPVARIANT value{};
     Handler()->GetProperty(index, propID, &value);
     std::uint64_t number = 0;
@@ -495,7 +497,8 @@ IInArchive* T7zInArchive::GetInArchive() {
     return Handler();
 }
 
-void T7zInArchive::RunExtract(const std::uint32_t* items, std::uint32_t count, bool test) {
+HALYARD_FOREIGN_CALL void T7zInArchive::RunExtract(const std::uint32_t* items, std::uint32_t count,
+                                                   bool test) {
     FHaveCurrentItem = false;
     const HRESULT hr =
         Handler()->Extract(items, count, test ? 1 : 0, static_cast<IArchiveExtractCallback*>(this));

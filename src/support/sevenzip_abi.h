@@ -5,6 +5,14 @@
 
 #include <cstdint>
 
+// Calls into the library's objects go through our declarations of its interfaces, so the
+// sanitizer's dynamic type check cannot know the objects' real types: it is off for those calls.
+#if defined(__GNUC__) || defined(__clang__)
+#define HALYARD_FOREIGN_CALL __attribute__((no_sanitize("vptr")))
+#else
+#define HALYARD_FOREIGN_CALL
+#endif
+
 namespace halyard::sevenzip {
 
 using HRESULT = std::int32_t;
@@ -262,7 +270,7 @@ public:
     ComPtr() = default;
     // Takes over a reference the caller already holds.
     explicit ComPtr(T* p) : p_(p) {}
-    ComPtr(const ComPtr& other) : p_(other.p_) {
+    HALYARD_FOREIGN_CALL ComPtr(const ComPtr& other) : p_(other.p_) {
         if (p_ != nullptr) {
             p_->AddRef();
         }
@@ -276,7 +284,7 @@ public:
     }
     ~ComPtr() { reset(); }
 
-    void reset() {
+    HALYARD_FOREIGN_CALL void reset() {
         if (p_ != nullptr) {
             T* p = p_;
             p_ = nullptr;
