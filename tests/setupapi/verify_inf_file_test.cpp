@@ -1,6 +1,7 @@
 // SetupVerifyInfFileW of the POSIX Setup API library, called through the binding as the pair
 // check calls it: real driver packages, and INF/catalog pairs signed by the test PKI.
 #include "fixtures.h"
+#include "platform/module.h"
 #include "platform/outcome.h"
 #include "platform/unicode.h"
 #include "support/setupapi.h"
@@ -53,7 +54,14 @@ setupapi::SP_ALTPLATFORM_INFO_V2 AltPlatform(std::uint16_t arch, std::uint32_t m
 
 class SetupVerifyInfFileTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(LoadSetupApi()); }
+    static void SetUpTestSuite() {
+        // The program never unloads the library once it has called it; its statics (the case
+        // locale, the catalog cache) live until the process ends. Keep the image mapped the same
+        // way here, so that the suite's final unload does not orphan them.
+        static const platform::ModuleHandle pin = platform::LoadModuleLibrary("SetupApi.dll");
+        ASSERT_NE(pin, nullptr);
+        ASSERT_TRUE(LoadSetupApi());
+    }
     static void TearDownTestSuite() { UnloadSetupApi(); }
 
     static Answer Call(const std::string& inf, setupapi::SP_ALTPLATFORM_INFO_V2* alt = nullptr,
