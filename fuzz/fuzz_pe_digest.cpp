@@ -1,0 +1,18 @@
+// The PE image layout reader and the digest over any bytes.
+#include "platform/posix/pe_digest.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace halyard::platform;
+    const std::span<const std::uint8_t> bytes(data, size);
+    if (const auto layout = ParsePeLayout(bytes)) {
+        if (layout->certTableOffset + layout->certTableSize > size) {
+            __builtin_trap();
+        }
+    }
+    ComputeDigestsOfBytes(bytes, SubjectDigestKind::PeImage);
+    return 0;
+}
