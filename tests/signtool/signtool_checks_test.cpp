@@ -1,5 +1,6 @@
 // The SignTool checks on crafted reports (exact messages and command lines), and the POSIX
 // SignTool stand-in on real WHCP catalogs and packages.
+#include "platform/unicode.h"
 #include "support/dos_output.h"
 #include "support/output.h"
 #include "testkit.h"
@@ -237,7 +238,8 @@ TEST_F(StandIn, FileReportOnARealPackage) {
     std::vector<std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(pkg)) {
         if (e.is_regular_file()) {
-            const std::string to = work / fs::relative(e.path(), pkg).string();
+            // A folder name outside ASCII travels through the ANSI code page and back.
+            const std::string to = work / ("caf\xC3\xA9/" + fs::relative(e.path(), pkg).string());
             test::CopyFile(e.path().string(), to);
             if (e.path().extension() != ".cat") {
                 files.push_back(to);
@@ -245,11 +247,12 @@ TEST_F(StandIn, FileReportOnARealPackage) {
         }
     }
     ASSERT_GE(files.size(), 5u);
-    const std::string cat = work / "ftdibus.cat";
+    const std::string cat = work / "caf\xC3\xA9/ftdibus.cat";
     const test::RunResult raw =
         test::Run(program, {"verify", "/kp", "/c", cat, files.front()}, work.path());
     EXPECT_EQ(raw.exitCode, 0);
-    EXPECT_EQ(SplitSigntoolOutput(raw.output),
+    // SignTool writes in the ANSI code page.
+    EXPECT_EQ(SplitSigntoolOutput(AnsiToUtf8(raw.output)),
               (Lines{"Verifying: " + files.front(), "Successfully verified: " + files.front()}));
 
     OutputCapture capture;

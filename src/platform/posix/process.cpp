@@ -207,6 +207,17 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         return run;
     }
+    // With our own standard output closed the write end could be descriptor 1 or 2, and a
+    // duplicate onto itself would keep close-on-exec: move it out of the way first.
+    if (fds[1] <= STDERR_FILENO) {
+        const int moved = ::fcntl(fds[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        ::close(fds[1]);
+        if (moved < 0) {
+            ::close(fds[0]);
+            return run;
+        }
+        fds[1] = moved;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // The duplicates lose close-on-exec; the originals close when the child starts the program.
