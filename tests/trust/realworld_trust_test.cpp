@@ -108,6 +108,24 @@ TEST_F(RealWorldTrust, EachFileIsHashedOnceForTagAndTrustCheck) {
     EXPECT_EQ(platform::DigestPassCount() - middle, 1u);
 }
 
+TEST_F(RealWorldTrust, ShaOneShadowEntriesOfVersionTwoCatalogsVerifyByTheirTag) {
+    const std::string cat = Real("packages/tidepool-ftdiport-2024/ftdiport.cat");
+    for (const char* file : {"packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys",
+                             "packages/tidepool-ftdiport-2024/ftdiport.inf"}) {
+        OutputCapture capture;
+        EXPECT_TRUE(IsCodeSigned(Real(file), cat, CALG_SHA1)) << capture.text();
+        EXPECT_EQ(LastCodeSigningTag.size(), 40u);
+        EXPECT_EQ(MemberTags(cat).count(LastCodeSigningTag), 1u);
+    }
+    // The shadow entry of one file does not vouch for another.
+    std::string tag;
+    ASSERT_TRUE(
+        CalcCatFileTag(cat, Real("packages/tidepool-ftdiport-2024/ftdiport.inf"), tag, CALG_SHA1));
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember(
+                  {cat, tag, Real("packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys")}),
+              kTrustEBadDigest);
+}
+
 // osslsigncode is told to skip revocation (-ignore-crl): with -ignore-cdp it still demands CRLs
 // it cannot fetch offline and fails every time-stamped file. We check revocation only against
 // CRLs of the trust folder, of which the real-world tree has none.
