@@ -280,7 +280,7 @@ TEST_F(RealCatalogs, DamagedBytesAreRefusedCleanly) {
         const Bytes whole = ReadBytes(Real(relative));
         ASSERT_TRUE(ParseCatalogBytes(whole).ok());
         // Every truncation fails (a prefix can never hold the whole outer element).
-        const std::size_t step = whole.size() > 4096 ? 7 : 1;
+        const std::size_t step = whole.size() > 4096 ? 53 : 1;
         for (std::size_t n = 0; n < whole.size(); n += step) {
             const Bytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
             const auto parsed = ParseCatalogBytes(prefix);
