@@ -304,7 +304,9 @@ Outcome<FileDigests> FileDigestsOf(const std::string& path, SubjectDigestKind ki
     }
     FileDigests digests;
     if (!StreamDigests(readAt, file.size(), plan, digests)) {
-        return Outcome<FileDigests>::failure(file.error() != 0 ? file.error() : kReadFault);
+        // Windows' packages read through a mapped view, where a failing or vanished page is
+        // STATUS_IN_PAGE_ERROR; a file that shrinks or fails while it is hashed reports that.
+        return Outcome<FileDigests>::failure(kStatusInPageError);
     }
     // Only a file that did not change while it was read is remembered.
     FileStamp after;

@@ -48,8 +48,9 @@ Outcome<FileDigests> ComputeDigestsOfBytes(std::span<const std::uint8_t> bytes,
                                            SubjectDigestKind kind);
 
 // Both digests of a file, streamed (never read whole). Served from the cache when the file's
-// path and FileStamp match a recent computation. Fails with the file's Win32 code, or
-// ERROR_BAD_FORMAT when a PE digest is asked of a file that is not a PE image.
+// path and FileStamp match a recent computation. Fails with the file's Win32 code when it cannot
+// be opened, ERROR_BAD_FORMAT when a PE digest is asked of a file that is not a PE image, and
+// STATUS_IN_PAGE_ERROR when reading fails or the file shrinks while it is hashed.
 Outcome<FileDigests> FileDigestsOf(const std::string& path, SubjectDigestKind kind);
 
 // True when the file opens and is a PE image (headers only are read). Fails with the file's code.
