@@ -1,13 +1,12 @@
 // "/verify" end to end: the built program, its Setup API library and the trusted public roots,
 // on real driver packages and on pairs signed by the test PKI.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include "fixtures.h"
 #include "testkit.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace halyard {
 namespace {
@@ -36,7 +35,8 @@ protected:
         if (!test::RealworldAvailable()) {
             GTEST_SKIP() << "real-world samples not present";
         }
-        ASSERT_TRUE(fs::exists(test::BinDir() + "trust/microsoft-root-certificate-authority-2010.pem"))
+        ASSERT_TRUE(
+            fs::exists(test::BinDir() + "trust/microsoft-root-certificate-authority-2010.pem"))
             << "the public roots belong in the build's trust folder";
     }
     test::TempDir tmp_;
@@ -66,8 +66,8 @@ TEST_F(VerifyMode, InfStoredWithLfLineEndsIsNotInItsCatalog) {
         const std::string folder = tmp_ / name;
         test::CopyFile(test::RealworldDir() + "negative/" + name + "_as-stored-LF_ftdi-cdm.inf",
                        folder + "/" + name + ".inf");
-        test::CopyFile(test::RealworldDir() + "packages/ftdi-cdm-2.12.04-" + name +
-                           "-whql-2015/" + name + ".cat",
+        test::CopyFile(test::RealworldDir() + "packages/ftdi-cdm-2.12.04-" + name + "-whql-2015/" +
+                           name + ".cat",
                        folder + "/" + name + ".cat");
         EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:Unknown error 800B0100", "fail"})) << name;
     }
