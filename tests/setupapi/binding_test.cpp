@@ -166,6 +166,9 @@ TEST_F(SetupApiBinding, PosixLibraryBesideTheProgramExportsEveryNameAndFailsTheR
     ASSERT_FALSE(platform::ResolveModulePath("SetupApi.dll").empty());
     ASSERT_TRUE(LoadSetupApi());
     ExpectBoundTo(SetupApiLib);
+    // Its own copy of the platform layer stays inside: nothing of it can be interposed.
+    EXPECT_EQ(platform::GetModuleSymbol(SetupApiLib, "_ZN7halyard8platform12GetOsVersionEv"),
+              nullptr);
 
     using BoolProc = setupapi::BOOL (*)();
     using HandleProc = void* (*)();
