@@ -1,0 +1,118 @@
+#include "package_builder.h"
+
+#include "catalog/file_hash.h"
+#include "platform/hash.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace halyard::test {
+
+const char* const PackageBuilder::kOmit = "\x01omit";
+
+std::string SevenZip() {
+    for (const char* p : {"/usr/bin/7zz", "/usr/local/bin/7zz"}) {
+        if (std::filesystem::exists(p)) {
+            return p;
+        }
+    }
+    return {};
+}
+
+PackageBuilder::PackageBuilder() : content_(dir_ / "content/") {
+    std::filesystem::create_directories(content_);
+    const auto& pki = fixtures::BuildTestPki();
+    spec_.version = 2;
+    spec_.hash = platform::DigestAlgorithm::Sha256;
+    spec_.signer = &pki.whcp;
+    spec_.timeStamp = fixtures::TimeStampKind::Rfc3161;
+    spec_.thisUpdate = 1559392496; // 2019-06-01 12:34:56 UTC
+    spec_.timeStampTime = spec_.thisUpdate;
+    spec_.attributes.push_back({"OS", "_v100_X64", fixtures::kNameValueFlags, {}});
+    catFileIni_ = "[General]\r\nOS=_v100_X64\r\n";
+    params_["DateSign"] = "06-01-2019 12-34-56";
+    params_["Section"] = "Install";
+    params_["OS"] = "10_64";
+    params_["Version"] = "1.2.3.4";
+    params_["Date"] = "05-17-2019";
+    setInf("[Version]\r\nSignature=\"$Windows NT$\"\r\nDriverVer=05/17/2019,1.2.3.4\r\n"
+           "CatalogFile=driver.cat\r\n\r\n[Install.NTamd64]\r\nCopyFiles=x\r\n");
+}
+
+void PackageBuilder::addPe(const std::string& relative, const fixtures::PeOptions& options) {
+    std::filesystem::create_directories(std::filesystem::path(content_ + relative).parent_path());
+    fixtures::WriteFileBytes(content_ + relative, fixtures::MakePeFile(options));
+    members_.push_back(relative);
+}
+
+void PackageBuilder::addFile(const std::string& relative, const std::string& bytes, bool member) {
+    WriteFile(content_ + relative, bytes);
+    if (member) {
+        members_.push_back(relative);
+    }
+}
+
+void PackageBuilder::remove(const std::string& relative) {
+    std::filesystem::remove(content_ + relative);
+    std::erase(members_, relative);
+}
+
+void PackageBuilder::setInf(const std::string& text, const std::string& name) {
+    for (auto it = members_.begin(); it != members_.end(); ++it) {
+        if (it->ends_with(".inf") && it->find('/') == std::string::npos) {
+            std::filesystem::remove(content_ + *it);
+            members_.erase(it);
+            break;
+        }
+    }
+    addFile(name, text);
+}
+
+std::vector<std::string> PackageBuilder::expectedTags() const {
+    std::vector<std::string> tags;
+    for (const auto& m : members_) {
+        const auto alg = spec_.version == 2 ? platform::DigestAlgorithm::Sha256 : spec_.hash;
+        tags.push_back(fixtures::HexUpper(fixtures::FileCatalogDigest(content_ + m, alg)));
+    }
+    return tags;
+}
+
+std::string PackageBuilder::pack(const std::string& archiveName) {
+    fixtures::CatalogSpec spec = spec_;
+    for (const auto& m : members_) {
+        fixtures::AddFileMember(spec, content_ + m);
+    }
+    if (writeCatalog) {
+        std::filesystem::create_directories(
+            std::filesystem::path(content_ + catalogName).parent_path());
+        fixtures::WriteCatalog(content_ + catalogName, spec);
+    }
+    if (params_.find("TotalHashs") == params_.end()) {
+        auto tags = expectedTags();
+        params_["TotalHashs"] = GenerateHash(tags);
+    }
+    const std::string logs = content_ + "InternalLogsDoNotCopyToProduction/";
+    if (writeLogsFolder) {
+        std::filesystem::create_directories(logs);
+        if (writeParams) {
+            std::string ini = "[General]\r\n";
+            for (const auto& [key, value] : params_) {
+                if (value != kOmit) {
+                    ini += key + "=" + value + "\r\n";
+                }
+            }
+            WriteFile(logs + "params.ini", ini);
+        }
+        if (!catFileIni_.empty()) {
+            WriteFile(logs + "cat_file.ini", catFileIni_);
+        }
+    }
+    const std::string archive = dir_ / archiveName;
+    const auto r = Run(SevenZip(), {"a", "-t7z", "-bd", "-y", archive, "*"}, content_);
+    if (r.exitCode != 0) {
+        throw std::runtime_error("7zz failed: " + r.output);
+    }
+    return archive;
+}
+
+} // namespace halyard::test
