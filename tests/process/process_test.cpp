@@ -1,17 +1,16 @@
 // The console process runner: Windows command-line rules, program lookup, one pipe for both
 // output streams, and the text GetDosOutput makes of the pipe's reads.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
-
 #include "platform/process.h"
 #include "platform/unicode.h"
 #include "support/dos_output.h"
 #include "testkit.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace halyard {
 namespace {
@@ -117,16 +116,15 @@ TEST(FindProgram, OwnFolderThenCurrentFolderThenPath) {
 
 TEST(GetDosOutput, CapturesBothStreamsInOrderAndWaits) {
     EXPECT_EQ(GetDosOutput("sh -c true", ""), "");
-    EXPECT_EQ(GetDosOutput(R"(sh -c "printf out1; printf err1 >&2; printf out2; printf err2 >&2")",
-                           ""),
-              "out1err1out2err2");
+    EXPECT_EQ(
+        GetDosOutput(R"(sh -c "printf out1; printf err1 >&2; printf out2; printf err2 >&2")", ""),
+        "out1err1out2err2");
 
     TempDir dir;
     // The child closes its output first and ends later: the call returns only after the end.
     const std::string marker = dir / "marker";
-    EXPECT_EQ(GetDosOutput("sh -c \"printf x; exec >/dev/null 2>&1; sleep 0.3; : > '" + marker +
-                               "'\"",
-                           ""),
+    EXPECT_EQ(GetDosOutput(
+                  "sh -c \"printf x; exec >/dev/null 2>&1; sleep 0.3; : > '" + marker + "'\"", ""),
               "x");
     EXPECT_TRUE(fs::exists(marker));
 }
@@ -186,8 +184,10 @@ TEST(GetDosOutput, BytesAreDecodedOnceFromTheAnsiCodePage) {
 
     // A character of a multi-byte code page split across two reads stays whole, because the
     // reads are joined before anything is decoded.
-    const std::string joined = JoinDosOutputReads({"ab\xE2\x82", "\xAC" "cd"});
-    EXPECT_EQ(joined, "ab\xE2\x82\xAC" "cd");
+    const std::string joined = JoinDosOutputReads({"ab\xE2\x82", "\xAC"
+                                                                 "cd"});
+    EXPECT_EQ(joined, "ab\xE2\x82\xAC"
+                      "cd");
     EXPECT_TRUE(IsValidUtf8(joined));
 }
 
