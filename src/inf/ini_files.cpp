@@ -6,17 +6,15 @@
 #include "platform/profile.h"
 #include "platform/unicode.h"
 
+#include <algorithm>
 #include <optional>
+#include <unordered_map>
 
 namespace halyard {
 
 namespace {
 
 constexpr std::size_t kInitialBuckets = 256;
-// Chains longer than this on average double the bucket array: the lookups stay constant-time on
-// documents with hundreds of thousands of sections or keys. The order within a chain, and so
-// which item Find answers, does not change.
-constexpr std::size_t kMaxLoad = 2;
 
 std::string_view TrimView(std::string_view s) {
     std::size_t b = 0;
@@ -53,27 +51,14 @@ std::uint32_t TStringHash::HashOf(std::string_view key) {
 }
 
 void TStringHash::Add(std::string key, int value) {
-    if (items_.size() >= buckets_.size() * kMaxLoad) {
-        Rehash(buckets_.size() * 2);
-    }
     const std::size_t bucket = HashOf(key) % buckets_.size();
     items_.push_back(Item{std::move(key), value, buckets_[bucket]});
     buckets_[bucket] = static_cast<int>(items_.size() - 1);
 }
 
-void TStringHash::Rehash(std::size_t size) {
-    buckets_.assign(size, -1);
-    // Relinking in insertion order puts the newest item first in every chain, as before.
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        const std::size_t bucket = HashOf(items_[i].key) % size;
-        items_[i].next = buckets_[bucket];
-        buckets_[bucket] = static_cast<int>(i);
-    }
-}
-
 void TStringHash::Clear() {
     items_.clear();
-    buckets_.assign(kInitialBuckets, -1);
+    std::fill(buckets_.begin(), buckets_.end(), -1);
 }
 
 int TStringHash::ValueOf(std::string_view key) const {
@@ -218,12 +203,12 @@ public:
             const auto close = s.find(']', 1);
             if (close != std::string_view::npos) {
                 const std::string name(TrimView(s.substr(1, close - 1)));
-                const int index = ini_.FSections.IndexOf(name);
-                if (index >= 0) {
-                    current_ = ini_.FSections.Objects(index);
+                auto [found, added] = sections_.try_emplace(SectionKey(name), nullptr);
+                if (!added) {
+                    current_ = found->second;
                     SetStringsCount(current_->Count());
                 } else {
-                    current_ = ini_.AddSection(name);
+                    current_ = found->second = ini_.AddSection(name);
                     SetStringsCount(0);
                 }
                 return;
@@ -257,6 +242,10 @@ public:
     }
 
 private:
+    std::string SectionKey(std::string_view name) const {
+        return ini_.GetCaseSensitive() ? std::string(name) : inf::UpperKey(name);
+    }
+
     void SetStringsCount(int count) {
         stringsCount_ = count;
         lastHasEq_.reset();
@@ -278,6 +267,10 @@ private:
     }
 
     TMemIniFile& ini_;
+    // The sections met so far, by the name FSections.IndexOf compares. The parser keeps its
+    // own index because every header needs a lookup: FSections' table, whose 256 chains hash
+    // only the last few characters apart, would make documents with many sections quadratic.
+    std::unordered_map<std::string, THashedStringList*> sections_;
     THashedStringList* current_ = nullptr;
     int stringsCount_ = 0;
     std::optional<bool> lastHasEq_;

@@ -16,8 +16,9 @@ namespace halyard {
 // The text encoding of an INI file. Detect: from the byte-order mark, else the ANSI code page.
 enum class Encoding { Detect, Ansi, Utf8, Utf16Le, Utf16Be };
 
-// A chained hash of texts to line indexes. Find answers the most recently added item with the
-// key, so a table filled in line order resolves a repeated key to its last line.
+// A chained hash of texts to line indexes with a fixed number of buckets. Find answers the most
+// recently added item with the key, so a table filled in line order resolves a repeated key to
+// its last line.
 class TStringHash {
 public:
     explicit TStringHash(std::size_t size = 256);
@@ -37,8 +38,6 @@ private:
         int value;
         int next;
     };
-    void Rehash(std::size_t size);
-
     std::vector<int> buckets_;
     std::vector<Item> items_;
 };

@@ -40,7 +40,7 @@ TEST(StringHash, HashOfRotatesAndXorsUtf16Units) {
     EXPECT_EQ(TStringHash::HashOf(many), h);
 }
 
-TEST(StringHash, FindAnswersTheLastAddedAcrossGrowth) {
+TEST(StringHash, FindAnswersTheLastAdded) {
     TStringHash hash;
     EXPECT_EQ(hash.BucketCount(), 256u);
     hash.Add("KEY", 1);
@@ -48,7 +48,7 @@ TEST(StringHash, FindAnswersTheLastAddedAcrossGrowth) {
         hash.Add("K" + std::to_string(i), i);
     }
     hash.Add("KEY", 7);
-    EXPECT_GT(hash.BucketCount(), 256u);
+    EXPECT_EQ(hash.BucketCount(), 256u);
     EXPECT_EQ(hash.ValueOf("KEY"), 7);
     EXPECT_EQ(hash.ValueOf("K4999"), 4999);
     EXPECT_EQ(hash.ValueOf("key"), -1);
