@@ -80,6 +80,24 @@ TEST_F(FixtureTrust, TrustedCatalogVerifiesItsMembers) {
               "Microsoft Windows Hardware Compatibility Publisher");
 }
 
+TEST_F(FixtureTrust, OneCatalogSignatureCheckServesEveryMember) {
+    const std::string cat = Write(Spec(&pki.whcp), "shared.cat");
+    const std::uint64_t before = platform::CatalogSignatureVerificationCount();
+    OutputCapture capture;
+    EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
+    EXPECT_TRUE(IsCodeSigned(inf, cat, CALG_SHA_256));
+    EXPECT_EQ(platform::VerifyCatalogSignature(cat).status, 0u);
+    EXPECT_EQ(platform::CatalogSignatureVerificationCount() - before, 1u);
+    // A rewritten catalog is checked again.
+    CatalogSpec other = Spec(&pki.contoso);
+    other.thisUpdate += 3600;
+    Write(other, "shared.cat");
+    EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
+    EXPECT_EQ(platform::CatalogSignatureVerificationCount() - before, 2u);
+    EXPECT_EQ(platform::VerifyCatalogSignature(cat).signingChain.back().issuedTo,
+              "Contoso Test Publisher");
+}
+
 TEST_F(FixtureTrust, ShaOneOnlyCatalogKeepsTheShaOneTagWithoutReport) {
     const std::string cat = Write(Spec(&pki.whcp, 1));
     OutputCapture capture;
@@ -134,7 +152,7 @@ TEST_F(FixtureTrust, ExpiredSignerNeedsAVerifiedTimeStamp) {
         ASSERT_TRUE(report.timestamp);
         EXPECT_EQ(*report.timestamp, k2019);
         ASSERT_FALSE(report.timestampChain.empty());
-        EXPECT_EQ(report.timestampChain.back().issuedTo, "Halyard Test Time Stamp Authority");
+        EXPECT_EQ(report.timestampChain.back().issuedTo, "Microsoft Time-Stamp Service");
     }
     // A time stamp outside the signer's validity does not help.
     CatalogSpec late = Spec(&pki.whcpExpired);

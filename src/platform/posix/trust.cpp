@@ -50,6 +50,7 @@
 #include "platform/sip.h"
 #include "platform/unicode.h"
 
+#include <atomic>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -134,6 +135,7 @@ struct VerdictEntry {
     CatalogSignatureReport report;
 };
 
+std::atomic<std::uint64_t> g_verifications{0};
 std::mutex g_verdictMutex;
 std::list<VerdictEntry> g_verdicts; // most recent first
 constexpr std::size_t kVerdictCapacity = 8;
@@ -187,6 +189,10 @@ std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCh
 
 } // namespace
 
+std::uint64_t CatalogSignatureVerificationCount() {
+    return g_verifications.load(std::memory_order_relaxed);
+}
+
 const CatMember* FindMemberByTag(const ParsedCatalog& catalog, const std::string& tag) {
     if (const CatMember* exact = catalog.findMember(tag)) {
         return exact;
@@ -201,6 +207,7 @@ const CatMember* FindMemberByTag(const ParsedCatalog& catalog, const std::string
 
 CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog,
                                                     const TrustAnchors& anchors, std::time_t now) {
+    g_verifications.fetch_add(1, std::memory_order_relaxed);
     CatalogSignatureReport report;
     if (catalog.signerInfos.empty()) {
         report.status = kTrustENoSignature;

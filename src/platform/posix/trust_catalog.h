@@ -20,6 +20,9 @@ CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog
 std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
                                       const TrustAnchors& anchors, std::time_t now);
 
+// How many catalog signatures this process has verified (the cache spares repeats).
+std::uint64_t CatalogSignatureVerificationCount();
+
 // The member of the catalog with that tag: the exact text first, then ignoring the letter case
 // of ASCII letters (hex digits), as the platform's member lookup does.
 const CatMember* FindMemberByTag(const ParsedCatalog& catalog, const std::string& tag);
