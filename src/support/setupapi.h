@@ -36,10 +36,17 @@ namespace plain {
 #undef HALYARD_SETUPAPI_ALIAS
 #undef HALYARD_SETUPAPI_ALIAS_PAIR
 } // namespace plain
-// A name declared here hides the plain one of the same name.
+// A name declared here hides the plain one of the same name, on purpose.
 using namespace plain;
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wshadow"
+#endif
 using SetupVerifyInfFileW = TSetupVerifyInfFileW;
 using SetupVerifyInfFileA = TSetupVerifyInfFileA;
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 } // namespace setupapi::entry_types
 #endif
 
