@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 #include "testkit.h"
+#include "unopenable_file.h"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,8 @@ TEST_F(PrivateProfile, ValuesAreCutToTheBuffer) {
 TEST_F(PrivateProfile, MissingFileSectionOrKeyGiveTheDefault) {
     EXPECT_EQ(GetPrivateProfileString("S", "k", "456,789", dir_ / "none.inf"), "456,789");
     EXPECT_EQ(GetPrivateProfileString("S", "k", "def  ", dir_.path()), "def");
+    const test::UnopenableFile socket(dir_ / "socket.inf");
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "def", dir_ / "socket.inf"), "def");
     const auto path = Write("[]\nk=1\n[S]\n=empty name\n");
     EXPECT_EQ(GetPrivateProfileString("", "k", "def", path), "def");
     EXPECT_EQ(GetPrivateProfileString("S", "", "def", path), "");

@@ -1,7 +1,10 @@
 #include "inf/supported_os.h"
+#include "platform/errors.h"
 #include "support/output.h"
 #include "testkit.h"
+#include "unopenable_file.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace halyard {
@@ -95,6 +98,12 @@ TEST_F(SupportedOs, FailuresGiveEmptyResultsAndPrintNothing) {
     EXPECT_EQ(Derive("", true, true), Codes{});
     EXPECT_EQ(Derive("Mystery", true, true), Codes{});
     EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST_F(SupportedOs, UnopenableCatFileRaisesTheFileError) {
+    std::filesystem::create_directories(dir_ / "InternalLogsDoNotCopyToProduction");
+    const test::UnopenableFile socket(dir_ / "InternalLogsDoNotCopyToProduction/cat_file.ini");
+    EXPECT_THROW(Derive("", true, true), EFOpenError);
 }
 
 TEST(SupportedOsTables, FamiliesAreNewestFirst) {

@@ -1,0 +1,36 @@
+// A path that exists as a file but cannot be opened for reading, even by root: a bound Unix
+// socket. Removed with its folder.
+#pragma once
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace halyard::test {
+
+class UnopenableFile {
+public:
+    explicit UnopenableFile(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        if (fd_ < 0 || path.size() >= sizeof(addr.sun_path)) {
+            throw std::runtime_error("cannot make a socket at " + path);
+        }
+        std::copy(path.begin(), path.end(), addr.sun_path);
+        if (::bind(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+            ::close(fd_);
+            throw std::runtime_error("cannot bind a socket at " + path);
+        }
+    }
+    ~UnopenableFile() { ::close(fd_); }
+    UnopenableFile(const UnopenableFile&) = delete;
+    UnopenableFile& operator=(const UnopenableFile&) = delete;
+
+private:
+    int fd_;
+};
+
+} // namespace halyard::test
