@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Times the package check on a large package (default 300 PE files, about 200 MB, one SHA-256
+# catalog) against the physical limit and against the peer pipeline, and reports peak memory.
+#   bench/package/run.sh [BIN_DIR] [RUNS]     (BIN_DIR defaults to build/release/bin)
+# - halyard:  halyard package.7z (unpack, verify every file, SignTool per file, clean up)
+# - limit:    7zz x + one SHA-256 pass over the files + one bare process spawn per file
+# - peer:     7zz x + osslsigncode verify -catalog per file + osslsigncode verify of the catalog
+set -euo pipefail
+bin=$(cd "${1:-build/release/bin}" && pwd)
+runs=${2:-5}
+files=${BENCH_FILES:-300}
+size_kb=${BENCH_FILE_KB:-700}
+work=$(mktemp -d /tmp/halyard-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+pki="$work/pki"
+"$bin/mkfixture" pki "$pki" >/dev/null
+# The bench's own root must be trusted by this tool for the run.
+cp "$pki/root.pem" "$bin/trust/halyard-bench-root.pem"
+trap 'rm -rf "$work"; rm -f "$bin/trust/halyard-bench-root.pem"' EXIT
+
+content="$work/content"
+mkdir -p "$content/InternalLogsDoNotCopyToProduction"
+args=()
+for i in $(seq 1 "$files"); do
+  f="$content/drv$((i % 10))/file$i.sys"
+  mkdir -p "$(dirname "$f")"
+  "$bin/mkfixture" pe "$f" --pe32plus --size $((size_kb * 1024))
+  # Incompressible section content, like real code; the headers stay intact.
+  dd if=/dev/urandom of="$f" bs=1024 seek=4 count=$((size_kb - 8)) conv=notrunc status=none
+  args+=(--file "$f")
+done
+printf '%s\r\n' '[Version]' 'DriverVer=06/01/2019,1.0.0.0' > "$content/bench.inf"
+args+=(--file "$content/bench.inf")
+this_update=1559392496
+"$bin/mkfixture" catalog "$content/bench.cat" --pki "$pki" --v2 --signer whcp \
+  --timestamp rfc3161 --ts-time "$this_update" --this-update "$this_update" \
+  --attr "OS=_v100_X64" "${args[@]}"
+mapfile -t all < <(find "$content" -type f ! -name '*.cat' ! -path '*InternalLogs*' | sort)
+tags=$(cd "$work" && "$bin/catinspect" "$content/bench.cat" "${all[@]}" | awk '{print $2}' | LC_ALL=C sort)
+total=$(printf '%s\r\n' $tags | head -c -2 | sha1sum | awk '{print toupper($1)}')
+printf '%s\r\n' '[General]' 'DateSign=06-01-2019 12-34-56' "TotalHashs=$total" 'OS=10_64' \
+  'Version=1.0' 'Date=06-01-2019' > "$content/InternalLogsDoNotCopyToProduction/params.ini"
+printf '%s\r\n' '[General]' 'OS=_v100_X64' > "$content/InternalLogsDoNotCopyToProduction/cat_file.ini"
+archive="$work/bench.7z"
+(cd "$content" && 7zz a -t7z -bd -bso0 -mx1 "$archive" '*')
+bytes=$(du -sb "$content" | awk '{print $1}')
+echo "package: ${#all[@]} files, $((bytes / 1048576)) MiB unpacked, archive $(($(stat -c %s "$archive") / 1048576)) MiB"
+rm -rf "$content"
+
+now() { date +%s%N; }
+median() { sort -n | awk '{a[NR]=$1} END {m=(NR+1)/2; print (NR%2 ? a[m] : (a[m-0.5]+a[m+0.5])/2)}'; }
+
+run_halyard() {
+  out=$("$bin/halyard" "$archive")
+  [ "$(printf '%s' "$out" | tail -1 | tr -d '\r')" = success ] || { echo "halyard: $out" >&2; exit 1; }
+}
+run_limit() {
+  rm -rf "$work/x" && 7zz x -bd -bso0 -o"$work/x" "$archive"
+  find "$work/x" -type f -print0 | xargs -0 cat | sha256sum >/dev/null
+  for _ in $(seq 1 "$files"); do /bin/true; done
+  rm -rf "$work/x"
+}
+run_peer() {
+  rm -rf "$work/y" && 7zz x -bd -bso0 -o"$work/y" "$archive"
+  find "$work/y" -type f ! -name '*.cat' ! -path '*InternalLogs*' | while read -r f; do
+    osslsigncode verify -catalog "$work/y/bench.cat" -in "$f" -CAfile "$pki/root.pem" \
+      -TSA-CAfile "$pki/root.pem" -ignore-cdp >/dev/null 2>&1 || { echo "peer failed on $f" >&2; exit 1; }
+  done
+  osslsigncode verify -in "$work/y/bench.cat" -CAfile "$pki/root.pem" -TSA-CAfile "$pki/root.pem" \
+    -ignore-cdp >/dev/null 2>&1 || { echo "peer failed on the catalog" >&2; exit 1; }
+  rm -rf "$work/y"
+}
+measure() {
+  local name=$1 times=()
+  for _ in $(seq 1 "$runs"); do
+    local t0; t0=$(now); "run_$name"; times+=($(( ($(now) - t0) / 1000000 )))
+  done
+  printf '%s\n' "${times[@]}" | median
+}
+h=$(measure halyard); l=$(measure limit); p=$(measure peer)
+echo "median of $runs runs (ms): halyard $h, limit $l, peer $p"
+awk -v h="$h" -v l="$l" -v p="$p" 'BEGIN {printf "halyard/limit %.2f (goal <= 1.5), peer/halyard %.2f (goal >= 3)\n", h/l, p/h}'
+if [ -x /usr/bin/time ]; then
+  /usr/bin/time -f 'halyard peak RSS: %M KiB' "$bin/halyard" "$archive" >/dev/null
+fi
