@@ -13,10 +13,15 @@
 
 namespace {
 
+// One scratch file per process, removed when the process ends.
+struct ScratchFile {
+    std::string path = "/tmp/halyard-fuzz-profile-" + std::to_string(::getpid()) + ".inf";
+    ~ScratchFile() { std::remove(path.c_str()); }
+};
+
 const std::string& FilePath() {
-    static const std::string path =
-        "/tmp/halyard-fuzz-profile-" + std::to_string(::getpid()) + ".inf";
-    return path;
+    static const ScratchFile file;
+    return file.path;
 }
 
 void Check(const std::string& section, const std::string& key, std::size_t units) {
