@@ -1,4 +1,5 @@
 #include "inf/driver_ver.h"
+#include "inf/ini_files.h"
 #include "support/output.h"
 #include "testkit.h"
 
@@ -284,6 +285,12 @@ TEST(DriverVerRealworld, EveryInfReadsItsDriverVer) {
     for (const Sample& s : samples) {
         const std::string copy = dir / (std::to_string(++n) + ".inf");
         test::CopyFile(test::RealworldDir() + s.path, copy);
+        // The in-memory reader sees the same entry (each file has one [Version] and one DriverVer).
+        TMemIniFile mem(copy);
+        TIniFile profile(copy);
+        EXPECT_EQ(mem.ReadString("version", "driverver", "-"),
+                  profile.ReadString("VERSION", "DRIVERVER", "+"))
+            << s.path;
         for (const char* section : {s.section, "2345"}) {
             for (bool isWow64 : {true, false}) {
                 TDateTime date = 0;

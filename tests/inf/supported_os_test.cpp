@@ -106,6 +106,38 @@ TEST_F(SupportedOs, UnopenableCatFileRaisesTheFileError) {
     EXPECT_THROW(Derive("", true, true), EFOpenError);
 }
 
+// Declarations exactly as real catalogs carry them (the catalogs' "OS" and "OSAttr" attributes),
+// written into cat_file.ini and derived as the package check does (widening everything).
+TEST_F(SupportedOs, RealCatalogDeclarations) {
+    struct Case {
+        const char* catFile;
+        Codes codes;
+    };
+    const Case cases[] = {
+        {"[General]\r\nOS=_v100,_v100_X64,_v100_RS1,_v100_X64_RS1,_v100_RS2,_v100_X64_RS2,"
+         "_v100_RS3,_v100_X64_RS3,_v100_RS4,_v100_X64_RS4,_v100_RS5,_v100_X64_RS5,_v100_19H1,"
+         "_v100_X64_19H1,_v100_Vb,_v100_X64_Vb,_v100_X64_21H2,_v100_X64_22H2,_v100_X64_24H2\r\n"
+         "OSAttr=2:10.0\r\n",
+         {"10_32", "10_64", "101_32", "101_64", "102_32", "102_64", "103_32", "103_64", "104_32",
+          "104_64"}},
+        {"[General]\r\nOS=7X86,7X64,Server2008R2X64,8X86,8X64,_v63,_v63_X64,_v63_Server_X64\r\n",
+         {"7_32", "7_64", "8_32", "8_64", "81_32", "81_64", "10_32", "101_32", "102_32", "103_32",
+          "104_32", "10_64", "101_64", "102_64", "103_64", "104_64"}},
+        {"[General]\r\nOS=XPX86,Server2003X86,VistaX86,Server2008X86,7X86\r\n",
+         {"5_32", "6_32", "7_32", "8_32", "81_32", "10_32", "101_32", "102_32", "103_32",
+          "104_32"}},
+        {"[General]\r\nOS=\r\n[0]\r\nOSAttr=2:6.2,2:6.3,2:6.4\r\n",
+         {"8_32", "8_64", "81_32", "81_64", "10_32", "101_32", "102_32", "103_32", "104_32",
+          "10_64", "101_64", "102_64", "103_64", "104_64"}},
+        // A Windows 10 declaration in attribute form alone names no code.
+        {"[General]\r\nOSAttr=2:10.0\r\n", {}},
+    };
+    for (const Case& c : cases) {
+        WriteCatFile("InternalLogsDoNotCopyToProduction/cat_file.ini", c.catFile);
+        EXPECT_EQ(Derive("", true, true), c.codes) << c.catFile;
+    }
+}
+
 TEST(SupportedOsTables, FamiliesAreNewestFirst) {
     EXPECT_STREQ(OsList32.front(), "104_32");
     EXPECT_STREQ(OsList32.back(), "4_32");
