@@ -171,6 +171,26 @@ TEST_F(DriverVerInf, InlineCommentAndCommaVersion) {
     EXPECT_TRUE(e.ok);
 }
 
+TEST_F(DriverVerInf, VersionPartIsCutAtAThousandUnits) {
+    auto e =
+        Extract("[Version]\nDriverVer=05/17/2021," + std::string(998, '0') + "12.5\n", "I", false);
+    EXPECT_TRUE(e.ok);
+    EXPECT_EQ(e.version, "12");
+    // Units, not bytes: 605 units (1205 bytes) are kept whole.
+    e = Extract(
+        "\xEF\xBB\xBF[Version]\nDriverVer=05/17/2021," + std::string(1, '7') + ".1" +
+            [] {
+                std::string s;
+                for (int i = 0; i < 600; ++i) {
+                    s += "\xC3\xA9";
+                }
+                return s;
+            }() +
+            ".9\n",
+        "I", false);
+    EXPECT_EQ(e.version, "7.1.9");
+}
+
 TEST_F(DriverVerInf, UndefinedTokensSurfaceThroughSentinels) {
     auto e = Extract("[Version]\nDriverVer=05/17/2021,%NoVer%\n", "I", false);
     EXPECT_TRUE(e.ok);
