@@ -6,6 +6,7 @@
 #include "inf/driver_ver.h"
 #include "inf/ini_files.h"
 #include "inf/supported_os.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
 #include "support/date_text.h"
@@ -46,6 +47,17 @@ void DeleteQuietly(const std::string& dir) {
     }
 }
 
+// The first top-level file matching the mask, or empty when there is none or the folder cannot
+// be listed.
+std::string FirstFile(const std::string& dir, const char* mask) {
+    try {
+        const auto files = platform::ListFiles(dir, mask);
+        return files.empty() ? std::string() : files.front();
+    } catch (const Error&) {
+        return {};
+    }
+}
+
 // Steps after unpacking; the caller owns the work folder.
 bool CheckUnpacked(const std::string& archiveName, const std::string& workPath) {
     const std::string logs = workPath + kLogs + platform::kPathDelim;
@@ -59,11 +71,10 @@ bool CheckUnpacked(const std::string& archiveName, const std::string& workPath) 
     if (driverFiles.empty()) {
         return Stop("GetDriverFiles failed");
     }
-    const auto cats = platform::ListFiles(workPath, "*.cat");
-    if (cats.empty()) {
+    const std::string catFile = FirstFile(workPath, "*.cat");
+    if (catFile.empty()) {
         return Stop("Cat file was not found");
     }
-    const std::string catFile = cats.front();
 
     std::vector<std::string> hashes = VerifyAndGetHashes(driverFiles, catFile);
     if (hashes.size() != driverFiles.size()) {
@@ -80,11 +91,10 @@ bool CheckUnpacked(const std::string& archiveName, const std::string& workPath) 
         ini.ReadString("General", "TotalHashs", "") != totalHash) {
         return Stop("TotalHashs incorrect");
     }
-    const auto infs = platform::ListFiles(workPath, "*.inf");
-    if (infs.empty()) {
+    const std::string infPath = FirstFile(workPath, "*.inf");
+    if (infPath.empty()) {
         return Stop("Inf file was not found");
     }
-    const std::string infPath = infs.front();
     const std::string infSection = ini.ReadString("General", "Section", "2345");
     const std::string os = ini.ReadString("General", "OS", "");
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
@@ -259,6 +260,64 @@ bool VerifySignature(X509* signer, const EVP_MD* md, std::span<const std::uint8_
 
 } // namespace
 
+namespace {
+
+// The canonical hash of a name, as OpenSSL's certificate lookup uses it.
+bool NameHash(const X509_NAME* name, unsigned long& hash) {
+    int ok = 0;
+    hash = X509_NAME_hash_ex(name, nullptr, nullptr, &ok);
+    return ok == 1;
+}
+
+// Reads one element header at p (within end); false when it is malformed.
+bool NextElement(const unsigned char*& p, const unsigned char* end, long& length, int& tag,
+                 int& cls) {
+    if (p >= end) {
+        return false;
+    }
+    const int flags = ASN1_get_object(&p, &length, &tag, &cls, end - p);
+    return (flags & 0x80) == 0 && length >= 0 && length <= end - p;
+}
+
+// The hash of a certificate's subject, read from its DER without parsing the whole certificate.
+bool SubjectHashOfCertificate(const std::string& der, unsigned long& hash) {
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    const unsigned char* end = p + der.size();
+    long length = 0;
+    int tag = 0;
+    int cls = 0;
+    // Certificate, then TBSCertificate.
+    for (int level = 0; level < 2; ++level) {
+        if (!NextElement(p, end, length, tag, cls) || tag != V_ASN1_SEQUENCE) {
+            return false;
+        }
+        end = p + length;
+    }
+    // [0] version (optional), serial number, signature algorithm, issuer, validity: skipped.
+    for (int field = 0; field < 5; ++field) {
+        const unsigned char* start = p;
+        if (!NextElement(p, end, length, tag, cls)) {
+            return false;
+        }
+        if (field == 0 && !(cls == V_ASN1_CONTEXT_SPECIFIC && tag == 0)) {
+            p = start; // no version: this was the serial number
+            continue;
+        }
+        p += length;
+    }
+    const unsigned char* subject = p;
+    if (!NextElement(p, end, length, tag, cls) || tag != V_ASN1_SEQUENCE) {
+        return false;
+    }
+    const unsigned char* in = subject;
+    X509_NAME* name = d2i_X509_NAME(nullptr, &in, (p - subject) + length);
+    const bool ok = name != nullptr && NameHash(name, hash);
+    X509_NAME_free(name);
+    return ok;
+}
+
+} // namespace
+
 TrustAnchors::TrustAnchors(const std::string& folder) : store_(X509_STORE_new()) {
     if (!store_) {
         return;
@@ -282,36 +341,91 @@ TrustAnchors::TrustAnchors(const std::string& folder) : store_(X509_STORE_new())
         }
         if (bytes.find("-----BEGIN") != std::string::npos) {
             BIO* bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()));
-            STACK_OF(X509_INFO)* infos = PEM_X509_INFO_read_bio(bio, nullptr, nullptr, nullptr);
-            for (int i = 0; infos != nullptr && i < sk_X509_INFO_num(infos); ++i) {
-                X509_INFO* info = sk_X509_INFO_value(infos, i);
-                if (info->x509 != nullptr && X509_STORE_add_cert(store_.get(), info->x509) == 1) {
-                    ++certificateCount_;
+            char* name = nullptr;
+            char* header = nullptr;
+            unsigned char* data = nullptr;
+            long length = 0;
+            while (bio != nullptr && PEM_read_bio(bio, &name, &header, &data, &length) == 1) {
+                const std::string type = name;
+                std::string der(reinterpret_cast<const char*>(data),
+                                static_cast<std::size_t>(length));
+                if (type == PEM_STRING_X509 || type == PEM_STRING_X509_OLD) {
+                    index(std::move(der), false);
+                } else if (type == PEM_STRING_X509_TRUSTED) {
+                    index(std::move(der), true);
+                } else if (type == PEM_STRING_X509_CRL) {
+                    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+                    if (X509_CRL* crl = d2i_X509_CRL(nullptr, &p, length)) {
+                        crlCount_ += X509_STORE_add_crl(store_.get(), crl) == 1 ? 1 : 0;
+                        X509_CRL_free(crl);
+                    }
                 }
-                if (info->crl != nullptr && X509_STORE_add_crl(store_.get(), info->crl) == 1) {
-                    ++crlCount_;
-                }
+                OPENSSL_free(name);
+                OPENSSL_free(header);
+                OPENSSL_free(data);
             }
-            sk_X509_INFO_pop_free(infos, X509_INFO_free);
+            ERR_clear_error(); // the end of the PEM blocks reads as an error
             BIO_free(bio);
             continue;
         }
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        if (X509* cert = d2i_X509(nullptr, &p, static_cast<long>(bytes.size()))) {
-            if (X509_STORE_add_cert(store_.get(), cert) == 1) {
-                ++certificateCount_;
-            }
-            X509_free(cert);
+        unsigned long hash = 0;
+        if (SubjectHashOfCertificate(bytes, hash)) {
+            index(std::move(bytes), false);
             continue;
         }
-        p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
         if (X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(bytes.size()))) {
-            if (X509_STORE_add_crl(store_.get(), crl) == 1) {
-                ++crlCount_;
-            }
+            crlCount_ += X509_STORE_add_crl(store_.get(), crl) == 1 ? 1 : 0;
             X509_CRL_free(crl);
         }
     }
+}
+
+void TrustAnchors::index(std::string der, bool aux) {
+    unsigned long hash = 0;
+    if (!SubjectHashOfCertificate(der, hash)) {
+        return;
+    }
+    bySubject_.emplace(hash, certificates_.size());
+    certificates_.push_back({std::move(der), aux, false});
+}
+
+void TrustAnchors::loadIssuersOf(X509* cert, int depth) const {
+    unsigned long hash = 0;
+    if (depth > 8 || !NameHash(X509_get_issuer_name(cert), hash)) {
+        return;
+    }
+    const auto [first, last] = bySubject_.equal_range(hash);
+    for (auto it = first; it != last; ++it) {
+        Anchor& anchor = certificates_[it->second];
+        if (anchor.loaded) {
+            continue;
+        }
+        anchor.loaded = true;
+        const auto* p = reinterpret_cast<const unsigned char*>(anchor.der.data());
+        const long length = static_cast<long>(anchor.der.size());
+        X509Ptr root(anchor.aux ? d2i_X509_AUX(nullptr, &p, length)
+                                : d2i_X509(nullptr, &p, length));
+        if (!root) {
+            continue;
+        }
+        X509_STORE_add_cert(store_.get(), root.get());
+        // A root of the folder may itself be cross-signed by another one.
+        if (X509_check_issued(root.get(), root.get()) != X509_V_OK) {
+            loadIssuersOf(root.get(), depth + 1);
+        }
+    }
+}
+
+X509_STORE* TrustAnchors::storeFor(X509* leaf, const std::vector<X509*>& untrusted) const {
+    if (!store_) {
+        return nullptr;
+    }
+    loadIssuersOf(leaf, 0);
+    for (X509* cert : untrusted) {
+        loadIssuersOf(cert, 0);
+    }
+    return store_.get();
 }
 
 const TrustAnchors& ProcessTrustAnchors() {
@@ -332,8 +446,9 @@ ChainResult VerifyChain(const TrustAnchors& anchors, X509* leaf,
     }
     X509_STORE_CTX* ctx = X509_STORE_CTX_new();
     ChainFaults faults;
-    if (ctx == nullptr || anchors.store() == nullptr ||
-        X509_STORE_CTX_init(ctx, anchors.store(), leaf, intermediates) != 1) {
+    X509_STORE* store = anchors.storeFor(leaf, untrusted);
+    if (ctx == nullptr || store == nullptr ||
+        X509_STORE_CTX_init(ctx, store, leaf, intermediates) != 1) {
         X509_STORE_CTX_free(ctx);
         sk_X509_free(intermediates);
         result.status = kCertEChaining;

@@ -14,6 +14,7 @@
 #include <openssl/x509_vfy.h>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace halyard::platform {
@@ -35,7 +36,9 @@ using X509StorePtr = std::unique_ptr<X509_STORE, X509StoreFree>;
 using SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, SignerInfoFree>;
 using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
 
-// The roots (and CRLs) of one trust folder.
+// The roots (and CRLs) of one trust folder. Certificates are indexed by subject when the folder is
+// read and parsed only when a chain needs them: a run that checks one catalog pays for the one or
+// two roots it uses, not for the whole folder.
 class TrustAnchors {
 public:
     // Reads every .pem, .crt, .cer (PEM or DER certificates, PEM files may also hold CRLs) and
@@ -44,13 +47,23 @@ public:
     TrustAnchors(const TrustAnchors&) = delete;
     TrustAnchors& operator=(const TrustAnchors&) = delete;
 
-    X509_STORE* store() const { return store_.get(); }
+    // The store, holding at least every root that may have issued one of these certificates.
+    X509_STORE* storeFor(X509* leaf, const std::vector<X509*>& untrusted) const;
     bool hasCrls() const { return crlCount_ > 0; }
-    std::size_t certificateCount() const { return certificateCount_; }
+    std::size_t certificateCount() const { return certificates_.size(); }
 
 private:
+    struct Anchor {
+        std::string der;
+        bool aux = false;    // a "TRUSTED CERTIFICATE" with trust settings after it
+        bool loaded = false; // parsed and in the store
+    };
+    void index(std::string der, bool aux);
+    void loadIssuersOf(X509* cert, int depth) const;
+
     X509StorePtr store_;
-    std::size_t certificateCount_ = 0;
+    mutable std::vector<Anchor> certificates_;
+    std::unordered_multimap<unsigned long, std::size_t> bySubject_;
     std::size_t crlCount_ = 0;
 };
 
