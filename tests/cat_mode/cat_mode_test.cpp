@@ -22,18 +22,18 @@ CatAttr A(const std::string& name, const std::string& value) {
 // Writes an unsigned catalog with the given catalog-level attributes and members' attributes.
 std::string MakeCatalog(const test::TempDir& dir, const std::vector<CatAttr>& catalogAttributes,
                         const std::vector<std::vector<CatAttr>>& memberAttributes = {}) {
-    fixtures::CatalogSpec spec;
-    spec.attributes = catalogAttributes;
+    fixtures::CatalogRecipe recipe;
+    recipe.attributes = catalogAttributes;
     std::uint8_t n = 1;
     for (const auto& attrs : memberAttributes) {
-        fixtures::CatalogMemberSpec member;
+        fixtures::CatalogMemberRecipe member;
         member.digest = fixtures::Bytes(20, n++);
         member.attributes = attrs;
         member.sortAttributes = false;
-        spec.members.push_back(member);
+        recipe.members.push_back(member);
     }
     const std::string path = dir / "test.cat";
-    fixtures::WriteCatalog(path, spec);
+    fixtures::WriteCatalog(path, recipe);
     return path;
 }
 

@@ -32,8 +32,8 @@ protected:
     std::string cat = dir / "plain.cat";
 
     void SetUp() override {
-        fixtures::CatalogSpec spec; // unsigned: opening it is all the tag needs
-        fixtures::WriteCatalog(cat, spec);
+        fixtures::CatalogRecipe recipe; // unsigned: opening it is all the tag needs
+        fixtures::WriteCatalog(cat, recipe);
     }
 
     std::string Tag(const std::string& file, std::uint32_t alg, OutputCapture& capture,
@@ -137,10 +137,10 @@ protected:
     test::TempDir dir;
 
     std::string CatalogAt(std::int64_t thisUpdate) {
-        fixtures::CatalogSpec spec;
-        spec.thisUpdate = thisUpdate;
+        fixtures::CatalogRecipe recipe;
+        recipe.thisUpdate = thisUpdate;
         const std::string path = dir / ("c" + std::to_string(thisUpdate) + ".cat");
-        fixtures::WriteCatalog(path, spec);
+        fixtures::WriteCatalog(path, recipe);
         return path;
     }
 };

@@ -22,13 +22,13 @@ std::string SevenZip() {
 PackageBuilder::PackageBuilder() : content_(dir_ / "content/") {
     std::filesystem::create_directories(content_);
     const auto& pki = fixtures::BuildTestPki();
-    spec_.version = 2;
-    spec_.hash = platform::DigestAlgorithm::Sha256;
-    spec_.signer = &pki.whcp;
-    spec_.timeStamp = fixtures::TimeStampKind::Rfc3161;
-    spec_.thisUpdate = 1559392496; // 2019-06-01 12:34:56 UTC
-    spec_.timeStampTime = spec_.thisUpdate;
-    spec_.attributes.push_back({"OS", "_v100_X64", fixtures::kNameValueFlags, {}});
+    recipe_.version = 2;
+    recipe_.hash = platform::DigestAlgorithm::Sha256;
+    recipe_.signer = &pki.whcp;
+    recipe_.timeStamp = fixtures::TimeStampKind::Rfc3161;
+    recipe_.thisUpdate = 1559392496; // 2019-06-01 12:34:56 UTC
+    recipe_.timeStampTime = recipe_.thisUpdate;
+    recipe_.attributes.push_back({"OS", "_v100_X64", fixtures::kNameValueFlags, {}});
     catFileIni_ = "[General]\r\nOS=_v100_X64\r\n";
     params_["DateSign"] = "06-01-2019 12-34-56";
     params_["Section"] = "Install";
@@ -71,21 +71,21 @@ void PackageBuilder::setInf(const std::string& text, const std::string& name) {
 std::vector<std::string> PackageBuilder::expectedTags() const {
     std::vector<std::string> tags;
     for (const auto& m : members_) {
-        const auto alg = spec_.version == 2 ? platform::DigestAlgorithm::Sha256 : spec_.hash;
+        const auto alg = recipe_.version == 2 ? platform::DigestAlgorithm::Sha256 : recipe_.hash;
         tags.push_back(fixtures::HexUpper(fixtures::FileCatalogDigest(content_ + m, alg)));
     }
     return tags;
 }
 
 std::string PackageBuilder::pack(const std::string& archiveName) {
-    fixtures::CatalogSpec spec = spec_;
+    fixtures::CatalogRecipe recipe = recipe_;
     for (const auto& m : members_) {
-        fixtures::AddFileMember(spec, content_ + m);
+        fixtures::AddFileMember(recipe, content_ + m);
     }
     if (writeCatalog) {
         std::filesystem::create_directories(
             std::filesystem::path(content_ + catalogName).parent_path());
-        fixtures::WriteCatalog(content_ + catalogName, spec);
+        fixtures::WriteCatalog(content_ + catalogName, recipe);
     }
     if (params_.find("TotalHashs") == params_.end()) {
         auto tags = expectedTags();

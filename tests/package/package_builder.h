@@ -20,7 +20,7 @@ public:
     void remove(const std::string& relative);
     void setInf(const std::string& text, const std::string& name = "driver.inf");
 
-    fixtures::CatalogSpec& catalog() { return spec_; }
+    fixtures::CatalogRecipe& catalog() { return recipe_; }
     // params.ini keys of [General]; a key set to kOmit is left out.
     std::map<std::string, std::string>& params() { return params_; }
     std::string& catFileIni() { return catFileIni_; }
@@ -44,7 +44,7 @@ public:
 private:
     TempDir dir_;
     std::string content_;
-    fixtures::CatalogSpec spec_;
+    fixtures::CatalogRecipe recipe_;
     std::vector<std::string> members_; // relative paths of catalog members
     std::map<std::string, std::string> params_;
     std::string catFileIni_;

@@ -97,14 +97,14 @@ protected:
                            const std::vector<CatAttr>& catalogAttributes = {}, int version = 2) {
         const std::string inf = dir_ / "driver.inf";
         test::WriteFile(inf, infText);
-        fixtures::CatalogSpec spec;
-        spec.version = version;
-        spec.hash =
+        fixtures::CatalogRecipe recipe;
+        recipe.version = version;
+        recipe.hash =
             version == 2 ? platform::DigestAlgorithm::Sha256 : platform::DigestAlgorithm::Sha1;
-        spec.signer = &signer;
-        spec.attributes = catalogAttributes;
-        fixtures::AddFileMember(spec, inf, {}, memberAttributes);
-        fixtures::WriteCatalog(dir_ / catName, spec);
+        recipe.signer = &signer;
+        recipe.attributes = catalogAttributes;
+        fixtures::AddFileMember(recipe, inf, {}, memberAttributes);
+        fixtures::WriteCatalog(dir_ / catName, recipe);
         return inf;
     }
 

@@ -20,7 +20,7 @@ namespace halyard {
 namespace {
 
 using namespace platform::codes;
-using fixtures::CatalogSpec;
+using fixtures::CatalogRecipe;
 using fixtures::TimeStampKind;
 
 constexpr std::int64_t k2019 = 1546300800;
@@ -40,20 +40,20 @@ protected:
                         "[Version]\r\nSignature=\"$Windows NT$\"\r\nCatalogFile=driver.cat\r\n");
     }
 
-    CatalogSpec Spec(const fixtures::Identity* signer, int version = 2) {
-        CatalogSpec spec;
-        spec.version = version;
-        spec.hash =
+    CatalogRecipe Recipe(const fixtures::Identity* signer, int version = 2) {
+        CatalogRecipe recipe;
+        recipe.version = version;
+        recipe.hash =
             version == 2 ? platform::DigestAlgorithm::Sha256 : platform::DigestAlgorithm::Sha1;
-        spec.signer = signer;
-        fixtures::AddFileMember(spec, driver);
-        fixtures::AddFileMember(spec, inf);
-        return spec;
+        recipe.signer = signer;
+        fixtures::AddFileMember(recipe, driver);
+        fixtures::AddFileMember(recipe, inf);
+        return recipe;
     }
 
-    std::string Write(const CatalogSpec& spec, const std::string& name = "driver.cat") {
+    std::string Write(const CatalogRecipe& recipe, const std::string& name = "driver.cat") {
         const std::string path = dir / name;
-        fixtures::WriteCatalog(path, spec);
+        fixtures::WriteCatalog(path, recipe);
         return path;
     }
 
@@ -66,7 +66,7 @@ protected:
 };
 
 TEST_F(FixtureTrust, TrustedCatalogVerifiesItsMembers) {
-    const std::string cat = Write(Spec(&pki.whcp));
+    const std::string cat = Write(Recipe(&pki.whcp));
     OutputCapture capture;
     EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
     EXPECT_EQ(LastCodeSigningTag.size(), 64u);
@@ -81,7 +81,7 @@ TEST_F(FixtureTrust, TrustedCatalogVerifiesItsMembers) {
 }
 
 TEST_F(FixtureTrust, OneCatalogSignatureCheckServesEveryMember) {
-    const std::string cat = Write(Spec(&pki.whcp), "shared.cat");
+    const std::string cat = Write(Recipe(&pki.whcp), "shared.cat");
     const std::uint64_t before = platform::CatalogSignatureVerificationCount();
     OutputCapture capture;
     EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
@@ -89,7 +89,7 @@ TEST_F(FixtureTrust, OneCatalogSignatureCheckServesEveryMember) {
     EXPECT_EQ(platform::VerifyCatalogSignature(cat).status, 0u);
     EXPECT_EQ(platform::CatalogSignatureVerificationCount() - before, 1u);
     // A rewritten catalog is checked again.
-    CatalogSpec other = Spec(&pki.contoso);
+    CatalogRecipe other = Recipe(&pki.contoso);
     other.thisUpdate += 3600;
     Write(other, "shared.cat");
     EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
@@ -99,7 +99,7 @@ TEST_F(FixtureTrust, OneCatalogSignatureCheckServesEveryMember) {
 }
 
 TEST_F(FixtureTrust, ShaOneOnlyCatalogKeepsTheShaOneTagWithoutReport) {
-    const std::string cat = Write(Spec(&pki.whcp, 1));
+    const std::string cat = Write(Recipe(&pki.whcp, 1));
     OutputCapture capture;
     EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
     EXPECT_TRUE(capture.lines().empty()) << capture.text();
@@ -109,25 +109,26 @@ TEST_F(FixtureTrust, ShaOneOnlyCatalogKeepsTheShaOneTagWithoutReport) {
 }
 
 TEST_F(FixtureTrust, UntrustedRootAndBrokenChains) {
-    EXPECT_EQ(Check(Write(Spec(&pki.untrustedLeaf), "untrusted.cat"), driver), kCertEUntrustedRoot);
+    EXPECT_EQ(Check(Write(Recipe(&pki.untrustedLeaf), "untrusted.cat"), driver),
+              kCertEUntrustedRoot);
 
     // Without its intermediate the chain cannot reach the root.
-    CatalogSpec partial = Spec(&pki.whcp);
+    CatalogRecipe partial = Recipe(&pki.whcp);
     partial.certificates = {&pki.whcp};
     partial.certificatesGiven = true;
     EXPECT_EQ(Check(Write(partial, "partial.cat"), driver), kCertEChaining);
 
     // Without the signer's certificate nothing can be checked.
-    CatalogSpec bare = Spec(&pki.whcp);
+    CatalogRecipe bare = Recipe(&pki.whcp);
     bare.certificatesGiven = true;
     EXPECT_EQ(Check(Write(bare, "bare.cat"), driver), kTrustENoSignerCert);
 
-    CatalogSpec unsigned_ = Spec(nullptr);
+    CatalogRecipe unsigned_ = Recipe(nullptr);
     EXPECT_EQ(Check(Write(unsigned_, "unsigned.cat"), driver), kTrustENoSignature);
 }
 
 TEST_F(FixtureTrust, UntrustedRootIsReportedWithItsCode) {
-    const std::string cat = Write(Spec(&pki.untrustedLeaf), "untrusted.cat");
+    const std::string cat = Write(Recipe(&pki.untrustedLeaf), "untrusted.cat");
     OutputCapture capture;
     EXPECT_FALSE(IsCodeSigned(driver, cat, CALG_SHA_256));
     ASSERT_EQ(capture.lines().size(), 1u);
@@ -140,13 +141,13 @@ TEST_F(FixtureTrust, UntrustedRootIsReportedWithItsCode) {
 }
 
 TEST_F(FixtureTrust, ExpiredSignerNeedsAVerifiedTimeStamp) {
-    EXPECT_EQ(Check(Write(Spec(&pki.whcpExpired), "plain.cat"), driver), kCertEExpired);
+    EXPECT_EQ(Check(Write(Recipe(&pki.whcpExpired), "plain.cat"), driver), kCertEExpired);
     for (const auto kind : {TimeStampKind::Rfc3161, TimeStampKind::Legacy}) {
-        CatalogSpec spec = Spec(&pki.whcpExpired);
-        spec.timeStamp = kind;
-        spec.timeStampTime = k2019;
+        CatalogRecipe recipe = Recipe(&pki.whcpExpired);
+        recipe.timeStamp = kind;
+        recipe.timeStampTime = k2019;
         const std::string cat =
-            Write(spec, kind == TimeStampKind::Legacy ? "legacy.cat" : "rfc3161.cat");
+            Write(recipe, kind == TimeStampKind::Legacy ? "legacy.cat" : "rfc3161.cat");
         EXPECT_EQ(Check(cat, driver), 0u);
         const auto report = platform::VerifyCatalogSignature(cat);
         ASSERT_TRUE(report.timestamp);
@@ -155,12 +156,12 @@ TEST_F(FixtureTrust, ExpiredSignerNeedsAVerifiedTimeStamp) {
         EXPECT_EQ(report.timestampChain.back().issuedTo, "Microsoft Time-Stamp Service");
     }
     // A time stamp outside the signer's validity does not help.
-    CatalogSpec late = Spec(&pki.whcpExpired);
+    CatalogRecipe late = Recipe(&pki.whcpExpired);
     late.timeStamp = TimeStampKind::Rfc3161;
     late.timeStampTime = 1672531200; // 2023
     EXPECT_EQ(Check(Write(late, "late.cat"), driver), kCertEExpired);
     // A time stamp by an authority without the time-stamping usage is not a time stamp.
-    CatalogSpec wrongAuthority = Spec(&pki.whcpExpired);
+    CatalogRecipe wrongAuthority = Recipe(&pki.whcpExpired);
     wrongAuthority.timeStamp = TimeStampKind::Legacy;
     wrongAuthority.timeStampTime = k2019;
     wrongAuthority.timeStampAuthority = &pki.contoso;
@@ -168,12 +169,12 @@ TEST_F(FixtureTrust, ExpiredSignerNeedsAVerifiedTimeStamp) {
 }
 
 TEST_F(FixtureTrust, SignerWithoutCodeSigningUsageIsRefused) {
-    EXPECT_EQ(Check(Write(Spec(&pki.tsa), "tsa.cat"), driver), kCertEWrongUsage);
-    EXPECT_EQ(Check(Write(Spec(&pki.contoso), "contoso.cat"), driver), 0u);
+    EXPECT_EQ(Check(Write(Recipe(&pki.tsa), "tsa.cat"), driver), kCertEWrongUsage);
+    EXPECT_EQ(Check(Write(Recipe(&pki.contoso), "contoso.cat"), driver), 0u);
 }
 
 TEST_F(FixtureTrust, TamperedCatalogContentIsRefused) {
-    const std::string good = Write(Spec(&pki.whcp), "good.cat");
+    const std::string good = Write(Recipe(&pki.whcp), "good.cat");
     std::string bytes = test::ReadFile(good);
     // The "File" attribute's value names the INF in UTF-16: change one letter of it.
     const std::string needle("d\0r\0i\0v\0e\0r\0.\0i\0n\0f", 19);
@@ -231,7 +232,7 @@ std::string RevocationListPem(const fixtures::TestPki& pki) {
 }
 
 TEST_F(FixtureTrust, RevocationListsInTheTrustFolderAreHonoured) {
-    const std::string cat = Write(Spec(&pki.whcp));
+    const std::string cat = Write(Recipe(&pki.whcp));
     test::TempDir trust;
     test::WriteFile(trust / "root.pem", pki.root.certPem);
     {
@@ -252,7 +253,7 @@ TEST_F(FixtureTrust, RevocationListsInTheTrustFolderAreHonoured) {
                                                 std::time(nullptr)),
               kCertERevoked);
     // Another publisher of the same issuer is not affected by the list.
-    const std::string contoso = Write(Spec(&pki.contoso), "contoso.cat");
+    const std::string contoso = Write(Recipe(&pki.contoso), "contoso.cat");
     const auto parsed = platform::ParseCatalogFile(contoso);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(platform::VerifyParsedCatalogSignature(**parsed, anchors, std::time(nullptr)).status,
@@ -260,7 +261,7 @@ TEST_F(FixtureTrust, RevocationListsInTheTrustFolderAreHonoured) {
 }
 
 TEST_F(FixtureTrust, AnEmptyTrustFolderTrustsNothing) {
-    const std::string cat = Write(Spec(&pki.whcp));
+    const std::string cat = Write(Recipe(&pki.whcp));
     test::TempDir empty;
     const platform::TrustAnchors anchors(empty.path());
     const auto parsed = platform::ParseCatalogFile(cat);

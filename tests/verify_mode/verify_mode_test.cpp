@@ -111,14 +111,14 @@ TEST_F(VerifyMode, TestPkiPairs) {
         const std::string folder = tmp_ / name;
         const std::string inf = folder + "/driver.inf";
         test::WriteFile(inf, "[Version]\r\nCatalogFile=" + directive + "\r\n");
-        fixtures::CatalogSpec spec;
-        spec.version = 2;
-        spec.hash = platform::DigestAlgorithm::Sha256;
-        spec.signer = &signer;
+        fixtures::CatalogRecipe recipe;
+        recipe.version = 2;
+        recipe.hash = platform::DigestAlgorithm::Sha256;
+        recipe.signer = &signer;
         fixtures::AddFileMember(
-            spec, inf, {},
+            recipe, inf, {},
             {fixtures::CatAttr{"OSAttr", "2:10.0", fixtures::kNameValueFlags, std::nullopt}});
-        fixtures::WriteCatalog(folder + "/" + catName, spec);
+        fixtures::WriteCatalog(folder + "/" + catName, recipe);
         return folder;
     };
     EXPECT_EQ(VerifyFolder(pair("whcp", pki.whcp, "driver.cat", "driver.cat")), Lines{"success"});
