@@ -6,6 +6,7 @@
 #include "platform/osversion.h"
 #include "platform/outcome.h"
 #include "platform/unicode.h"
+#include "support/date_text.h"
 #include "support/diagnostics.h"
 
 #include <algorithm>
@@ -31,45 +32,6 @@ bool StartsAndEndsWith(const std::string& s, char c) {
 // "%name%" -> "name" (blanks stripped). Only called for texts longer than one character.
 std::string TokenName(const std::string& s) {
     return Trim(std::string_view(s).substr(1, s.size() - 2));
-}
-
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0));
-}
-
-const std::int64_t kEpochDays = DaysFromCivil(1899, 12, 30);
-
-bool IsLeap(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int DaysInMonth(int y, int m) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
-
-int CurrentYear() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local.tm_year + 1900;
 }
 
 // A run of decimal digits after spaces, as the date scanner reads it: it stops once the value
@@ -229,24 +191,20 @@ TDateTime DriverDateToDateTime(const std::string& text) {
     if (pos != s.size()) {
         return kBadDateText;
     }
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-        day > DaysInMonth(year, month)) {
-        return kBadDateText;
-    }
-    return static_cast<TDateTime>(
-        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochDays);
+    const auto dayNumber = DateToDayNumber(year, month, day);
+    return dayNumber ? static_cast<TDateTime>(*dayNumber) : kBadDateText;
 }
 
 std::string DateToShortDateText(TDateTime date) {
-    int y = 0;
-    unsigned m = 0;
-    unsigned d = 0;
-    CivilFromDays(static_cast<std::int64_t>(std::floor(date)) + kEpochDays, y, m, d);
-    std::string year = std::to_string(y < 0 ? -y : y);
+    DateTimeFields f;
+    if (!DecodeDateTime(std::floor(date), f)) {
+        return {};
+    }
+    std::string year = std::to_string(f.year);
     while (year.size() < 4) {
         year.insert(year.begin(), '0');
     }
-    return std::to_string(m) + "/" + std::to_string(d) + "/" + (y < 0 ? "-" : "") + year;
+    return std::to_string(f.month) + "/" + std::to_string(f.day) + "/" + year;
 }
 
 bool ExtractParamsFromInf(const std::string& infPath, const std::string& infSection,

@@ -46,10 +46,14 @@ int DaysInMonth(int year, int month) {
     return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
 }
 
-int CurrentYear() {
+int LocalYear() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     return local.tm_year + 1900;
 }
 
@@ -215,6 +219,10 @@ TDateTime ReadTimeAlone(const std::string& value) {
 
 } // namespace
 
+int CurrentYear() {
+    return LocalYear();
+}
+
 std::optional<std::int64_t> DateToDayNumber(int year, int month, int day) {
     if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
         day > DaysInMonth(year, month)) {
@@ -289,10 +297,10 @@ TDateTime ConvertStringToDateTime(const std::string& value, bool yearFirst) {
             month = n1, day = n2, year = n3, yearDigits = d3;
         }
         if (yearDigits <= 2) {
-            year += CurrentYear() / 100 * 100;
+            year += LocalYear() / 100 * 100;
         }
     } else {
-        month = n1, day = n2, year = CurrentYear();
+        month = n1, day = n2, year = LocalYear();
     }
     const auto dayNumber = DateToDayNumber(year, month, day);
     if (!dayNumber) {

@@ -15,6 +15,9 @@ using TDateTime = double;
 // outside 1 to 9999.
 std::optional<std::int64_t> DateToDayNumber(int year, int month, int day);
 
+// The current year by the local clock (two-digit years are placed in its century).
+int CurrentYear();
+
 // The value for a day number and a time of day in milliseconds since midnight, by the one rule
 // every reader uses, so that equal clock readings give equal values.
 TDateTime EncodeDayAndTime(std::int64_t dayNumber, std::int64_t msOfDay);
