@@ -1,5 +1,9 @@
 #include "platform/unicode.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <array>
 #include <cstdio>
 
@@ -27,49 +31,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-// Decodes one code point at text[i]; advances i. Returns kReplacement for malformed input.
 char32_t DecodeUtf8(std::string_view text, std::size_t& i, bool& valid) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    valid = true;
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    int extra = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        extra = 1;
-        cp = b0 & 0x1F;
-        min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        extra = 2;
-        cp = b0 & 0x0F;
-        min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        extra = 3;
-        cp = b0 & 0x07;
-        min = 0x10000;
-    } else {
-        ++i;
-        valid = false;
-        return kReplacement;
-    }
-    std::size_t j = i + 1;
-    for (int k = 0; k < extra; ++k, ++j) {
-        if (j >= text.size() || (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80) {
-            i = j;
-            valid = false;
-            return kReplacement;
-        }
-        cp = (cp << 6) | (static_cast<unsigned char>(text[j]) & 0x3F);
-    }
-    i = j;
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        valid = false;
-        return kReplacement;
-    }
-    return cp;
+    return DecodeUtf8Char(text, i, &valid);
 }
 
 // Windows-1252 bytes 0x80..0x9F; 0 marks the five undefined positions, which Windows maps to
@@ -133,6 +96,20 @@ std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes, bool stopAtZ
 }
 
 std::string AnsiToUtf8(std::string_view bytes) {
+#ifdef _WIN32
+    // Windows: the system's ANSI code page, whatever it is.
+    if (bytes.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(bytes.size());
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
+    std::u16string wide(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
+    if (n > 0) {
+        ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size,
+                              reinterpret_cast<wchar_t*>(wide.data()), n);
+    }
+    return Utf16ToUtf8(wide);
+#else
     std::string out;
     out.reserve(bytes.size());
     for (char ch : bytes) {
@@ -144,9 +121,24 @@ std::string AnsiToUtf8(std::string_view bytes) {
         AppendUtf8(out, cp);
     }
     return out;
+#endif
 }
 
 std::string Utf8ToAnsi(std::string_view text) {
+#ifdef _WIN32
+    const std::u16string wide = Utf8ToUtf16(text);
+    if (wide.empty()) {
+        return {};
+    }
+    const auto* units = reinterpret_cast<const wchar_t*>(wide.data());
+    const int size = static_cast<int>(wide.size());
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, units, size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) {
+        ::WideCharToMultiByte(CP_ACP, 0, units, size, out.data(), n, nullptr, nullptr);
+    }
+    return out;
+#else
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
@@ -168,6 +160,7 @@ std::string Utf8ToAnsi(std::string_view text) {
         out.push_back(mapped);
     }
     return out;
+#endif
 }
 
 bool IsValidUtf8(std::string_view text) {

@@ -25,15 +25,79 @@ std::string Utf8ToAnsi(std::string_view text);
 // Is the text valid UTF-8?
 bool IsValidUtf8(std::string_view text);
 
+// Decodes the character at text[i] and advances i. A malformed sequence gives U+FFFD (and
+// *valid false when given) and decoding resumes after the bytes that were looked at.
+inline char32_t DecodeUtf8Char(std::string_view text, std::size_t& i, bool* valid = nullptr) {
+    const auto b0 = static_cast<unsigned char>(text[i]);
+    if (valid != nullptr) {
+        *valid = true;
+    }
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
+    int extra = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        extra = 1;
+        cp = b0 & 0x1F;
+        min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        extra = 2;
+        cp = b0 & 0x0F;
+        min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        extra = 3;
+        cp = b0 & 0x07;
+        min = 0x10000;
+    } else {
+        ++i;
+        if (valid != nullptr) {
+            *valid = false;
+        }
+        return 0xFFFD;
+    }
+    std::size_t j = i + 1;
+    for (int k = 0; k < extra; ++k, ++j) {
+        if (j >= text.size() || (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80) {
+            i = j;
+            if (valid != nullptr) {
+                *valid = false;
+            }
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (static_cast<unsigned char>(text[j]) & 0x3F);
+    }
+    i = j;
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        if (valid != nullptr) {
+            *valid = false;
+        }
+        return 0xFFFD;
+    }
+    return cp;
+}
+
 // Calls fn(char16_t) for every UTF-16 code unit of a UTF-8 text, without building the string.
 template <class Fn>
 void ForEachUtf16Unit(std::string_view text, Fn&& fn) {
-    for (char16_t unit : Utf8ToUtf16(text)) {
-        fn(unit);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        char32_t cp = DecodeUtf8Char(text, i);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            fn(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            fn(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            fn(static_cast<char16_t>(cp));
+        }
     }
 }
 
-inline bool IsBlank(char32_t c) { return c <= 0x20; }
+inline bool IsBlank(char32_t c) {
+    return c <= 0x20;
+}
 
 // Removes leading and trailing blanks (characters at or below U+0020).
 std::string Trim(std::string_view text);
