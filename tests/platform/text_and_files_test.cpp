@@ -1,0 +1,113 @@
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/locale.h"
+#include "platform/unicode.h"
+#include "testkit.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace halyard {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Unicode, RoundTripsAndReplacesMalformedInput) {
+    const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"; // a, e-acute, euro, emoji
+    const std::u16string units = Utf8ToUtf16(text);
+    EXPECT_EQ(units, (std::u16string{u'a', 0x00E9, 0x20AC, 0xD83D, 0xDE00}));
+    EXPECT_EQ(Utf16ToUtf8(units), text);
+    // Truncated sequence, overlong form, lone surrogate.
+    EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), std::u16string{0xFFFD});
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), std::u16string{0xFFFD});
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'x'}), "\xEF\xBF\xBDx");
+    EXPECT_TRUE(IsValidUtf8(text));
+    EXPECT_TRUE(IsValidUtf8("\xEF\xBF\xBD"));
+    EXPECT_FALSE(IsValidUtf8("\xFF"));
+    std::size_t units16 = 0;
+    ForEachUtf16Unit(text, [&](char16_t) { ++units16; });
+    EXPECT_EQ(units16, units.size());
+}
+
+TEST(Unicode, Utf16LeBytesStopAtTheZeroUnit) {
+    const std::vector<std::uint8_t> bytes = {'O', 0, 'S', 0, 0, 0, 'x', 0};
+    EXPECT_EQ(Utf16LeBytesToUtf8(bytes), "OS");
+    EXPECT_EQ(Utf16LeBytesToUtf8(bytes, false), std::string("OS\0x", 4));
+    EXPECT_EQ(Utf16LeBytesToUtf8(std::vector<std::uint8_t>{'A', 0, 'B'}), "A"); // odd byte dropped
+}
+
+TEST(Unicode, AnsiIsWindows1252BothWays) {
+    EXPECT_EQ(AnsiToUtf8("\x80\xE9\x81"), "\xE2\x82\xAC\xC3\xA9\xC2\x81");
+    EXPECT_EQ(Utf8ToAnsi("\xE2\x82\xAC\xC3\xA9\xE2\x98\x83"), "\x80\xE9?");
+}
+
+TEST(Unicode, TrimRemovesEveryControlCharacterAndBlank) {
+    EXPECT_EQ(Trim("\t\r\n x y \x01\x1F"), "x y");
+    EXPECT_EQ(Trim(" \x7F "), "\x7F");
+    EXPECT_EQ(Trim("   "), "");
+    EXPECT_TRUE(EndsWithIgnoreCase("PKG.7Z", ".7z"));
+    EXPECT_FALSE(EndsWithIgnoreCase("7z", ".7z"));
+    EXPECT_EQ(Hex8(0x800B0100), "800B0100");
+}
+
+TEST(Locale, CaseMappingAndComparison) {
+    EXPECT_EQ(platform::UpperCase("osattr \xC3\xA9"), "OSATTR \xC3\x89");
+    EXPECT_EQ(platform::LowerCase("C:\\DIR\\X.CAT"), "c:\\dir\\x.cat");
+    EXPECT_LT(platform::CompareTextEnUs("0ABC", "A000"), 0);
+    EXPECT_EQ(platform::CompareTextEnUs("abc", "ABC"), 0);
+    EXPECT_LT(platform::CompareTextEnUs("AB", "ABC"), 0);
+}
+
+TEST(Files, MasksIgnoreCaseAndMatchWholeNames) {
+    EXPECT_TRUE(platform::MatchesMask("Driver.CAT", "*.cat"));
+    EXPECT_FALSE(platform::MatchesMask("driver.cat.bak", "*.cat"));
+    EXPECT_TRUE(platform::MatchesMask("a.inf", "?.INF"));
+    EXPECT_FALSE(platform::MatchesMask("ab.inf", "?.inf"));
+    EXPECT_TRUE(platform::MatchesMask(std::string(5000, 'a') + ".cat", "*a*a*a*.cat"));
+}
+
+TEST(Files, PathPieces) {
+    EXPECT_EQ(platform::ExtractFileExt("/x/pkg.7z"), ".7z");
+    EXPECT_EQ(platform::ExtractFileExt("/x.d/pkg"), "");
+    EXPECT_EQ(platform::ExtractFileName("/x/y.cat"), "y.cat");
+    EXPECT_EQ(platform::ExtractFileDir("/x/y.cat"), "/x");
+    EXPECT_EQ(platform::IncludeTrailingPathDelimiter("/x"), "/x/");
+    EXPECT_EQ(platform::IncludeTrailingPathDelimiter("/x/"), "/x/");
+}
+
+TEST(Files, DeleteTreeRemovesLinksWithoutFollowingThem) {
+    test::TempDir dir;
+    const std::string outside = dir / "outside";
+    test::WriteFile(outside + "/keep.txt", "must survive");
+    test::WriteFile(dir / "work/sub/a.sys", "x");
+    fs::create_directory_symlink(outside, dir / "work/sub/link-to-dir");
+    fs::create_symlink(outside + "/keep.txt", dir / "work/link-to-file");
+    platform::DeleteTree(dir / "work/");
+    EXPECT_FALSE(fs::exists(dir / "work"));
+    EXPECT_EQ(test::ReadFile(outside + "/keep.txt"), "must survive");
+    // The folder itself being a link: only the link goes.
+    fs::create_directory_symlink(outside, dir / "linked-work");
+    platform::DeleteTree(dir / "linked-work");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "linked-work")));
+    EXPECT_TRUE(fs::exists(outside + "/keep.txt"));
+    // A missing folder is not an error.
+    EXPECT_NO_THROW(platform::DeleteTree(dir / "missing"));
+}
+
+TEST(Files, ListingsAndTheirFailures) {
+    test::TempDir dir;
+    test::WriteFile(dir / "b.CAT", "");
+    test::WriteFile(dir / "a.cat", "");
+    test::WriteFile(dir / "sub.cat/inner.cat", "");
+    auto cats = platform::ListFiles(dir.path(), "*.cat");
+    std::sort(cats.begin(), cats.end());
+    EXPECT_EQ(cats, (std::vector<std::string>{dir / "a.cat", dir / "b.CAT"}));
+    EXPECT_THROW(platform::ListFiles(dir / "missing", "*.cat"), EInOutError);
+    EXPECT_EQ(platform::ListFilesRecursive(dir.path()).size(), 3u);
+    EXPECT_TRUE(platform::FileExists(dir / "a.cat"));
+    EXPECT_FALSE(platform::FileExists(dir / "sub.cat"));
+    EXPECT_TRUE(platform::DirectoryExists(dir / "sub.cat"));
+}
+
+} // namespace
+} // namespace halyard
