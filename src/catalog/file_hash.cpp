@@ -1,15 +1,12 @@
 #include "catalog/file_hash.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "platform/errors.h"
 #include "platform/filestream.h"
 #include "platform/hash.h"
 #include "platform/locale.h"
 #include "platform/unicode.h"
+
+#include <algorithm>
 
 namespace halyard {
 

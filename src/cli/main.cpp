@@ -8,11 +8,18 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+// The arguments come from the process's command line (GetCommandLineW) by the tool's own rule,
+// not from the runtime's split of it.
+int wmain(int, wchar_t**) {
+    halyard::RunFrontEnd(halyard::platform::ProgramArguments(0, nullptr));
+    return 0;
+}
+#else
 int main(int argc, char** argv) {
-#ifndef _WIN32
     // A reader that went away makes a write fail; it must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
-#endif
     halyard::RunFrontEnd(halyard::platform::ProgramArguments(argc, argv));
     return 0;
 }
+#endif

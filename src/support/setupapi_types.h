@@ -6,8 +6,12 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <setupapi.h>
+// The order matters: the SDK's setupapi.h needs windows.h, and its name macros go right after.
+// clang-format off
 #include <windows.h>
+#include <setupapi.h>
+#include "support/setupapi_sdk_names.h"
+// clang-format on
 #endif
 
 namespace halyard::setupapi {
@@ -17,10 +21,24 @@ using ::BOOL;
 using ::DWORD;
 using ::SP_ALTPLATFORM_INFO_V1;
 using ::SP_ALTPLATFORM_INFO_V2;
-using ::SP_INF_SIGNER_INFO_V1_W;
-using ::SP_INF_SIGNER_INFO_V2_W;
 using ::WORD;
 using WideChar = ::WCHAR;
+#if defined(__MINGW32__)
+// MinGW-w64's SDK has the first signer record under its plain name and lacks the second.
+using SP_INF_SIGNER_INFO_V1_W = ::SP_INF_SIGNER_INFO_W;
+struct SP_INF_SIGNER_INFO_V2_W {
+    DWORD cbSize;
+    WCHAR CatalogFile[MAX_PATH];
+    WCHAR DigitalSigner[MAX_PATH];
+    WCHAR DigitalSignerVersion[MAX_PATH];
+    DWORD SignerScore;
+};
+static_assert(sizeof(SP_INF_SIGNER_INFO_V1_W) == 1564);
+static_assert(sizeof(SP_INF_SIGNER_INFO_V2_W) == 1568);
+#else
+using ::SP_INF_SIGNER_INFO_V1_W;
+using ::SP_INF_SIGNER_INFO_V2_W;
+#endif
 #else
 using BOOL = std::int32_t;
 using DWORD = std::uint32_t;

@@ -277,16 +277,34 @@ T7zArchive::T7zArchive(const std::string& library) : T7zPlugin(library) {
         // Older builds put a virtual destructor into IUnknown (two more slots in every table):
         // calling them through this layout would jump to the wrong functions.
         const auto getModuleProp = reinterpret_cast<GetModulePropFunc>(symbol("GetModuleProp"));
+#ifdef _WIN32
+        // 7z.dll leaves property and string memory to OLE: PropVariantClear and SysAllocString
+        // of the system, loaded for the rest of the run like any system library.
+        static const platform::ModuleHandle ole32 = platform::LoadModuleLibrary("ole32.dll");
+        static const platform::ModuleHandle oleAut32 = platform::LoadModuleLibrary("oleaut32.dll");
+        FVariantClear = reinterpret_cast<VariantClearFunc>(
+            platform::GetModuleSymbol(ole32, "PropVariantClear"));
+        FSysAllocString = reinterpret_cast<SysAllocStringFunc>(
+            platform::GetModuleSymbol(oleAut32, "SysAllocString"));
+        // Windows builds never had the virtual destructor; older releases lack GetModuleProp
+        // and are fine.
+        const bool needModuleProp = false;
+#else
         FVariantClear = reinterpret_cast<VariantClearFunc>(symbol("VariantClear"));
         FSysAllocString = reinterpret_cast<SysAllocStringFunc>(symbol("SysAllocString"));
+        const bool needModuleProp = true;
+#endif
         PROPVARIANT type{};
         if (getModuleProp == nullptr) {
-            refusal = library + " is an incompatible 7-Zip library: it has no GetModuleProp";
+            if (needModuleProp) {
+                refusal = library + " is an incompatible 7-Zip library: it has no GetModuleProp";
+            }
         } else if (getModuleProp(kModulePropInterfaceType, &type) != kOk || type.vt != VT_UI4 ||
                    type.ulVal != 0) {
             refusal = library + " is an incompatible 7-Zip library: interface type " +
                       (type.vt == VT_UI4 ? std::to_string(type.ulVal) : std::string("unknown"));
-        } else if (FVariantClear == nullptr || FSysAllocString == nullptr) {
+        }
+        if (refusal.empty() && (FVariantClear == nullptr || FSysAllocString == nullptr)) {
             refusal = library + " is an incompatible 7-Zip library: it has no VariantClear";
         }
     }

@@ -1,6 +1,7 @@
 // The 7-Zip library's binary interface as its Linux build publishes it: COM-style interfaces
 // whose IUnknown has exactly three slots (interface type 0), wchar_t-based strings and the
-// PROPVARIANT layout of Windows.
+// PROPVARIANT layout of Windows. On Windows the same declarations describe 7z.dll (wchar_t is a
+// UTF-16 unit there, BSTR the system's).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,12 @@
 #define HALYARD_FOREIGN_CALL __attribute__((no_sanitize("vptr")))
 #else
 #define HALYARD_FOREIGN_CALL
+#endif
+
+#if defined(_WIN32) && !defined(_WIN64)
+// 32-bit Windows calls 7z.dll's exports and interfaces with __stdcall, which these declarations
+// do not spell out; on 64-bit Windows there is one calling convention.
+#error "The 7-Zip binding supports 64-bit Windows only"
 #endif
 
 namespace halyard::sevenzip {
@@ -90,9 +97,21 @@ struct PROPVARIANT {
         std::uint32_t ulVal;
         std::uint64_t uhVal;
         BSTR bstrVal;
+#ifdef _WIN32
+        // The SDK's union also holds counted arrays and BLOBs (a count and a pointer): 16 bytes
+        // on 64-bit Windows. 7z.dll copies whole records into ours, so the size must match.
+        struct {
+            std::uint32_t cbSize;
+            std::uint8_t* pBlobData;
+        } blob;
+#endif
     };
 };
+#ifdef _WIN32
+static_assert(sizeof(PROPVARIANT) == 8 + 2 * sizeof(void*));
+#else
 static_assert(sizeof(PROPVARIANT) == 16);
+#endif
 
 // Property ids.
 inline constexpr PROPID kpidPath = 3;

@@ -1,21 +1,49 @@
 #include "testkit.h"
 
+#include <atomic>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <spawn.h>
 #include <stdexcept>
+
+#ifdef _WIN32
+#include "platform/unicode.h"
+
+#include <windows.h>
+
+// windows.h maps the name to CopyFileW; the kit's own CopyFile is meant.
+#undef CopyFile
+#else
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
+#endif
 
 namespace halyard::test {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+TempDir::TempDir() {
+    // No mkdtemp: a name from the process id, a counter and the clock, made until it is new.
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto name = "halyard-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                          std::to_string(counter++) + "-" + std::to_string(::GetTickCount64());
+        const fs::path dir = fs::temp_directory_path() / name;
+        std::error_code ec;
+        if (fs::create_directory(dir, ec)) {
+            path_ = dir.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+#else
 TempDir::TempDir() {
     std::string tmpl = (fs::temp_directory_path() / "halyard-test-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) {
@@ -23,6 +51,7 @@ TempDir::TempDir() {
     }
     path_ = tmpl;
 }
+#endif
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -63,6 +92,86 @@ void CopyFile(const std::string& from, const std::string& to) {
     fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
 }
 
+#ifdef _WIN32
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    const std::u16string units = Utf8ToUtf16(text);
+    return std::wstring(units.begin(), units.end());
+}
+
+// One argument quoted for CommandLineToArgvW's rules (and the C runtime's).
+std::string QuoteArgument(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+        return arg;
+    }
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+        if (c == '\\') {
+            ++backslashes; // written once we know what follows them
+            continue;
+        }
+        // Backslashes before a quotation mark are doubled, and the mark escaped.
+        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        out += c;
+        backslashes = 0;
+    }
+    out.append(backslashes * 2, '\\');
+    out += '"';
+    return out;
+}
+
+} // namespace
+
+RunResult Run(const std::string& program, const std::vector<std::string>& args,
+              const std::string& workDir) {
+    std::string commandLine = QuoteArgument(program);
+    for (const auto& a : args) {
+        commandLine += ' ';
+        commandLine += QuoteArgument(a);
+    }
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof sa;
+    sa.bInheritHandle = TRUE;
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, &sa, 0)) {
+        throw std::runtime_error("pipe failed");
+    }
+    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    PROCESS_INFORMATION pi{};
+    std::wstring line = Wide(commandLine);
+    line.push_back(L'\0');
+    const std::wstring app = Wide(program);
+    const std::wstring dir = Wide(workDir);
+    const BOOL started = ::CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                          nullptr, dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+    ::CloseHandle(writeEnd);
+    if (!started) {
+        ::CloseHandle(readEnd);
+        throw std::runtime_error("cannot start " + program);
+    }
+    RunResult result;
+    char buf[4096];
+    DWORD n = 0;
+    while (::ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0) {
+        result.output.append(buf, n);
+    }
+    ::CloseHandle(readEnd);
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    result.exitCode = static_cast<int>(code);
+#else
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::string& workDir) {
     int fds[2];
@@ -101,6 +210,7 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
     std::size_t start = 0;
     while (start < result.output.size()) {
         const auto end = result.output.find("\r\n", start);
@@ -114,8 +224,21 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
     return result;
 }
 
+bool RunningUnderWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 RunResult RunHalyard(const std::vector<std::string>& args, const std::string& workDir) {
+#ifdef _WIN32
+    return Run(BinDir() + "halyard.exe", args, workDir);
+#else
     return Run(BinDir() + "halyard", args, workDir);
+#endif
 }
 
 } // namespace halyard::test

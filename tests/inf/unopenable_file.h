@@ -1,15 +1,42 @@
 // A path that exists as a file but cannot be opened for reading, even by root: a bound Unix
-// socket. Removed with its folder.
+// socket; on Windows a file held open without sharing. Removed with its folder.
 #pragma once
 
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#ifdef _WIN32
+#include "platform/unicode.h"
+
+#include <cstdio>
+#include <share.h>
+#else
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 namespace halyard::test {
+
+#ifdef _WIN32
+class UnopenableFile {
+public:
+    explicit UnopenableFile(const std::string& path) {
+        const std::u16string units = Utf8ToUtf16(path);
+        const std::wstring wide(units.begin(), units.end());
+        file_ = ::_wfsopen(wide.c_str(), L"wb", _SH_DENYRW); // no one else may open it
+        if (file_ == nullptr) {
+            throw std::runtime_error("cannot hold " + path);
+        }
+    }
+    ~UnopenableFile() { std::fclose(file_); }
+    UnopenableFile(const UnopenableFile&) = delete;
+    UnopenableFile& operator=(const UnopenableFile&) = delete;
+
+private:
+    std::FILE* file_;
+};
+#else
 
 class UnopenableFile {
 public:
@@ -32,5 +59,6 @@ public:
 private:
     int fd_;
 };
+#endif
 
 } // namespace halyard::test

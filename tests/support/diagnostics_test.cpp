@@ -1,6 +1,7 @@
 #include "platform/messages.h"
 #include "support/diagnostics.h"
 #include "support/output.h"
+#include "testkit.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@ TEST(CollectError, WithoutACodeTheErrorPartIsLeftOut) {
 }
 
 TEST(CollectError, CodesAreEightUpperCaseDigitsAndTheTextLosesItsFullStop) {
+    HALYARD_WINDOWS_ONLY(); // Wine's message texts differ from Windows'
     EXPECT_EQ(FormatCollectedError("F", "m", "p", 0),
               "F: m; Params: p; Last error: 00000000 The operation completed successfully");
     EXPECT_EQ(FormatCollectedError("F", "m", "p", 0x800B0100),
@@ -37,6 +39,7 @@ TEST(CollectError, WritesOneLineAndXLogWritesNothing) {
 }
 
 TEST(MessageTable, EveryTrustCodeTheChecksPrintHasAText) {
+    HALYARD_WINDOWS_ONLY(); // Wine has no texts for most crypt and trust codes
     for (std::uint32_t code :
          {0x800B0004u, 0x800B0001u, 0x800B0002u, 0x800B0003u, 0x800B0100u, 0x80096002u, 0x800B010Au,
           0x80092003u, 0x800B0109u, 0x800B0101u, 0x80096010u, 0x80090008u, 0xE000022Fu, 0xE0000241u,

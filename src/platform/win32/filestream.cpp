@@ -1,0 +1,157 @@
+#include "platform/filestream.h"
+
+#include "platform/errors.h"
+#include "platform/messages.h"
+#include "platform/win32/wide.h"
+
+#include <windows.h>
+
+// The stream classes keep their handle in an int: kernel handles carry 32 significant bits on
+// 64-bit Windows (HandleToLong / LongToHandle), and INVALID_HANDLE_VALUE stays -1.
+namespace halyard::platform {
+
+namespace {
+
+HANDLE H(int fd) {
+    return LongToHandle(fd);
+}
+int Fd(HANDLE h) {
+    return HandleToLong(h);
+}
+
+std::uint64_t Seek(int fd, std::int64_t offset, int origin) {
+    const DWORD method = origin == 0 ? FILE_BEGIN : (origin == 1 ? FILE_CURRENT : FILE_END);
+    LARGE_INTEGER distance{};
+    distance.QuadPart = offset;
+    LARGE_INTEGER pos{};
+    if (!::SetFilePointerEx(H(fd), distance, &pos, method)) {
+        throw EReadError("Seek error: " + SysErrorMessage(::GetLastError()));
+    }
+    return static_cast<std::uint64_t>(pos.QuadPart);
+}
+
+std::uint64_t SizeOf(int fd) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(H(fd), &size)) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+DWORD Chunk(std::size_t size) {
+    return size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+}
+
+} // namespace
+
+FileReader::FileReader(const std::string& path) : path_(path) {
+    // Others may read, write or delete the file meanwhile, as Delphi's fmShareDenyNone allows.
+    const HANDLE h = ::CreateFileW(win32::Wide(path).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        ThrowFOpenError(path, ::GetLastError());
+    }
+    fd_ = Fd(h);
+}
+
+FileReader::~FileReader() {
+    if (fd_ != -1) {
+        ::CloseHandle(H(fd_));
+    }
+}
+
+std::size_t FileReader::read(void* buffer, std::size_t size) {
+    DWORD n = 0;
+    if (!::ReadFile(H(fd_), buffer, Chunk(size), &n, nullptr)) {
+        throw EReadError("Read error on \"" + path_ + "\". " + SysErrorMessage(::GetLastError()));
+    }
+    return n;
+}
+
+std::size_t FileReader::readAt(std::uint64_t offset, void* buffer, std::size_t size) {
+    std::size_t done = 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    while (done < size) {
+        OVERLAPPED at{};
+        const std::uint64_t pos = offset + done;
+        at.Offset = static_cast<DWORD>(pos & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(pos >> 32);
+        DWORD n = 0;
+        if (!::ReadFile(H(fd_), out + done, Chunk(size - done), &n, &at)) {
+            const DWORD code = ::GetLastError();
+            if (code == ERROR_HANDLE_EOF) {
+                break;
+            }
+            throw EReadError("Read error on \"" + path_ + "\". " + SysErrorMessage(code));
+        }
+        if (n == 0) {
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
+std::uint64_t FileReader::size() const {
+    return SizeOf(fd_);
+}
+
+std::uint64_t FileReader::seek(std::int64_t offset, int origin) {
+    return Seek(fd_, offset, origin);
+}
+
+FileWriter::FileWriter(const std::string& path) : path_(path) {
+    const HANDLE h =
+        ::CreateFileW(win32::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        throw EFCreateError("Cannot create file \"" + path + "\". " +
+                            SysErrorMessage(::GetLastError()));
+    }
+    fd_ = Fd(h);
+}
+
+FileWriter::~FileWriter() {
+    close();
+}
+
+void FileWriter::close() {
+    if (fd_ != -1) {
+        ::CloseHandle(H(fd_));
+        fd_ = -1;
+    }
+}
+
+void FileWriter::write(const void* data, std::size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        DWORD n = 0;
+        if (!::WriteFile(H(fd_), p, Chunk(size), &n, nullptr) || n == 0) {
+            throw EWriteError("Write error on \"" + path_ + "\". " +
+                              SysErrorMessage(::GetLastError()));
+        }
+        p += n;
+        size -= n;
+    }
+}
+
+std::uint64_t FileWriter::seek(std::int64_t offset, int origin) {
+    return Seek(fd_, offset, origin);
+}
+
+void FileWriter::setSize(std::uint64_t size) {
+    const std::uint64_t keep = Seek(fd_, 0, 1);
+    Seek(fd_, static_cast<std::int64_t>(size), 0);
+    if (!::SetEndOfFile(H(fd_))) {
+        throw EWriteError("Cannot set the size of \"" + path_ + "\". " +
+                          SysErrorMessage(::GetLastError()));
+    }
+    Seek(fd_, static_cast<std::int64_t>(keep), 0);
+}
+
+std::uint64_t FileWriter::size() const {
+    return SizeOf(fd_);
+}
+
+} // namespace halyard::platform
