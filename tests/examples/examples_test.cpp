@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "testkit.h"
+
+#include <gtest/gtest.h>
 
 namespace halyard::test {
 namespace {
