@@ -37,6 +37,14 @@ Outcome<CatalogHandle> CryptCATOpen(const std::string& path, std::uint32_t publi
         encodingType = kX509AsnEncoding | kPkcs7AsnEncoding;
     }
     std::wstring wide = win32::Wide(path);
+    // Open flags 0 mean "open always": CryptCATOpen would create a missing catalog file.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return Outcome<CatalogHandle>::failure(::GetLastError());
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Outcome<CatalogHandle>::failure(ERROR_ACCESS_DENIED);
+    }
     const HANDLE h = ::CryptCATOpen(wide.data(), 0, 0, publicVersion, encodingType);
     if (h == INVALID_HANDLE_VALUE || h == nullptr) {
         const DWORD code = ::GetLastError();
