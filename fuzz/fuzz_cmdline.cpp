@@ -1,10 +1,10 @@
 // The command-line rule and the argument join on arbitrary text.
+#include "cli/front_end.h"
+#include "platform/console.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-#include "cli/front_end.h"
-#include "platform/console.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -47,9 +47,9 @@ std::string GenerateHash(std::vector<std::string>& list) {
         start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     }
     const std::string trimmed = Trim(text);
-    const auto digest = platform::DigestOf(
-        platform::DigestAlgorithm::Sha1,
-        {reinterpret_cast<const std::uint8_t*>(trimmed.data()), trimmed.size()});
+    const auto digest =
+        platform::DigestOf(platform::DigestAlgorithm::Sha1,
+                           {reinterpret_cast<const std::uint8_t*>(trimmed.data()), trimmed.size()});
     return BytesToHex(digest);
 }
 

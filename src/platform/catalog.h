@@ -3,12 +3,12 @@
 // over its lists in the order the catalog stores them.
 #pragma once
 
+#include "platform/outcome.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "platform/outcome.h"
 
 namespace halyard::platform {
 
@@ -28,10 +28,10 @@ struct CatAttribute {
 
 // CRYPTCATMEMBER: the member tag, the indirect data it carries and its attributes.
 struct CatMember {
-    std::string referenceTag;          // the member tag as the platform presents it (hex text)
-    std::string indirectDataTypeOid;   // e.g. 1.3.6.1.4.1.311.2.1.15 (PE image)
-    std::string digestAlgorithmOid;    // e.g. 1.3.14.3.2.26 (SHA-1), 2.16.840.1.101.3.4.2.1
-    std::vector<std::uint8_t> digest;  // the indirect data's digest
+    std::string referenceTag;         // the member tag as the platform presents it (hex text)
+    std::string indirectDataTypeOid;  // e.g. 1.3.6.1.4.1.311.2.1.15 (PE image)
+    std::string digestAlgorithmOid;   // e.g. 1.3.14.3.2.26 (SHA-1), 2.16.840.1.101.3.4.2.1
+    std::vector<std::uint8_t> digest; // the indirect data's digest
     std::vector<CatAttribute> attributes;
 };
 

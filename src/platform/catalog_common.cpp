@@ -3,6 +3,8 @@
 
 namespace halyard::platform {
 
-std::string CatAttribute::valueText() const { return Utf16LeBytesToUtf8(value, true); }
+std::string CatAttribute::valueText() const {
+    return Utf16LeBytesToUtf8(value, true);
+}
 
 } // namespace halyard::platform

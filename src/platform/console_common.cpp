@@ -1,8 +1,8 @@
+#include "platform/console.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/console.h"
 
 namespace halyard::platform {
 

@@ -1,10 +1,10 @@
 // CryptQueryObject for a certificate trust list file, and the CTL's ThisUpdate.
 #pragma once
 
+#include "platform/outcome.h"
+
 #include <cstdint>
 #include <string>
-
-#include "platform/outcome.h"
 
 namespace halyard::platform {
 

@@ -17,7 +17,7 @@ public:
     class Name : public Error {                                                                    \
     public:                                                                                        \
         using Error::Error;                                                                        \
-        const char* typeName() const noexcept override { return #Name; }                          \
+        const char* typeName() const noexcept override { return #Name; }                           \
     }
 
 // A file that cannot be opened: "Cannot open file "%s". %s".

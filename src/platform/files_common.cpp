@@ -1,6 +1,6 @@
-#include <cctype>
-
 #include "platform/files.h"
+
+#include <cctype>
 
 namespace halyard::platform {
 
@@ -45,7 +45,9 @@ std::string ExtractFileExt(const std::string& path) {
 }
 
 namespace {
-char Fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char Fold(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 bool Match(std::string_view s, std::string_view m) {
     // Iterative wildcard match with one backtracking point: linear in practice.
@@ -71,6 +73,8 @@ bool Match(std::string_view s, std::string_view m) {
 }
 } // namespace
 
-bool MatchesMask(std::string_view name, std::string_view mask) { return Match(name, mask); }
+bool MatchesMask(std::string_view name, std::string_view mask) {
+    return Match(name, mask);
+}
 
 } // namespace halyard::platform

@@ -2,12 +2,12 @@
 // catalog administrator's file hash and CertAlgIdToOID.
 #pragma once
 
+#include "platform/outcome.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "platform/outcome.h"
 
 namespace halyard::platform {
 
@@ -20,13 +20,17 @@ struct Guid {
 };
 
 // {C689AAB8-8E78-11D0-8C47-00C04FC295EE}
-inline constexpr Guid kSubjectPeImage{0xC689AAB8, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+inline constexpr Guid kSubjectPeImage{
+    0xC689AAB8, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 // {C689AABA-8E78-11D0-8C47-00C04FC295EE}
-inline constexpr Guid kSubjectCabinet{0xC689AABA, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+inline constexpr Guid kSubjectCabinet{
+    0xC689AABA, 0x8E78, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 // {DE351A43-8E59-11D0-8C47-00C04FC295EE}
-inline constexpr Guid kSubjectCatalog{0xDE351A43, 0x8E59, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+inline constexpr Guid kSubjectCatalog{
+    0xDE351A43, 0x8E59, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 // CRYPT_SUBJTYPE_FLAT_IMAGE {DE351A42-8E59-11D0-8C47-00C04FC295EE}
-inline constexpr Guid kSubjectFlatImage{0xDE351A42, 0x8E59, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+inline constexpr Guid kSubjectFlatImage{
+    0xDE351A42, 0x8E59, 0x11D0, {0x8C, 0x47, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 
 inline constexpr std::uint32_t kCalgSha1 = 0x8004;
 inline constexpr std::uint32_t kCalgSha256 = 0x800C;
@@ -59,7 +63,8 @@ public:
     // (NTE_BAD_ALGID for an algorithm the package cannot hash, ERROR_BAD_FORMAT, ...).
     Outcome<std::uint32_t> createIndirectDataSize(const SipSubjectInfo& subject) const;
     // The second call: the indirect data's digest bytes.
-    Outcome<std::vector<std::uint8_t>> createIndirectDataDigest(const SipSubjectInfo& subject) const;
+    Outcome<std::vector<std::uint8_t>>
+    createIndirectDataDigest(const SipSubjectInfo& subject) const;
     const Guid& subjectType() const { return subjectType_; }
 
 private:

@@ -22,10 +22,10 @@ std::uint32_t WinVerifyTrustCatalogMember(const CatalogMemberTrustRequest& reque
 
 // One certificate as reports show it.
 struct CertificateSummary {
-    std::string issuedTo;   // simple display name of the subject (CN, else OU, else O, else e-mail)
-    std::string issuedBy;   // simple display name of the issuer
+    std::string issuedTo; // simple display name of the subject (CN, else OU, else O, else e-mail)
+    std::string issuedBy; // simple display name of the issuer
     std::int64_t notAfter = 0; // seconds since 1970-01-01 UTC
-    std::string sha1Hex;    // upper-case thumbprint
+    std::string sha1Hex;       // upper-case thumbprint
 };
 
 // The catalog's own signature: status and chains, root first.

@@ -1,10 +1,10 @@
 // Diagnostic lines of the services: "Func: Mess; Params: P[; Last error: XXXXXXXX text]".
 #pragma once
 
+#include "platform/outcome.h"
+
 #include <cstdint>
 #include <string>
-
-#include "platform/outcome.h"
 
 namespace halyard {
 

@@ -1,11 +1,11 @@
 #include "support/output.h"
 
+#include "platform/console.h"
+#include "platform/errors.h"
+
 #include <cerrno>
 #include <cstring>
 #include <string>
-
-#include "platform/console.h"
-#include "platform/errors.h"
 
 namespace halyard {
 
@@ -25,9 +25,13 @@ void WriteLine(std::string_view text) {
     }
 }
 
-OutputCapture::OutputCapture() : previous_(g_capture) { g_capture = this; }
+OutputCapture::OutputCapture() : previous_(g_capture) {
+    g_capture = this;
+}
 
-OutputCapture::~OutputCapture() { g_capture = previous_; }
+OutputCapture::~OutputCapture() {
+    g_capture = previous_;
+}
 
 std::string OutputCapture::text() const {
     std::string out;

@@ -58,12 +58,22 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string TempDir::operator/(const std::string& relative) const { return path_ + "/" + relative; }
+std::string TempDir::operator/(const std::string& relative) const {
+    return path_ + "/" + relative;
+}
 
-std::string BinDir() { return std::string(HALYARD_BIN_DIR) + "/"; }
-std::string SourceDir() { return std::string(HALYARD_SOURCE_DIR) + "/"; }
-std::string RealworldDir() { return std::string(HALYARD_REALWORLD_DIR) + "/"; }
-bool RealworldAvailable() { return fs::is_directory(HALYARD_REALWORLD_DIR); }
+std::string BinDir() {
+    return std::string(HALYARD_BIN_DIR) + "/";
+}
+std::string SourceDir() {
+    return std::string(HALYARD_SOURCE_DIR) + "/";
+}
+std::string RealworldDir() {
+    return std::string(HALYARD_REALWORLD_DIR) + "/";
+}
+bool RealworldAvailable() {
+    return fs::is_directory(HALYARD_REALWORLD_DIR);
+}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());

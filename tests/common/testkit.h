@@ -23,9 +23,9 @@ private:
     std::string path_;
 };
 
-std::string BinDir();          // the build's bin/ folder, with a trailing '/'
-std::string SourceDir();       // the repository, with a trailing '/'
-std::string RealworldDir();    // shared/realworld, with a trailing '/'
+std::string BinDir();       // the build's bin/ folder, with a trailing '/'
+std::string SourceDir();    // the repository, with a trailing '/'
+std::string RealworldDir(); // shared/realworld, with a trailing '/'
 bool RealworldAvailable();
 
 void WriteFile(const std::string& path, const std::string& bytes);
@@ -35,8 +35,8 @@ void CopyFile(const std::string& from, const std::string& to);
 
 struct RunResult {
     int exitCode = -1;
-    std::string output;              // standard output and error, as written
-    std::vector<std::string> lines;  // output split at CR LF (the tool's line end)
+    std::string output;             // standard output and error, as written
+    std::vector<std::string> lines; // output split at CR LF (the tool's line end)
 };
 
 // True when the test runs on Wine rather than on Windows (ntdll exports wine_get_version).

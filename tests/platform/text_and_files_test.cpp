@@ -71,11 +71,15 @@ TEST(Files, PathPieces) {
     EXPECT_EQ(platform::ExtractFileExt("/x.d/pkg"), "");
     EXPECT_EQ(platform::ExtractFileName("/x/y.cat"), "y.cat");
     EXPECT_EQ(platform::ExtractFileDir("/x/y.cat"), "/x");
-    EXPECT_EQ(platform::IncludeTrailingPathDelimiter("/x"), "/x/");
+    EXPECT_EQ(platform::IncludeTrailingPathDelimiter("/x"),
+              std::string("/x") + platform::kPathDelim);
     EXPECT_EQ(platform::IncludeTrailingPathDelimiter("/x/"), "/x/");
 }
 
 TEST(Files, DeleteTreeRemovesLinksWithoutFollowingThem) {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need a privilege on Windows";
+#endif
     test::TempDir dir;
     const std::string outside = dir / "outside";
     test::WriteFile(outside + "/keep.txt", "must survive");
@@ -101,7 +105,8 @@ TEST(Files, ListingsAndTheirFailures) {
     test::WriteFile(dir / "sub.cat/inner.cat", "");
     auto cats = platform::ListFiles(dir.path(), "*.cat");
     std::sort(cats.begin(), cats.end());
-    EXPECT_EQ(cats, (std::vector<std::string>{dir / "a.cat", dir / "b.CAT"}));
+    const std::string root = platform::IncludeTrailingPathDelimiter(dir.path());
+    EXPECT_EQ(cats, (std::vector<std::string>{root + "a.cat", root + "b.CAT"}));
     EXPECT_THROW(platform::ListFiles(dir / "missing", "*.cat"), EInOutError);
     EXPECT_EQ(platform::ListFilesRecursive(dir.path()).size(), 3u);
     EXPECT_TRUE(platform::FileExists(dir / "a.cat"));

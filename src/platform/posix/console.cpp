@@ -1,11 +1,13 @@
+#include "platform/console.h"
+
 #include <cerrno>
 #include <unistd.h>
 
-#include "platform/console.h"
-
 namespace halyard::platform {
 
-std::string EncodeForStdout(std::string_view text) { return std::string(text); }
+std::string EncodeForStdout(std::string_view text) {
+    return std::string(text);
+}
 
 bool WriteStdout(std::string_view bytes) {
     const char* p = bytes.data();

@@ -1,11 +1,12 @@
+#include "platform/filestream.h"
+
+#include "platform/errors.h"
+#include "platform/messages.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "platform/errors.h"
-#include "platform/filestream.h"
-#include "platform/messages.h"
 
 namespace halyard::platform {
 
@@ -84,9 +85,13 @@ std::size_t FileReader::readAt(std::uint64_t offset, void* buffer, std::size_t s
     return done;
 }
 
-std::uint64_t FileReader::size() const { return SizeOf(fd_); }
+std::uint64_t FileReader::size() const {
+    return SizeOf(fd_);
+}
 
-std::uint64_t FileReader::seek(std::int64_t offset, int origin) { return Seek(fd_, offset, origin); }
+std::uint64_t FileReader::seek(std::int64_t offset, int origin) {
+    return Seek(fd_, offset, origin);
+}
 
 FileWriter::FileWriter(const std::string& path) : path_(path) {
     // O_NOFOLLOW: an item never writes through a symbolic link planted in the target folder.
@@ -97,7 +102,9 @@ FileWriter::FileWriter(const std::string& path) : path_(path) {
     }
 }
 
-FileWriter::~FileWriter() { close(); }
+FileWriter::~FileWriter() {
+    close();
+}
 
 void FileWriter::close() {
     if (fd_ >= 0) {
@@ -122,7 +129,9 @@ void FileWriter::write(const void* data, std::size_t size) {
     }
 }
 
-std::uint64_t FileWriter::seek(std::int64_t offset, int origin) { return Seek(fd_, offset, origin); }
+std::uint64_t FileWriter::seek(std::int64_t offset, int origin) {
+    return Seek(fd_, offset, origin);
+}
 
 void FileWriter::setSize(std::uint64_t size) {
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
@@ -131,6 +140,8 @@ void FileWriter::setSize(std::uint64_t size) {
     }
 }
 
-std::uint64_t FileWriter::size() const { return SizeOf(fd_); }
+std::uint64_t FileWriter::size() const {
+    return SizeOf(fd_);
+}
 
 } // namespace halyard::platform

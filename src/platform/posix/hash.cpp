@@ -1,7 +1,7 @@
+#include "platform/hash.h"
+
 #include <openssl/evp.h>
 #include <stdexcept>
-
-#include "platform/hash.h"
 
 namespace halyard::platform {
 
@@ -10,7 +10,9 @@ struct Digest::State {
     ~State() { EVP_MD_CTX_free(ctx); }
 };
 
-std::size_t DigestSize(DigestAlgorithm alg) { return alg == DigestAlgorithm::Sha1 ? 20 : 32; }
+std::size_t DigestSize(DigestAlgorithm alg) {
+    return alg == DigestAlgorithm::Sha1 ? 20 : 32;
+}
 
 Digest::Digest(DigestAlgorithm alg) : alg_(alg), state_(std::make_unique<State>()) {
     state_->ctx = EVP_MD_CTX_new();
@@ -22,7 +24,9 @@ Digest::Digest(DigestAlgorithm alg) : alg_(alg), state_(std::make_unique<State>(
 
 Digest::~Digest() = default;
 
-void Digest::update(std::span<const std::uint8_t> data) { update(data.data(), data.size()); }
+void Digest::update(std::span<const std::uint8_t> data) {
+    update(data.data(), data.size());
+}
 
 void Digest::update(const void* data, std::size_t size) {
     if (size > 0) {

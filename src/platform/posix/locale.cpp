@@ -1,9 +1,10 @@
+#include "platform/locale.h"
+
+#include "platform/unicode.h"
+
 #include <clocale>
 #include <cwctype>
 #include <locale.h>
-
-#include "platform/locale.h"
-#include "platform/unicode.h"
 
 namespace halyard::platform {
 
@@ -54,8 +55,12 @@ wint_t Lower(wint_t c) {
 
 } // namespace
 
-std::string UpperCase(std::string_view text) { return MapCase(text, Upper); }
-std::string LowerCase(std::string_view text) { return MapCase(text, Lower); }
+std::string UpperCase(std::string_view text) {
+    return MapCase(text, Upper);
+}
+std::string LowerCase(std::string_view text) {
+    return MapCase(text, Lower);
+}
 
 int CompareTextEnUs(std::string_view a, std::string_view b) {
     // Ordinal comparison of the upper-cased UTF-16 units: for the texts compared here (hex tags)

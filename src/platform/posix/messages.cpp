@@ -1,11 +1,12 @@
 // Our own short English texts for every code the system can print: Win32 errors, HRESULTs,
 // trust and certificate codes, Setup API codes and the 7-Zip library's errno-based codes.
+#include "platform/messages.h"
+
+#include "platform/outcome.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <unordered_map>
-
-#include "platform/messages.h"
-#include "platform/outcome.h"
 
 namespace halyard::platform {
 
@@ -105,7 +106,8 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {kCryptENoSigner, "The message has no signer or the signer is not known.\r\n"},
         {kCryptERevoked, "The certificate is revoked.\r\n"},
         {0x80092011, "No DLL or exported function was found to check revocation.\r\n"},
-        {kCryptENoRevocationCheck, "The revocation function was unable to check revocation for the certificate.\r\n"},
+        {kCryptENoRevocationCheck,
+         "The revocation function was unable to check revocation for the certificate.\r\n"},
         {kCryptERevocationOffline, "The revocation server was offline.\r\n"},
         {0x80092014, "The certificate is not in the revocation server's database.\r\n"},
         {0x80092026, "The security token is not valid.\r\n"},
@@ -122,40 +124,56 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {kTrustETimeStamp, "The time-stamp signature or certificate could not be verified.\r\n"},
         {kTrustEBadDigest, "The digital signature of the object did not verify.\r\n"},
         {kTrustEBasicConstraints, "A certificate's basic constraints are not valid.\r\n"},
-        {kTrustEFinancialCriteria, "The certificate does not meet or contain the Authenticode financial extensions.\r\n"},
+        {kTrustEFinancialCriteria,
+         "The certificate does not meet or contain the Authenticode financial extensions.\r\n"},
         {kTrustEProviderUnknown, "Unknown trust provider.\r\n"},
-        {kTrustEActionUnknown, "The trust verification action is not supported by the trust provider.\r\n"},
-        {kTrustESubjectFormUnknown, "The form of the subject is not supported or known by the trust provider.\r\n"},
+        {kTrustEActionUnknown,
+         "The trust verification action is not supported by the trust provider.\r\n"},
+        {kTrustESubjectFormUnknown,
+         "The form of the subject is not supported or known by the trust provider.\r\n"},
         {kTrustESubjectNotTrusted, "The subject is not trusted for the specified action.\r\n"},
         {kTrustENoSignature, "No signature was present in the subject.\r\n"},
         {kCertEExpired, "A required certificate is not within its validity period.\r\n"},
-        {kCertEValidityPeriodNesting, "The validity periods of the certification chain do not nest.\r\n"},
+        {kCertEValidityPeriodNesting,
+         "The validity periods of the certification chain do not nest.\r\n"},
         {kCertERole, "A certificate is used in a role it is not allowed to take.\r\n"},
-        {kCertEPathLenConst, "A path length constraint in the certification chain was violated.\r\n"},
+        {kCertEPathLenConst,
+         "A path length constraint in the certification chain was violated.\r\n"},
         {kCertECritical, "A certificate holds an unknown extension marked critical.\r\n"},
-        {kCertEPurpose, "A certificate is used for a purpose other than the ones its authority allowed.\r\n"},
-        {kCertEIssuerChaining, "A parent of a certificate did not issue that child certificate.\r\n"},
-        {kCertEMalformed, "A certificate is missing or has an empty value for an important field.\r\n"},
-        {kCertEUntrustedRoot, "A certification chain ended in a root certificate that is not trusted.\r\n"},
+        {kCertEPurpose,
+         "A certificate is used for a purpose other than the ones its authority allowed.\r\n"},
+        {kCertEIssuerChaining,
+         "A parent of a certificate did not issue that child certificate.\r\n"},
+        {kCertEMalformed,
+         "A certificate is missing or has an empty value for an important field.\r\n"},
+        {kCertEUntrustedRoot,
+         "A certification chain ended in a root certificate that is not trusted.\r\n"},
         {kCertEChaining, "A certificate chain could not be built to a trusted root authority.\r\n"},
         {kTrustEFail, "Generic trust failure.\r\n"},
         {kCertERevoked, "A certificate was explicitly revoked by its issuer.\r\n"},
-        {kCertEUntrustedTestRoot, "The certification path ends in a test root that is not trusted.\r\n"},
-        {kCertERevocationFailure, "The revocation process could not continue; the certificate could not be checked.\r\n"},
+        {kCertEUntrustedTestRoot,
+         "The certification path ends in a test root that is not trusted.\r\n"},
+        {kCertERevocationFailure,
+         "The revocation process could not continue; the certificate could not be checked.\r\n"},
         {kCertECnNoMatch, "The certificate's common name does not match the passed value.\r\n"},
         {kCertEWrongUsage, "The certificate is not valid for the requested usage.\r\n"},
         {kTrustEExplicitDistrust, "The certificate was explicitly marked as untrusted.\r\n"},
-        {kCertEUntrustedCa, "A certification chain was built to an authority that is not trusted.\r\n"},
+        {kCertEUntrustedCa,
+         "A certification chain was built to an authority that is not trusted.\r\n"},
         {kStatusInPageError, "The data could not be read into memory because of an I/O error.\r\n"},
         {0xE0000100, "The INF file has a syntax error.\r\n"},
         {0xE0000102, "The required line was not found in the INF.\r\n"},
         {0xE0000203, "No driver was selected for this device.\r\n"},
-        {kErrorNoCatalogForOemInf, "The third-party INF does not name a catalog: it is not digitally signed.\r\n"},
+        {kErrorNoCatalogForOemInf,
+         "The third-party INF does not name a catalog: it is not digitally signed.\r\n"},
         {0xE0000240, "The publisher of the signature is not trusted.\r\n"},
-        {kErrorAuthenticodeTrustedPublisher, "The software was signed by a publisher that is trusted.\r\n"},
-        {kErrorAuthenticodeTrustNotEstablished, "Trust in the publisher of the software could not be established.\r\n"},
+        {kErrorAuthenticodeTrustedPublisher,
+         "The software was signed by a publisher that is trusted.\r\n"},
+        {kErrorAuthenticodeTrustNotEstablished,
+         "Trust in the publisher of the software could not be established.\r\n"},
         {0xE0000243, "The publisher of the software is not trusted.\r\n"},
-        {kErrorSignatureOsattributeMismatch, "The signature's operating-system attribute does not match this platform.\r\n"},
+        {kErrorSignatureOsattributeMismatch,
+         "The signature's operating-system attribute does not match this platform.\r\n"},
         {0xE0000245, "The catalog was signed for another platform version.\r\n"},
         // The 7-Zip library reports errno values as 0x8800xxxx on Linux.
         {0x88000002, "The system cannot find the file specified.\r\n"},
@@ -165,7 +183,6 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
     };
     return table;
 }
-
 
 } // namespace
 
@@ -217,6 +234,8 @@ std::uint32_t ErrnoToWin32(int err) {
     }
 }
 
-std::uint32_t GetLastErrorCode() { return ErrnoToWin32(errno); }
+std::uint32_t GetLastErrorCode() {
+    return ErrnoToWin32(errno);
+}
 
 } // namespace halyard::platform

@@ -1,12 +1,13 @@
+#include "platform/module.h"
+
+#include "platform/files.h"
+#include "platform/outcome.h"
+#include "platform/unicode.h"
+
 #include <cstdlib>
 #include <dlfcn.h>
 #include <string>
 #include <vector>
-
-#include "platform/files.h"
-#include "platform/module.h"
-#include "platform/outcome.h"
-#include "platform/unicode.h"
 
 namespace halyard::platform {
 
