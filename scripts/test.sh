@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
 
+echo "== format (the repository's .clang-format)"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 echo "== dev build (warnings as errors)"
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs"
