@@ -10,6 +10,7 @@
 #include "platform/osversion.h"
 #include "platform/outcome.h"
 #include "platform/sip.h"
+#include "platform/trust.h"
 #include "platform/unicode.h"
 #include "testkit.h"
 
@@ -105,6 +106,19 @@ TEST_F(RealPackage, CatalogIsACertificateTrustList) {
     const std::uint64_t seconds = ctl->thisUpdate / 10000000ULL;
     EXPECT_GT(seconds, 13064400000ULL); // 2015-01-01
     EXPECT_LT(seconds, 13096022400ULL); // 2016-01-01
+}
+
+TEST_F(RealPackage, CatalogSignerChainRootFirst) {
+    HALYARD_WINDOWS_ONLY(); // Wine's trust provider does not build Windows' chains
+    const auto report = platform::VerifyCatalogSignature(path("ftdibus.cat"));
+    ASSERT_GE(report.signingChain.size(), 2u);
+    const auto& leaf = report.signingChain.back();
+    EXPECT_EQ(leaf.issuedTo, "Microsoft Windows Hardware Compatibility Publisher");
+    EXPECT_EQ(leaf.issuedBy, "Microsoft Windows Hardware Compatibility PCA");
+    EXPECT_EQ(leaf.sha1Hex, "C802CA01BC3064BFC0510CC762FFAA20BFE8EC61");
+    EXPECT_EQ(report.signingChain.front().issuedTo, report.signingChain.front().issuedBy);
+    EXPECT_TRUE(report.timestamp.has_value()); // the 2015 countersignature
+    EXPECT_TRUE(platform::TrustFolder().empty());
 }
 
 TEST(CatalogOpen, MissingOrBrokenFilesFail) {
