@@ -39,4 +39,7 @@ for target in build/fuzz/bin/fuzz_*; do
   tail -1 "build/fuzz/$name.log"
   rm -rf "$corpus"
 done
+echo "== Windows cross build, tests under Wine"
+bash scripts/test-windows.sh
+
 echo "== all tests passed"
