@@ -84,6 +84,23 @@ TEST_F(PackageCheck, NotAnArchive) {
     EXPECT_FALSE(fs::exists(dir / "pkg"));
 }
 
+TEST_F(PackageCheck, HostileItemPathsStopTheUnpacking) {
+    for (const char* hostile : {"../evil.sys", "sub/../../evil.sys"}) {
+        PackageBuilder pkg;
+        pkg.addPe("driver.sys");
+        const std::string archive = pkg.pack();
+        const auto rn = test::Run(SevenZip(), {"rn", "-bd", archive, "driver.sys", hostile});
+        ASSERT_EQ(rn.exitCode, 0) << rn.output;
+        const auto r = RunHalyard({archive});
+        ASSERT_EQ(r.lines.size(), 2u) << r.output;
+        EXPECT_TRUE(r.lines[0].starts_with("UnZipFile: ")) << r.lines[0];
+        EXPECT_NE(r.lines[0].find("evil.sys"), std::string::npos) << r.lines[0];
+        EXPECT_EQ(r.lines[1], "wrong:UnZipFile failed");
+        EXPECT_FALSE(fs::exists(pkg.dir() / "evil.sys"));
+        EXPECT_FALSE(fs::exists(pkg.dir() / "pkg"));
+    }
+}
+
 TEST_F(PackageCheck, StopsInTheLayoutSteps) {
     {
         PackageBuilder pkg;
