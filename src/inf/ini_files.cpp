@@ -289,20 +289,7 @@ void TMemIniFile::LoadValues() {
     std::vector<std::uint8_t> bytes;
     {
         platform::FileReader reader(FFileName);
-        bytes.resize(static_cast<std::size_t>(reader.size()));
-        std::size_t done = 0;
-        for (;;) {
-            if (done == bytes.size()) {
-                // The file may have grown since its size was taken: read to its real end.
-                bytes.resize(bytes.size() + 65536);
-            }
-            const std::size_t n = reader.read(bytes.data() + done, bytes.size() - done);
-            if (n == 0) {
-                break;
-            }
-            done += n;
-        }
-        bytes.resize(done);
+        bytes = platform::ReadToEnd(reader);
     }
     SetText(DecodeText(bytes, FEncoding));
 }

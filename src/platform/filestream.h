@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace halyard::platform {
 
@@ -28,6 +29,9 @@ private:
     std::string path_;
     int fd_ = -1;
 };
+
+// Everything the reader has left, to the file's real end (it may have grown since it was opened).
+std::vector<std::uint8_t> ReadToEnd(FileReader& reader);
 
 class FileWriter {
 public:

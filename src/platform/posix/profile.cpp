@@ -113,19 +113,7 @@ bool ReadAll(const std::string& fileName, std::vector<std::uint8_t>& bytes) {
     }
     try {
         FileReader reader(fileName);
-        bytes.resize(static_cast<std::size_t>(reader.size()));
-        std::size_t done = 0;
-        for (;;) {
-            if (done == bytes.size()) {
-                bytes.resize(bytes.size() + 65536);
-            }
-            const std::size_t n = reader.read(bytes.data() + done, bytes.size() - done);
-            if (n == 0) {
-                break;
-            }
-            done += n;
-        }
-        bytes.resize(done);
+        bytes = ReadToEnd(reader);
         return true;
     } catch (const Error&) {
         // The service answers the default for a file it cannot read.
