@@ -1,5 +1,6 @@
 #include "cli/front_end.h"
 
+#include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/unicode.h"
 #include "support/output.h"
@@ -13,10 +14,12 @@ namespace halyard {
 std::string JoinArguments(const std::vector<std::string>& args, std::size_t first) {
     std::string path;
     for (std::size_t i = first; i < args.size(); ++i) {
-        path += ' ';
+        if (i > first) {
+            path += ' ';
+        }
         path += args[i];
     }
-    return Trim(path);
+    return platform::kTrimJoinedArguments ? Trim(path) : path;
 }
 
 namespace {

@@ -18,6 +18,15 @@ bool WriteStdout(std::string_view bytes);
 // line on Windows; from argv on POSIX, stopping at the first empty argument.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
+// Whether the front end trims blanks and control characters from the ends of the joined path.
+// Windows drops trailing blanks from file names anyway; a POSIX file name may begin or end in
+// them, so there every argument is taken byte for byte (a trailing blank names another file).
+#ifdef _WIN32
+inline constexpr bool kTrimJoinedArguments = true;
+#else
+inline constexpr bool kTrimJoinedArguments = false;
+#endif
+
 // The Windows command-line rule applied to a command line text (argument 0 included).
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 

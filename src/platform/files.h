@@ -23,6 +23,12 @@ std::string ExtractFileDir(const std::string& path);
 // The extension of the last path element, from its last '.', dot included; empty without a dot.
 std::string ExtractFileExt(const std::string& path);
 
+// The full path of a file name, as Windows' full-path expansion gives it (GetFullPathName): a
+// relative name is taken from the current folder, and "." and ".." elements are folded by their
+// text alone, without asking the file system. A trailing delimiter stays. Empty for an empty
+// name; the name as given when the current folder cannot be found.
+std::string ExpandFileName(const std::string& path);
+
 // Wildcard match ('*' and '?') ignoring letter case.
 bool MatchesMask(std::string_view name, std::string_view mask);
 

@@ -18,6 +18,7 @@ inline constexpr std::uint32_t kNotEnoughMemory = 8;
 inline constexpr std::uint32_t kBadFormat = 11;
 inline constexpr std::uint32_t kInvalidData = 13;
 inline constexpr std::uint32_t kReadFault = 30;
+inline constexpr std::uint32_t kIoDevice = 1117;
 inline constexpr std::uint32_t kHandleEof = 38;
 inline constexpr std::uint32_t kNotSupported = 50;
 inline constexpr std::uint32_t kFileExists = 80;

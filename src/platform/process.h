@@ -23,6 +23,11 @@ struct ConsoleRun {
 ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& workDir,
                              std::size_t maxRead);
 
+// The text of a console program's captured bytes. Windows programs write the ANSI code page to
+// a pipe; on POSIX they write the locale's encoding, UTF-8, whose bytes are taken as they are
+// (so a path the program echoes compares equal to ours even where it is not valid UTF-8).
+std::string ConsoleOutputToUtf8(std::string_view bytes);
+
 // The arguments of a command line by CommandLineToArgvW's rules: the program name ends at the
 // next blank or, when quoted, at the next quotation mark; the other arguments honour quotation
 // marks, backslashes before them and doubled quotation marks.

@@ -1,7 +1,6 @@
 #include "support/dos_output.h"
 
 #include "platform/process.h"
-#include "platform/unicode.h"
 
 namespace halyard {
 
@@ -20,7 +19,7 @@ std::string GetDosOutput(const std::string& commandLine, const std::string& work
     if (!run.started) {
         return {};
     }
-    return AnsiToUtf8(JoinDosOutputReads(run.reads));
+    return platform::ConsoleOutputToUtf8(JoinDosOutputReads(run.reads));
 }
 
 } // namespace halyard

@@ -9,7 +9,8 @@ namespace halyard {
 
 // Runs the command line (program name first, looked up as Windows does) with work as the
 // child's current folder and returns what it wrote to standard output and standard error, in
-// the order written, decoded from the ANSI code page. Empty when the child cannot be started.
+// the order written, decoded from the console programs' encoding (the ANSI code page on
+// Windows, UTF-8 on POSIX). Empty when the child cannot be started.
 // Waits for the child to end.
 std::string GetDosOutput(const std::string& commandLine, const std::string& work);
 

@@ -9,8 +9,17 @@
 
 namespace halyard {
 
-// Writes one line (UTF-8 text) to standard output. Throws EWriteError when the write fails.
+// Writes one line (UTF-8 text) to standard output, escaped by EscapeLine. Throws EWriteError
+// when the write fails.
 void WriteLine(std::string_view text);
+
+// The visible form of a line's text, so that no text from outside (a path, an item name, a file's
+// content, a child program's output) can end a line or forge another: CR, LF and TAB become
+// "\r", "\n" and "\t"; any other C0 control, DEL and every byte that is not part of valid UTF-8
+// become "\xHH" (the byte, upper-case hex); the C1 controls U+0080..U+009F and the line and
+// paragraph separators U+2028 and U+2029 become "\u{HHHH}". Everything else, backslashes
+// included, stays as it is (Windows paths keep their look).
+std::string EscapeLine(std::string_view text);
 
 // While alive, lines go to this object instead of standard output (tests).
 class OutputCapture {

@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "platform/locale.h"
 #include "platform/unicode.h"
+#include "support/diagnostics.h"
 #include "support/output.h"
 #include "verify/checks.h"
 
@@ -23,6 +24,7 @@ std::string ParseCatFile(const std::string& catFile) {
     std::string result;
     const auto store = platform::CryptCATOpen(catFile, 0);
     if (!store) {
+        CollectError("ParseCatFile", "CryptCATOpen fail", catFile, store.error());
         WriteLine("wrong:CryptCATOpen fail");
         return result;
     }
@@ -54,6 +56,10 @@ std::string ParseCatFile(const std::string& catFile) {
                 break;
             }
         }
+    }
+    if (result.empty()) {
+        // The verdict is a bare "fail"; this line tells it from an unreadable catalog.
+        CollectError("ParseCatFile", "No OS attribute", catFile, platform::codes::kNoCode);
     }
     return result;
 }

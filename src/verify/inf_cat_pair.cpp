@@ -7,7 +7,6 @@
 #include "verify/checks.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
 namespace halyard {
@@ -18,20 +17,6 @@ namespace codes = platform::codes;
 
 const char* const kAcceptedSigners[] = {"Microsoft Windows Hardware Compatibility Publisher",
                                         "Microsoft Windows"};
-
-// The Setup API reports the catalog by its full path; the listing gives it as the folder was
-// named. Both are made absolute (without following links) so that a relative folder argument
-// still finds its own catalog.
-std::string FullPath(const std::string& path) {
-    const std::u8string bytes(path.begin(), path.end());
-    std::error_code ec;
-    const auto full = std::filesystem::absolute(std::filesystem::path(bytes), ec);
-    if (ec) {
-        return path;
-    }
-    const std::u8string normal = full.lexically_normal().u8string();
-    return std::string(normal.begin(), normal.end());
-}
 
 std::string FieldText(const setupapi::WideChar* field) {
     std::size_t n = 0;
@@ -45,13 +30,15 @@ std::string FieldText(const setupapi::WideChar* field) {
 
 bool VerifyInfAndCat(const std::string& path, bool& res) {
     res = false;
-    const auto infs = platform::ListFiles(path, "*.inf");
+    // The INF and the catalog are taken by their full paths, whatever folder the caller is in.
+    const std::string folder = platform::ExpandFileName(path);
+    const auto infs = platform::ListFiles(folder, "*.inf");
     if (infs.size() != 1) {
         WriteLine("wrong:no single inf file: " + path);
         return false;
     }
     const std::string infPath = infs.front();
-    const auto cats = platform::ListFiles(path, "*.cat");
+    const auto cats = platform::ListFiles(folder, "*.cat");
     if (cats.size() != 1) {
         WriteLine("wrong:no single cat file: " + path);
         return false;
@@ -103,7 +90,9 @@ bool VerifyInfAndCat(const std::string& path, bool& res) {
     }
 
     const std::string catalogFile = FieldText(infSignerInfo.CatalogFile);
-    if (platform::LowerCase(FullPath(catalogFile)) != platform::LowerCase(FullPath(catPath))) {
+    // The Setup API names the catalog by its full path, folded as the listing's path is.
+    if (platform::LowerCase(platform::ExpandFileName(catalogFile)) !=
+        platform::LowerCase(catPath)) {
         WriteLine("wrong:DifferentCatalog");
         return false;
     }

@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/unicode.h"
 #include "support/date_text.h"
+#include "support/diagnostics.h"
 #include "support/output.h"
 #include "support/sevenzip.h"
 #include "verify/checks.h"
@@ -83,6 +84,11 @@ bool CheckUnpacked(const std::string& archiveName, const std::string& workPath) 
     const std::string totalHash = GenerateHash(hashes);
     const double signDate = GetSignDateOfCAT(catFile);
 
+    // A missing params.ini reads as empty, so the run stops at a figure that looks wrong; say why.
+    if (!platform::FileExists(logs + "params.ini")) {
+        CollectError("Verify", "params.ini not found", logs + "params.ini",
+                     platform::codes::kNoCode);
+    }
     TMemIniFile ini(logs + "params.ini");
     if (ConvertStringToDateTime(ini.ReadString("General", "DateSign", "0"), false) != signDate) {
         return Stop("DateSign incorrect");
@@ -150,11 +156,14 @@ bool VerifyFilesWithCatOS(const std::string& workPath, const std::string& os) {
     return false;
 }
 
-bool Verify(const std::string& archiveName) {
-    if (!EndsWithIgnoreCase(archiveName, ".7z") || !HasUsableStem(archiveName)) {
-        WriteLine("wrong:Archive name: " + archiveName);
+bool Verify(const std::string& argument) {
+    if (!EndsWithIgnoreCase(argument, ".7z") || !HasUsableStem(argument)) {
+        WriteLine("wrong:Archive name: " + argument);
         return false;
     }
+    // SignTool runs inside the work folder, so every path handed on must be a full one: derive
+    // them all from the archive's full path.
+    const std::string archiveName = platform::ExpandFileName(argument);
     const std::string ext = platform::ExtractFileExt(archiveName);
     const std::string workPath = platform::IncludeTrailingPathDelimiter(
         archiveName.substr(0, archiveName.size() - ext.size()));

@@ -1,3 +1,4 @@
+#include "../inf/unopenable_file.h"
 #include "fixtures.h"
 #include "support/output.h"
 #include "testkit.h"
@@ -87,8 +88,10 @@ TEST(CatalogOsReport, VerdictLines) {
     EXPECT_EQ(r.lines, Lines{"ignore"});
     r = test::RunHalyard({"/cat", MakeCatalog(dir, {A("OS", "Ignore")})});
     EXPECT_EQ(r.lines, Lines{"success:Ignore"});
-    r = test::RunHalyard({"/cat", MakeCatalog(dir, {A("HWID1", "x")}, {{A("File", "a.sys")}})});
-    EXPECT_EQ(r.lines, Lines{"fail"});
+    // No OS declaration: the verdict stays a bare "fail", after a line that says why.
+    const std::string none = MakeCatalog(dir, {A("HWID1", "x")}, {{A("File", "a.sys")}});
+    r = test::RunHalyard({"/cat", none});
+    EXPECT_EQ(r.lines, (Lines{"ParseCatFile: No OS attribute; Params: " + none, "fail"}));
 }
 
 struct RealCatalog {
@@ -119,7 +122,9 @@ TEST(CatalogOsReport, RealCatalogs) {
     };
     for (const auto& c : cases) {
         const auto r = test::RunHalyard({"/cat", test::RealworldDir() + c.path});
-        EXPECT_EQ(r.lines, Lines{c.expected}) << c.path;
+        ASSERT_FALSE(r.lines.empty()) << c.path;
+        EXPECT_EQ(r.lines.back(), c.expected) << c.path;
+        EXPECT_EQ(r.lines.size(), std::string(c.expected) == "fail" ? 2u : 1u) << r.output;
     }
 }
 
@@ -143,10 +148,23 @@ TEST(CatalogOsReport, NamesAndFilesThatAreNotCatalogs) {
     EXPECT_EQ(r.lines, (Lines{"wrong:Cat name: " + (dir / "x.cat.bak"), "fail"}));
     r = test::RunHalyard({"/cat", dir / "none.cat"});
     EXPECT_EQ(r.lines, (Lines{"wrong:Cat not found: " + (dir / "none.cat"), "fail"}));
-    r = test::RunHalyard({"/cat", dir / "authroot.cat"});
-    EXPECT_EQ(r.lines, (Lines{"wrong:CryptCATOpen fail", "fail"}));
-    r = test::RunHalyard({"/cat", dir / "inf.cat"});
-    EXPECT_EQ(r.lines, (Lines{"wrong:CryptCATOpen fail", "fail"}));
+    // The cause comes first, as a diagnostic line; the verdict lines stay.
+    for (const char* name : {"authroot.cat", "inf.cat"}) {
+        r = test::RunHalyard({"/cat", dir / name});
+        ASSERT_EQ(r.lines.size(), 3u) << r.output;
+        EXPECT_TRUE(r.lines[0].starts_with(
+            "ParseCatFile: CryptCATOpen fail; Params: " + (dir / name) + "; Last error: 8009"))
+            << r.lines[0];
+        EXPECT_EQ(Lines(r.lines.begin() + 1, r.lines.end()),
+                  (Lines{"wrong:CryptCATOpen fail", "fail"}));
+    }
+    // A file that exists but cannot be opened (a socket, even for root).
+    test::UnopenableFile socket(dir / "socket.cat");
+    r = test::RunHalyard({"/cat", dir / "socket.cat"});
+    EXPECT_EQ(r.lines,
+              (Lines{"ParseCatFile: CryptCATOpen fail; Params: " + (dir / "socket.cat") +
+                         "; Last error: 00000014 The system cannot find the device specified",
+                     "wrong:CryptCATOpen fail", "fail"}));
 }
 
 } // namespace

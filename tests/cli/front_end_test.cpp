@@ -39,11 +39,18 @@ TEST(CommandLineRule, StopsAtTheFirstEmptyArgument) {
 #endif
 }
 
-TEST(CommandLineRule, JoinsWithSingleBlanksAndTrims) {
+TEST(CommandLineRule, JoinsWithSingleBlanks) {
     EXPECT_EQ(JoinArguments({"/cat", "C:\\My", "Drivers\\a.cat"}, 1), "C:\\My Drivers\\a.cat");
-    EXPECT_EQ(JoinArguments({"/cat", " a ", "b\t"}, 1), "a  b");
     EXPECT_EQ(JoinArguments({"/cat"}, 1), "");
     EXPECT_EQ(JoinArguments({}, 0), "");
+#ifdef _WIN32
+    // Windows trims the joined path: its file names do not end in blanks.
+    EXPECT_EQ(JoinArguments({"/cat", " a ", "b\t"}, 1), "a  b");
+#else
+    // A POSIX name may begin or end in blanks: every argument is kept byte for byte.
+    EXPECT_EQ(JoinArguments({"/cat", " a ", "b\t"}, 1), " a  b\t");
+    EXPECT_EQ(JoinArguments({"/drop/pkg.7z "}, 0), "/drop/pkg.7z ");
+#endif
 }
 
 TEST(FrontEnd, ModeSwitchIsCaseSensitive) {
@@ -79,7 +86,11 @@ TEST(FrontEnd, NotACatalogIsReportedThenFail) {
     test::WriteFile(dir / "text.cat", "this is not a catalog");
     OutputCapture out;
     RunFrontEnd({"/cat", dir / "text.cat"});
-    EXPECT_EQ(out.lines(), (Args{"wrong:CryptCATOpen fail", "fail"}));
+    ASSERT_EQ(out.lines().size(), 3u) << out.text();
+    EXPECT_TRUE(out.lines()[0].starts_with(
+        "ParseCatFile: CryptCATOpen fail; Params: " + (dir / "text.cat") + "; Last error: "));
+    EXPECT_EQ(Args(out.lines().begin() + 1, out.lines().end()),
+              (Args{"wrong:CryptCATOpen fail", "fail"}));
 }
 
 TEST(FrontEndProcess, EveryLineEndsInCrLfAndTheExitCodeIsZero) {
@@ -96,6 +107,23 @@ TEST(FrontEndProcess, EveryLineEndsInCrLfAndTheExitCodeIsZero) {
 
     r = test::RunHalyard({"pkg.zip"});
     EXPECT_EQ(r.output, "wrong:Archive name: pkg.zip\r\n");
+}
+
+TEST(FrontEndProcess, OutsideTextCannotForgeALine) {
+    // Without escaping, "success" would be the last line of each of these runs.
+    auto r = test::RunHalyard({"pkg.7z\r\nsuccess"});
+    EXPECT_EQ(r.output, "wrong:Archive name: pkg.7z\\r\\nsuccess\r\n");
+    r = test::RunHalyard({"/cat", "x\r\nsuccess:10_64\n.cat"});
+    EXPECT_EQ(r.output, "wrong:Cat not found: x\\r\\nsuccess:10_64\\n.cat\r\nfail\r\n");
+#ifndef _WIN32
+    // A POSIX folder name may hold control characters.
+    test::TempDir dir;
+    const std::string folder = dir / "v\x0B\xC2\x85success";
+    test::WriteFile(folder + "/readme.txt", "no INF here");
+    r = test::RunHalyard({"/verify", folder});
+    EXPECT_EQ(r.output,
+              "wrong:no single inf file: " + (dir / "v\\x0B\\u{0085}success") + "\r\nfail\r\n");
+#endif
 }
 
 TEST(FrontEndProcess, UnicodePathsAreWrittenAsUtf8) {

@@ -1,9 +1,12 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/messages.h"
+#include "platform/outcome.h"
 #include "platform/unicode.h"
 #include "testkit.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -75,6 +78,48 @@ TEST(Files, PathPieces) {
               std::string("/x") + platform::kPathDelim);
     EXPECT_EQ(platform::IncludeTrailingPathDelimiter("/x/"), "/x/");
 }
+
+TEST(Files, ExpandFileNameIsFullAndFoldedByText) {
+    const std::string d(1, platform::kPathDelim);
+    const std::string cwd = platform::IncludeTrailingPathDelimiter(fs::current_path().string());
+    EXPECT_EQ(platform::ExpandFileName("pkg.7z"), cwd + "pkg.7z");
+    EXPECT_EQ(platform::ExpandFileName("." + d + "pkg.7z"), cwd + "pkg.7z");
+    EXPECT_EQ(platform::ExpandFileName("sub" + d + ".." + d + "pkg.7z"), cwd + "pkg.7z");
+    EXPECT_EQ(platform::ExpandFileName("sub" + d), cwd + "sub" + d);
+    EXPECT_EQ(platform::ExpandFileName(""), "");
+#ifndef _WIN32
+    EXPECT_EQ(platform::ExpandFileName("/a/./b//c/../d"), "/a/b/d");
+    EXPECT_EQ(platform::ExpandFileName("/../x/.."), "/");
+    EXPECT_EQ(platform::ExpandFileName("/a/b/.."), "/a");
+    // Blanks and control characters are part of a POSIX name.
+    EXPECT_EQ(platform::ExpandFileName("/a/pkg.7z "), "/a/pkg.7z ");
+    // ".." folds by its text even behind a link, as Windows' expansion does.
+    test::TempDir dir;
+    fs::create_directories(dir / "real/deep");
+    fs::create_directory_symlink(dir / "real/deep", dir / "link");
+    EXPECT_EQ(platform::ExpandFileName(dir / "link/../pkg.7z"), dir / "pkg.7z");
+#endif
+}
+
+#ifndef _WIN32
+TEST(Messages, OneErrnoTableGivesEveryErrnoACodeWithAText) {
+    EXPECT_EQ(platform::ErrnoToWin32(EACCES), platform::codes::kAccessDenied);
+    EXPECT_EQ(platform::ErrnoToWin32(ENOENT), platform::codes::kFileNotFound);
+    EXPECT_EQ(platform::ErrnoToWin32(ENOTDIR), platform::codes::kPathNotFound);
+    EXPECT_EQ(platform::ErrnoToWin32(EIO), platform::codes::kIoDevice);
+    EXPECT_EQ(platform::ErrnoToWin32(ENOSPC), 112u);
+    EXPECT_EQ(platform::ErrnoToWin32(EMFILE), 4u);
+    for (int err = 0; err < 134; ++err) {
+        EXPECT_FALSE(platform::SysErrorMessage(platform::ErrnoToWin32(err)).empty()) << err;
+    }
+    // The 7-Zip library's errno-based codes read through the same table.
+    for (int err : {EACCES, ENOENT, ENOTDIR, ENOSPC, EIO, EROFS, EDQUOT}) {
+        EXPECT_EQ(platform::SysErrorMessage(0x88000000u | static_cast<std::uint32_t>(err)),
+                  platform::SysErrorMessage(platform::ErrnoToWin32(err)))
+            << err;
+    }
+}
+#endif
 
 TEST(Files, DeleteTreeRemovesLinksWithoutFollowingThem) {
 #ifdef _WIN32

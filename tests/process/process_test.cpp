@@ -180,11 +180,13 @@ TEST(GetDosOutput, ZeroByteCutsOnlyItsOwnRead) {
               "abefij");
 }
 
-TEST(GetDosOutput, BytesAreDecodedOnceFromTheAnsiCodePage) {
-    // Windows-1252: 0xE9 is e acute, 0x80 the euro sign.
+TEST(GetDosOutput, BytesAreTakenAsUtf8) {
+    // A POSIX console program writes UTF-8 (Cyrillic is outside Windows-1252); bytes that are
+    // not UTF-8 stay as they are, so an echoed file name still compares equal.
     TempDir dir;
-    WriteFile(dir / "ansi.txt", "caf\xE9 \x80");
-    EXPECT_EQ(GetDosOutput("cat ansi.txt", dir.path()), "caf\xC3\xA9 \xE2\x82\xAC");
+    WriteFile(dir / "utf8.txt", "\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82 caf\xC3\xA9 \x80");
+    EXPECT_EQ(GetDosOutput("cat utf8.txt", dir.path()),
+              "\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82 caf\xC3\xA9 \x80");
 
     // A character of a multi-byte code page split across two reads stays whole, because the
     // reads are joined before anything is decoded.

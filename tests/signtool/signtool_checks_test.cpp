@@ -238,8 +238,9 @@ TEST_F(StandIn, FileReportOnARealPackage) {
     std::vector<std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(pkg)) {
         if (e.is_regular_file()) {
-            // A folder name outside ASCII travels through the ANSI code page and back.
-            const std::string to = work / ("caf\xC3\xA9/" + fs::relative(e.path(), pkg).string());
+            // A folder name outside ASCII and outside Windows-1252 comes back whole.
+            const std::string to = work / ("caf\xC3\xA9-\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82/" +
+                                           fs::relative(e.path(), pkg).string());
             test::CopyFile(e.path().string(), to);
             if (e.path().extension() != ".cat") {
                 files.push_back(to);
@@ -247,12 +248,13 @@ TEST_F(StandIn, FileReportOnARealPackage) {
         }
     }
     ASSERT_GE(files.size(), 5u);
-    const std::string cat = work / "caf\xC3\xA9/ftdibus.cat";
+    const std::string cat =
+        work / "caf\xC3\xA9-\xD0\x9F\xD0\xB0\xD0\xBA\xD0\xB5\xD1\x82/ftdibus.cat";
     const test::RunResult raw =
         test::Run(program, {"verify", "/kp", "/c", cat, files.front()}, work.path());
     EXPECT_EQ(raw.exitCode, 0);
-    // SignTool writes in the ANSI code page.
-    EXPECT_EQ(SplitSigntoolOutput(AnsiToUtf8(raw.output)),
+    // The stand-in, a POSIX console program, writes UTF-8.
+    EXPECT_EQ(SplitSigntoolOutput(raw.output),
               (Lines{"Verifying: " + files.front(), "Successfully verified: " + files.front()}));
 
     OutputCapture capture;

@@ -10,9 +10,9 @@
 namespace signtool {
 
 void Console::put(int fd, const std::string& bytes) {
-    const std::string ansi = halyard::Utf8ToAnsi(bytes);
-    const char* p = ansi.data();
-    std::size_t left = ansi.size();
+    // A POSIX console program writes the locale's encoding, UTF-8.
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
     while (left > 0) {
         const ssize_t n = ::write(fd, p, left);
         if (n < 0) {

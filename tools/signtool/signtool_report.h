@@ -1,6 +1,6 @@
 // SignTool's console texts: every text line ends in CR CR LF (SignTool's "\r\n" through the
 // C runtime's text mode), except "Verifying: ...", "The signature is timestamped: ..." and the
-// blank lines, which end in CR LF. Texts go out in the ANSI code page, as SignTool's do.
+// blank lines, which end in CR LF. Texts go out in UTF-8, the encoding of a POSIX console program.
 #pragma once
 
 #include "platform/trust.h"

@@ -171,8 +171,12 @@ void ForceDirectories(const std::string& dir) {
     if (!parent.empty() && parent != path) {
         ForceDirectories(parent);
     }
-    if (::mkdir(path.c_str(), 0777) != 0 && !DirectoryExists(path)) {
-        ThrowIo("Cannot create folder", path);
+    if (::mkdir(path.c_str(), 0777) != 0) {
+        const int err = errno; // the test below must not replace the reason
+        if (!DirectoryExists(path)) {
+            errno = err;
+            ThrowIo("Cannot create folder", path);
+        }
     }
 }
 

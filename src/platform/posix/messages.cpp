@@ -1,5 +1,6 @@
 // Our own short English texts for every code the system can print: Win32 errors, HRESULTs,
-// trust and certificate codes, Setup API codes and the 7-Zip library's errno-based codes.
+// trust and certificate codes, Setup API codes and the 7-Zip library's errno-based codes (read
+// through the one errno table).
 #include "platform/messages.h"
 
 #include "platform/outcome.h"
@@ -27,8 +28,10 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {kBadFormat, "The program has an incorrect format.\r\n"},
         {kInvalidData, "The data is invalid.\r\n"},
         {14, "Not enough storage is available for this operation.\r\n"},
+        {17, "The system cannot move the file to a different disk drive.\r\n"},
         {18, "There are no more files.\r\n"},
         {19, "The media is write protected.\r\n"},
+        {20, "The system cannot find the device specified.\r\n"},
         {21, "The device is not ready.\r\n"},
         {23, "Data error (cyclic redundancy check).\r\n"},
         {25, "The drive cannot locate a specific area on the disk.\r\n"},
@@ -44,6 +47,7 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {kInvalidParameter, "The parameter is incorrect.\r\n"},
         {kBrokenPipe, "The pipe has been ended.\r\n"},
         {112, "There is not enough space on the disk.\r\n"},
+        {128, "There are no child processes to wait for.\r\n"},
         {kCallNotImplemented, "This function is not supported on this system.\r\n"},
         {kInsufficientBuffer, "The data area passed to a system call is too small.\r\n"},
         {123, "The file name, folder name or volume label syntax is incorrect.\r\n"},
@@ -53,12 +57,20 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {kAlreadyExists, "Cannot create a file when that file already exists.\r\n"},
         {kBadExeFormat, "The file is not a valid program for this system.\r\n"},
         {kFilenameExcedRange, "The file name or extension is too long.\r\n"},
+        {223, "The file is larger than the file system allows.\r\n"},
         {kMoreData, "More data is available.\r\n"},
         {kNoMoreItems, "No more data is available.\r\n"},
         {267, "The folder name is invalid.\r\n"},
+        {534, "The arithmetic result exceeded 32 bits.\r\n"},
+        {998, "Invalid access to a memory location.\r\n"},
         {1004, "Invalid flags.\r\n"},
+        {1113, "The character has no mapping in the target code page.\r\n"},
+        {kIoDevice, "The request failed because of an input or output device error.\r\n"},
+        {1142, "The file system allows no more links to the file.\r\n"},
         {kNotFound, "Element not found.\r\n"},
+        {1295, "The operation would exceed the disk quota.\r\n"},
         {1392, "The file or folder is corrupted and unreadable.\r\n"},
+        {1460, "The operation timed out.\r\n"},
         {kCantResolveFilename, "The name of the file cannot be resolved by the system.\r\n"},
         {kENotImpl, "Not implemented.\r\n"},
         {kENoInterface, "No such interface supported.\r\n"},
@@ -175,63 +187,78 @@ const std::unordered_map<std::uint32_t, const char*>& MessageTable() {
         {kErrorSignatureOsattributeMismatch,
          "The signature's operating-system attribute does not match this platform.\r\n"},
         {0xE0000245, "The catalog was signed for another platform version.\r\n"},
-        // The 7-Zip library reports errno values as 0x8800xxxx on Linux.
-        {0x88000002, "The system cannot find the file specified.\r\n"},
-        {0x88000005, "An input or output error occurred.\r\n"},
-        {0x8800000D, "Access is denied.\r\n"},
-        {0x8800001C, "There is not enough space on the disk.\r\n"},
     };
     return table;
 }
 
+// The one table from errno values to the Win32 codes Windows reports for the same failure.
+struct ErrnoCode {
+    int err;
+    std::uint32_t code;
+};
+
+constexpr ErrnoCode kErrnoCodes[] = {
+    {0, kSuccess},
+    {ENOENT, kFileNotFound},
+    {ENOTDIR, kPathNotFound},
+    {EMFILE, 4}, // ERROR_TOO_MANY_OPEN_FILES
+    {ENFILE, 4},
+    {EACCES, kAccessDenied},
+    {EPERM, kAccessDenied},
+    {EISDIR, kAccessDenied}, // Windows refuses to open a folder as a file
+    {EBADF, kInvalidHandle},
+    {ENOMEM, kNotEnoughMemory},
+    {EXDEV, 17},  // ERROR_NOT_SAME_DEVICE
+    {EROFS, 19},  // ERROR_WRITE_PROTECT
+    {ENODEV, 20}, // ERROR_BAD_UNIT
+    {ENXIO, 20},
+    {EBUSY, 32}, // ERROR_SHARING_VIOLATION
+    {ETXTBSY, 32},
+    {EAGAIN, 32},
+    {ENOTSUP, kNotSupported},
+    {EEXIST, kFileExists},
+    {EINVAL, kInvalidParameter},
+    {EPIPE, kBrokenPipe},
+    {ENOSPC, 112}, // ERROR_DISK_FULL
+    {ENOSYS, kCallNotImplemented},
+    {ECHILD, 128}, // ERROR_WAIT_NO_CHILDREN
+    {ENOTEMPTY, kDirNotEmpty},
+    {ENOEXEC, kBadExeFormat},
+    {ENAMETOOLONG, kFilenameExcedRange},
+    {EFBIG, 223},     // ERROR_FILE_TOO_LARGE
+    {EOVERFLOW, 534}, // ERROR_ARITHMETIC_OVERFLOW
+    {EFAULT, 998},    // ERROR_NOACCESS
+    {EILSEQ, 1113},   // ERROR_NO_UNICODE_TRANSLATION
+    {EIO, kIoDevice},
+    {EMLINK, 1142},    // ERROR_TOO_MANY_LINKS
+    {EDQUOT, 1295},    // ERROR_DISK_QUOTA_EXCEEDED
+    {ETIMEDOUT, 1460}, // ERROR_TIMEOUT
+    {ELOOP, kCantResolveFilename},
+    {ESPIPE, 1}, // ERROR_INVALID_FUNCTION, as for a seek on a pipe
+    {ENOTTY, 1},
+};
+
+// The 7-Zip library reports an errno value as 0x8800xxxx on Linux.
+constexpr std::uint32_t kSevenZipErrnoFacility = 0x88000000;
+
 } // namespace
 
+std::uint32_t ErrnoToWin32(int err) {
+    for (const auto& entry : kErrnoCodes) {
+        if (entry.err == err) {
+            return entry.code;
+        }
+    }
+    return 1; // ERROR_INVALID_FUNCTION: what Windows reports for an operation it cannot map
+}
+
 std::string SystemMessageText(std::uint32_t code) {
+    if ((code & 0xFFFF0000) == kSevenZipErrnoFacility) {
+        return SystemMessageText(ErrnoToWin32(static_cast<int>(code & 0xFFFF)));
+    }
     const auto& table = MessageTable();
     const auto it = table.find(code);
     return it == table.end() ? std::string() : std::string(it->second);
-}
-
-std::uint32_t ErrnoToWin32(int err) {
-    switch (err) {
-    case 0:
-        return kSuccess;
-    case ENOENT:
-        return kFileNotFound;
-    case ENOTDIR:
-        return kPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return kAccessDenied;
-    case EBADF:
-        return kInvalidHandle;
-    case ENOMEM:
-        return kNotEnoughMemory;
-    case EEXIST:
-        return kFileExists;
-    case EINVAL:
-        return kInvalidParameter;
-    case EPIPE:
-        return kBrokenPipe;
-    case ENOTEMPTY:
-        return kDirNotEmpty;
-    case ENAMETOOLONG:
-        return kFilenameExcedRange;
-    case ENOSPC:
-        return 112;
-    case EISDIR:
-        return kAccessDenied;
-    case ELOOP:
-        return kCantResolveFilename;
-    case EIO:
-        return kReadFault;
-    case EBUSY:
-    case ETXTBSY:
-        return 32;
-    default:
-        return 1; // incorrect function
-    }
 }
 
 std::uint32_t GetLastErrorCode() {

@@ -251,4 +251,8 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
     return run;
 }
 
+std::string ConsoleOutputToUtf8(std::string_view bytes) {
+    return std::string(bytes);
+}
+
 } // namespace halyard::platform

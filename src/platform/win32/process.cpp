@@ -146,4 +146,8 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
     return run;
 }
 
+std::string ConsoleOutputToUtf8(std::string_view bytes) {
+    return AnsiToUtf8(bytes);
+}
+
 } // namespace halyard::platform

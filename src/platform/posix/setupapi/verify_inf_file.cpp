@@ -13,7 +13,6 @@
 #include "platform/unicode.h"
 
 #include <array>
-#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -113,12 +112,6 @@ std::optional<std::string> CatalogDirective(const std::string& infPath,
 }
 
 namespace {
-
-std::string FullPath(const std::string& path) {
-    std::error_code ec;
-    const auto full = std::filesystem::absolute(std::filesystem::path(path), ec);
-    return ec ? path : full.lexically_normal().string();
-}
 
 // The catalog in the INF's folder whose name matches, letter case ignored (Windows' file
 // systems do not distinguish case; packages rely on it). A directive that is not a plain file
@@ -295,7 +288,7 @@ InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& 
         out.code = codes::kCryptEFileError;
         return out;
     }
-    const std::string catalogFull = FullPath(*catalogPath);
+    const std::string catalogFull = platform::ExpandFileName(*catalogPath);
 
     const auto store = platform::CryptCATOpen(catalogFull, 0);
     if (!store) {
@@ -306,6 +299,7 @@ InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& 
         case codes::kPathNotFound:
         case codes::kAccessDenied:
         case codes::kReadFault:
+        case codes::kIoDevice:
             out.code = codes::kCryptEFileError;
             break;
         default:
