@@ -78,6 +78,12 @@ void NoteClash(std::optional<Clash>& best, std::size_t a, std::size_t b, bool fi
     }
 }
 
+// Is the key a path below the folder key?
+bool IsBelow(const std::u16string& key, const std::u16string& folder) {
+    return key.size() > folder.size() && key[folder.size()] == u'\0' &&
+           key.compare(0, folder.size(), folder) == 0;
+}
+
 // The smallest item index over a range of the sorted items (a bottom-up segment tree).
 class SmallestIndex {
 public:
@@ -170,7 +176,8 @@ ArchiveItemsCheck CheckArchiveItemPaths(std::span<const ArchiveItemEntry> items)
         keyed.push_back(KeyedItem{WindowsNameKey(check.relative), i, items[i].folder});
     }
     std::sort(keyed.begin(), keyed.end(), [](const KeyedItem& a, const KeyedItem& b) {
-        return a.key != b.key ? a.key < b.key : a.index < b.index;
+        const int order = a.key.compare(b.key);
+        return order != 0 ? order < 0 : a.index < b.index;
     });
 
     // Equal names come together, and a name's descendants directly after it (before the name
@@ -194,15 +201,13 @@ ArchiveItemsCheck CheckArchiveItemPaths(std::span<const ArchiveItemEntry> items)
             const KeyedItem& other = *firstFile == keyed[run].index ? keyed[run + 1] : keyed[run];
             NoteClash(best, *firstFile, other.index, other.folder);
         }
-        if (firstFile) {
+        if (firstFile && next < keyed.size() && IsBelow(keyed[next].key, keyed[run].key)) {
             const std::u16string bound = keyed[run].key + u'\1';
             const auto end = std::lower_bound(
                 keyed.begin() + static_cast<std::ptrdiff_t>(next), keyed.end(), bound,
                 [](const KeyedItem& item, const std::u16string& key) { return item.key < key; });
             const auto last = static_cast<std::size_t>(end - keyed.begin());
-            if (last > next) {
-                NoteClash(best, *firstFile, smallest.over(next, last), true);
-            }
+            NoteClash(best, *firstFile, smallest.over(next, last), true);
         }
         run = next;
     }
