@@ -156,8 +156,9 @@ TEST_F(SevenZipTest, RefusesItemsThatLeaveTheFolder) {
         for (const auto& path : c.mustNotExist) {
             EXPECT_FALSE(fs::exists(path)) << path;
         }
+        // Refused before anything is written, also the good item ahead of it.
         for (const auto& file : FilesBelow(dir / "out")) {
-            EXPECT_TRUE(file == "package/" || file == "package/a.txt") << file;
+            EXPECT_EQ(file, "package/") << c.stored;
         }
     }
 }
