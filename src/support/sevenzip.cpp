@@ -28,6 +28,24 @@ constexpr std::uint32_t kAttribUnixExtension = 0x8000;
 constexpr std::uint32_t kUnixTypeMask = 0170000;
 constexpr std::uint32_t kUnixTypeLink = 0120000;
 
+// The 7z signature at the start of an archive.
+constexpr std::uint8_t kSignature7z[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+
+// kpidErrorFlags: what the handler found wrong with the archive itself.
+constexpr std::uint32_t kErrorFlagIsNotArc = 1u << 0;
+constexpr std::pair<std::uint32_t, const char*> kErrorFlagTexts[] = {
+    {1u << 1, "headers error"},
+    {1u << 2, "encrypted headers error"},
+    {1u << 3, "the start of the archive is missing"},
+    {1u << 4, "the start of the archive is not confirmed"},
+    {1u << 5, "unexpected end of the archive"},
+    {1u << 6, "data after the end of the archive"},
+    {1u << 7, "unsupported method"},
+    {1u << 8, "unsupported feature"},
+    {1u << 9, "data error"},
+    {1u << 10, "CRC error"},
+};
+
 [[noreturn]] void ThrowCode(HRESULT hr) {
     throw ESevenZipException(platform::SysErrorMessage(static_cast<std::uint32_t>(hr)));
 }
@@ -417,11 +435,49 @@ HALYARD_FOREIGN_CALL IInArchive* T7zInArchive::Handler() {
 HALYARD_FOREIGN_CALL void T7zInArchive::OpenWith(IInStream* stream) {
     const std::uint64_t maxCheck = kMaxCheckStartPosition;
     IInArchive* handler = Handler();
+    FPasswordAsked = false;
     const HRESULT hr = handler->Open(stream, &maxCheck, static_cast<IArchiveOpenCallback*>(this));
     FErrors->raise();
     if (hr != kOk) {
-        ThrowCode(hr);
+        throw ESevenZipException(OpenFailureText(hr, stream));
     }
+}
+
+HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInStream* stream) {
+    if (hr < 0) {
+        return platform::SysErrorMessage(static_cast<std::uint32_t>(hr));
+    }
+    // The handler keeps what it found for a failed Open in its error flags.
+    PROPVARIANT value{};
+    Handler()->GetArchiveProperty(kpidErrorFlags, &value);
+    const std::uint32_t flags = value.vt == VT_UI4 ? value.ulVal : 0;
+    FVariantClear(&value);
+    if (FPasswordAsked) {
+        return FPasswordIsDefined
+                   ? "The archive's headers are encrypted and the password does not open them"
+                   : "The archive's headers are encrypted and no password is offered";
+    }
+    if ((flags & kErrorFlagIsNotArc) != 0) {
+        // A start header that fails its CRC reads as no archive at all.
+        std::uint8_t head[sizeof kSignature7z] = {};
+        std::uint32_t read = 0;
+        const bool signature =
+            stream->Seek(0, 0, nullptr) == kOk && stream->Read(head, sizeof head, &read) == kOk &&
+            read == sizeof head && std::memcmp(head, kSignature7z, sizeof head) == 0;
+        FErrors->raise();
+        return signature ? "The archive is damaged: its start header is corrupt"
+                         : "Not a 7z archive";
+    }
+    std::string causes;
+    for (const auto& [flag, text] : kErrorFlagTexts) {
+        if ((flags & flag) != 0) {
+            causes += (causes.empty() ? "" : ", ") + std::string(text);
+        }
+    }
+    if (causes.empty()) {
+        return platform::SysErrorMessage(static_cast<std::uint32_t>(hr));
+    }
+    return "The archive is damaged: " + causes;
 }
 
 void T7zInArchive::OpenFile(const std::string& filename) {
@@ -573,6 +629,7 @@ void T7zInArchive::ExtractAll(bool test, void* sender, T7zGetStreamCallBack call
 }
 
 void T7zInArchive::ExtractTo(const std::string& path) {
+    CheckItemPaths();
     FExtractPath = platform::IncludeTrailingPathDelimiter(path);
     struct Reset {
         T7zInArchive* self;
@@ -660,6 +717,21 @@ HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** o
     return kOk;
 }
 
+void T7zInArchive::CheckItemPaths() {
+    const std::uint32_t count = GetNumberOfItems();
+    std::vector<ArchiveItemEntry> items(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        items[i].path = ReadStringProperty(i, kpidPath);
+        // Anti-items delete on extraction; this binding writes nothing for them.
+        items[i].folder = ReadBoolProperty(i, kpidIsFolder) || ReadBoolProperty(i, kpidIsAnti);
+    }
+    const ArchiveItemsCheck check = CheckArchiveItemPaths(items);
+    if (!check.ok) {
+        throw ESevenZipException("Refused item \"" + items[check.item].path +
+                                 "\": " + check.reason);
+    }
+}
+
 HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outStream,
                                 std::int32_t askExtractMode) {
     NoteThread();
@@ -741,6 +813,7 @@ HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
     if (password != nullptr) {
         *password = nullptr;
     }
+    FPasswordAsked = true;
     return Guarded([&] {
         if (!FPasswordIsDefined && FPasswordCallback != nullptr) {
             std::string answer;

@@ -218,6 +218,11 @@ private:
     std::uint64_t ReadNumberProperty(std::uint32_t index, sevenzip::PROPID propID);
     void CheckIndex(std::uint32_t index);
     sevenzip::HRESULT FolderStream(std::uint32_t index, sevenzip::ISequentialOutStream** outStream);
+    // Refuses, before anything is written, an archive whose items are ambiguous on Windows or
+    // would leave the target folder (CheckArchiveItemPaths).
+    void CheckItemPaths();
+    // The message for an Open that failed with hr: what the handler found, not just the code.
+    std::string OpenFailureText(sevenzip::HRESULT hr, sevenzip::IInStream* stream);
     void NoteThread() const;
     template <class Fn>
     sevenzip::HRESULT Guarded(Fn&& fn);
@@ -243,6 +248,8 @@ private:
     // The item the library is working on, for its per-item result.
     bool FHaveCurrentItem = false;
     std::uint32_t FCurrentItem = 0;
+    // Whether the library asked for a password since Open began (encrypted headers).
+    bool FPasswordAsked = false;
 };
 
 // Loads the library (by default "7z.dll") and returns a new, unopened archive object of the

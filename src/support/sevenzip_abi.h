@@ -121,6 +121,7 @@ inline constexpr PROPID kpidSize = 7;
 inline constexpr PROPID kpidAttrib = 9;
 inline constexpr PROPID kpidEncrypted = 15;
 inline constexpr PROPID kpidIsAnti = 21;
+inline constexpr PROPID kpidErrorFlags = 71;
 
 // NAskMode.
 inline constexpr std::int32_t kExtract = 0;

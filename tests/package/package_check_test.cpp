@@ -1,5 +1,7 @@
 #include "package_builder.h"
+#include "platform/unicode.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
@@ -74,14 +76,32 @@ TEST_F(PackageCheck, UpperCaseExtensionAndLeftoverFolder) {
     EXPECT_FALSE(fs::exists(pkg.dir() / "PKG"));
 }
 
-TEST_F(PackageCheck, NotAnArchive) {
+TEST_F(PackageCheck, ArchivesThatDoNotOpenNameTheCause) {
+    const auto stopsWith = [](const std::string& archive, const std::string& cause) {
+        const auto r = RunHalyard({archive});
+        EXPECT_EQ(r.lines, (Lines{"UnZipFile: " + cause, "wrong:UnZipFile failed"})) << archive;
+        EXPECT_FALSE(fs::exists(archive.substr(0, archive.size() - 3))) << archive;
+    };
     TempDir dir;
-    WriteFile(dir / "pkg.7z", "not an archive at all");
-    const auto r = RunHalyard({dir / "pkg.7z"});
-    ASSERT_EQ(r.lines.size(), 2u) << r.output;
-    EXPECT_TRUE(r.lines[0].starts_with("UnZipFile: "));
-    EXPECT_EQ(r.lines[1], "wrong:UnZipFile failed");
-    EXPECT_FALSE(fs::exists(dir / "pkg"));
+    WriteFile(dir / "junk.7z", "not an archive at all");
+    stopsWith(dir / "junk.7z", "Not a 7z archive");
+
+    PackageBuilder pkg;
+    pkg.addPe("driver.sys");
+    pkg.pack(); // writes the catalog and the logs into the content folder
+    const auto pack = [&](const std::string& name, std::vector<std::string> options) {
+        options.insert(options.begin(), {"a", "-bd", "-y"});
+        options.insert(options.end(), {dir / name, "*"});
+        const auto r = test::Run(SevenZip(), options, pkg.contentDir());
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        return dir / name;
+    };
+    stopsWith(pack("zip.7z", {"-tzip"}), "Not a 7z archive");
+    stopsWith(pack("headers.7z", {"-t7z", "-pSECRET", "-mhe=on"}),
+              "The archive's headers are encrypted and no password is offered");
+    const std::string whole = ReadFile(pack("whole.7z", {"-t7z"}));
+    WriteFile(dir / "cut.7z", whole.substr(0, whole.size() - 40));
+    stopsWith(dir / "cut.7z", "The archive is damaged: unexpected end of the archive");
 }
 
 TEST_F(PackageCheck, HostileItemPathsStopTheUnpacking) {
@@ -97,6 +117,57 @@ TEST_F(PackageCheck, HostileItemPathsStopTheUnpacking) {
         EXPECT_NE(r.lines[0].find("evil.sys"), std::string::npos) << r.lines[0];
         EXPECT_EQ(r.lines[1], "wrong:UnZipFile failed");
         EXPECT_FALSE(fs::exists(pkg.dir() / "evil.sys"));
+        EXPECT_FALSE(fs::exists(pkg.dir() / "pkg"));
+    }
+}
+
+// Packs the package's content with the fixture builder's 7z writer instead of 7zz, with
+// `before` ahead of the content's files.
+std::string PackWithWriter(PackageBuilder& pkg, std::vector<fixtures::SevenZipItem> before) {
+    const std::string archive = pkg.pack();
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(pkg.contentDir())) {
+        if (e.is_regular_file()) {
+            files.push_back(fs::relative(e.path(), pkg.contentDir()).generic_string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    fixtures::SevenZipRecipe recipe;
+    recipe.items = std::move(before);
+    for (const auto& file : files) {
+        recipe.items.push_back(
+            fixtures::SevenZipFile(Utf8ToUtf16(file), ReadFile(pkg.contentDir() + file)));
+    }
+    fixtures::WriteSevenZip(archive, recipe);
+    return archive;
+}
+
+TEST_F(PackageCheck, ItemsThatWouldBeOneFileOnWindowsAreRefused) {
+    fixtures::PeOptions pe64;
+    pe64.pe32Plus = true;
+    {
+        // The writer's archive of a good package passes: only the extra item below is wrong.
+        PackageBuilder pkg;
+        pkg.addPe("x64/sample.sys", pe64);
+        const auto r = RunHalyard({PackWithWriter(pkg, {})});
+        EXPECT_EQ(r.lines, Lines{"success"});
+    }
+    pe64.fill = 0x90; // another image, in no catalog
+    const std::string unsigned64 = [&] {
+        const fixtures::Bytes bytes = fixtures::MakePeFile(pe64);
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    for (const std::u16string name :
+         {u"x64/sample.sys", u"X64/Sample.SYS", u"x64/sample.sys.", u"x64\\sample.sys "}) {
+        PackageBuilder pkg;
+        pe64.fill = 0xCC;
+        pkg.addPe("x64/sample.sys", pe64);
+        const std::string archive = PackWithWriter(pkg, {fixtures::SevenZipFile(name, unsigned64)});
+        const auto r = RunHalyard({archive});
+        EXPECT_EQ(r.lines, (Lines{"UnZipFile: Refused item \"x64/sample.sys\": it is the same file "
+                                  "on Windows as item \"" +
+                                      Utf16ToUtf8(name) + "\"",
+                                  "wrong:UnZipFile failed"}));
         EXPECT_FALSE(fs::exists(pkg.dir() / "pkg"));
     }
 }

@@ -1,6 +1,9 @@
-// The 7-Zip binding on the real library, with archives made by 7zz at test time.
+// The 7-Zip binding on the real library, with archives made by 7zz or the fixture builder at
+// test time.
+#include "fixtures.h"
 #include "platform/errors.h"
 #include "platform/filestream.h"
+#include "platform/unicode.h"
 #include "support/output.h"
 #include "support/sevenzip.h"
 #include "testkit.h"
@@ -90,21 +93,34 @@ TEST_F(SevenZipTest, ReplacesAnExistingFile) {
     EXPECT_EQ(ReadFile(target + "a.txt"), "new");
 }
 
-TEST_F(SevenZipTest, NotAnArchiveOrTruncatedIsOpenResultOne) {
+TEST_F(SevenZipTest, ArchivesThatDoNotOpenNameTheCause) {
+    const auto failsWith = [this](const std::string& file, const std::string& line) {
+        EXPECT_FALSE(Unzip(file)) << file;
+        EXPECT_EQ(lines, std::vector<std::string>{"UnZipFile: " + line}) << file;
+        EXPECT_TRUE(FilesBelow(target).empty()) << file;
+    };
     WriteFile(dir / "junk.7z", std::string(4096, 'j'));
-    EXPECT_FALSE(Unzip(dir / "junk.7z"));
-    EXPECT_EQ(lines, std::vector<std::string>{"UnZipFile: Incorrect function"});
-
+    failsWith(dir / "junk.7z", "Not a 7z archive");
+    WriteFile(dir / "empty.7z", "");
+    failsWith(dir / "empty.7z", "Not a 7z archive");
     WriteFile(src + "/a.txt", std::string(50000, 'a'));
+    SevenZip({"a", "-tzip", dir / "zip.7z", "a.txt"}, src);
+    failsWith(dir / "zip.7z", "Not a 7z archive");
+
     SevenZip({"a", archive, "a.txt"}, src);
     const std::string whole = ReadFile(archive);
     WriteFile(dir / "cut.7z", whole.substr(0, whole.size() / 2));
-    EXPECT_FALSE(Unzip(dir / "cut.7z"));
-    EXPECT_EQ(lines, std::vector<std::string>{"UnZipFile: Incorrect function"});
-
-    WriteFile(dir / "empty.7z", "");
-    EXPECT_FALSE(Unzip(dir / "empty.7z"));
-    EXPECT_EQ(lines, std::vector<std::string>{"UnZipFile: Incorrect function"});
+    failsWith(dir / "cut.7z", "The archive is damaged: unexpected end of the archive");
+    WriteFile(dir / "signature-only.7z", whole.substr(0, 32));
+    failsWith(dir / "signature-only.7z", "The archive is damaged: unexpected end of the archive");
+    std::string bytes = whole;
+    bytes[bytes.size() - 8] ^= 0x55; // in the header, which ends the archive
+    WriteFile(dir / "header.7z", bytes);
+    failsWith(dir / "header.7z", "The archive is damaged: headers error");
+    bytes = whole;
+    bytes[20] ^= 0x55; // the start header: where the header is, guarded by its own CRC
+    WriteFile(dir / "start.7z", bytes);
+    failsWith(dir / "start.7z", "The archive is damaged: its start header is corrupt");
 }
 
 TEST_F(SevenZipTest, MissingArchiveFile) {
@@ -140,10 +156,54 @@ TEST_F(SevenZipTest, RefusesItemsThatLeaveTheFolder) {
         for (const auto& path : c.mustNotExist) {
             EXPECT_FALSE(fs::exists(path)) << path;
         }
+        // Refused before anything is written, also the good item ahead of it.
         for (const auto& file : FilesBelow(dir / "out")) {
-            EXPECT_TRUE(file == "package/" || file == "package/a.txt") << file;
+            EXPECT_EQ(file, "package/") << c.stored;
         }
     }
+}
+
+TEST_F(SevenZipTest, ItemsThatWouldBeOneFileOnWindowsStopTheUnpackingBeforeAnyWrite) {
+    using fixtures::SevenZipFile;
+    using fixtures::SevenZipFolder;
+    const struct {
+        fixtures::SevenZipItem first, second;
+        std::string line;
+    } cases[] = {
+        {SevenZipFile(u"x64/a.sys", "one"), SevenZipFile(u"x64/a.sys", "two"),
+         "Refused item \"x64/a.sys\": it is the same file on Windows as item \"x64/a.sys\""},
+        {SevenZipFile(u"x64/a.sys", "one"), SevenZipFile(u"X64\\A.Sys", "two"),
+         "Refused item \"X64\\A.Sys\": it is the same file on Windows as item \"x64/a.sys\""},
+        {SevenZipFile(u"x64/a.sys", "one"), SevenZipFile(u"x64/a.sys. ", "two"),
+         "Refused item \"x64/a.sys. \": it is the same file on Windows as item \"x64/a.sys\""},
+        // Two different unpaired surrogates both become U+FFFD.
+        {SevenZipFile(u"x64/a\xD800.sys", "one"), SevenZipFile(u"x64/a\xDC00.sys", "two"),
+         "Refused item \"x64/a\xEF\xBF\xBD.sys\": it is the same file on Windows as item "
+         "\"x64/a\xEF\xBF\xBD.sys\""},
+        {SevenZipFile(u"x64", "one"), SevenZipFile(u"x64/a.sys", "two"),
+         "Refused item \"x64/a.sys\": it and item \"x64\" would make one path both a file and "
+         "a folder on Windows"},
+        {SevenZipFolder(u"x64"), SevenZipFile(u"X64", "two"),
+         "Refused item \"X64\": it and item \"x64\" would make one path both a file and a "
+         "folder on Windows"},
+    };
+    for (const auto& c : cases) {
+        fixtures::SevenZipRecipe recipe;
+        recipe.items = {SevenZipFile(u"driver.inf", "[Version]\r\n"), c.first, c.second};
+        fixtures::WriteSevenZip(archive, recipe);
+        fs::remove_all(target);
+        EXPECT_FALSE(Unzip(archive)) << c.line;
+        EXPECT_EQ(lines, std::vector<std::string>{"UnZipFile: " + c.line});
+        EXPECT_TRUE(FilesBelow(target).empty()) << c.line;
+    }
+    // The same items without the clash unpack.
+    fixtures::SevenZipRecipe recipe;
+    recipe.items = {SevenZipFile(u"x64/a.sys", "one"), SevenZipFolder(u"X64"),
+                    SevenZipFile(u"X64/b.sys", "two"), SevenZipFile(u"x64/a.sys2", "three")};
+    fixtures::WriteSevenZip(archive, recipe);
+    fs::remove_all(target);
+    EXPECT_TRUE(Unzip(archive)) << testing::PrintToString(lines);
+    EXPECT_EQ(ReadFile(target + "X64/b.sys"), "two");
 }
 
 TEST_F(SevenZipTest, RefusesSymbolicLinkItems) {
@@ -194,7 +254,17 @@ TEST_F(SevenZipTest, EncryptedItemsAreNotExtractedWithoutPassword) {
     // With encrypted headers the archive does not even open.
     SevenZip({"a", "-pSECRET", "-mhe=on", dir / "headers.7z", "a.txt"}, src);
     EXPECT_FALSE(Unzip(dir / "headers.7z"));
-    EXPECT_EQ(lines, std::vector<std::string>{"UnZipFile: Incorrect function"});
+    EXPECT_EQ(lines, std::vector<std::string>{"UnZipFile: The archive's headers are encrypted and "
+                                              "no password is offered"});
+    I7zInArchivePtr arc = CreateInArchive(sevenzip::CLSID_CFormat7z);
+    arc->SetPassword("WRONG");
+    try {
+        arc->OpenFile(dir / "headers.7z");
+        ADD_FAILURE() << "opened with a wrong password";
+    } catch (const ESevenZipException& e) {
+        EXPECT_STREQ(e.what(),
+                     "The archive's headers are encrypted and the password does not open them");
+    }
 }
 
 TEST_F(SevenZipTest, PasswordSetThroughTheBindingOpensEncryptedItems) {
