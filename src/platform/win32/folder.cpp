@@ -37,7 +37,8 @@ bool IsLink(DWORD attributes) {
 }
 
 // Opens the folder itself (never what a reparse point names) for listing and, when asked,
-// deletion; others may read and write in it but not delete, rename or replace it.
+// deletion; others may read and write in it but not delete, rename or replace it. Asking for
+// deletion fails while another run holds the folder.
 HANDLE HoldFolder(const std::string& path, bool forDelete) {
     const DWORD access = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE |
                          (forDelete ? DELETE : 0);
@@ -191,7 +192,7 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
         std::chrono::steady_clock::now() + std::chrono::seconds(kWorkFolderWaitSeconds);
     for (int attempt = 0; attempt < 100000; ++attempt) {
         if (::CreateDirectoryW(wide.c_str(), nullptr)) {
-            const HANDLE h = HoldFolder(bare, true);
+            const HANDLE h = HoldFolder(bare, false);
             if (h == INVALID_HANDLE_VALUE) {
                 continue; // taken away before we could hold it
             }
@@ -238,16 +239,14 @@ void WorkFolder::Remove() {
         return;
     }
     DeleteContent();
-    // Deleted through the held handle: only this folder goes, whatever the path names now.
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    if (!::SetFileInformationByHandle(H(handle_), FileDispositionInfo, &disposition,
-                                      sizeof disposition)) {
-        ThrowIo("Cannot delete folder", path_);
-    }
+    // Held until now, nothing could have replaced it; the handle has no DELETE access (others
+    // would then have to share deletion to list the folder), so it goes by its path.
     ::CloseHandle(H(handle_));
     handle_ = -1;
     removed_ = true;
+    if (!::RemoveDirectoryW(win32::Wide(WithoutTrailingDelimiters(path_)).c_str())) {
+        ThrowIo("Cannot delete folder", path_);
+    }
 }
 
 } // namespace halyard::platform
