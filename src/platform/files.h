@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,70 @@ void ForceDirectories(const std::string& dir);
 // Creates the folders of a relative path ('/' or '\\' separated) below base, one level at a time,
 // never through a symbolic link: a link or a file on the way throws EInOutError.
 void ForceDirectoriesBelow(const std::string& base, const std::string& relative);
+
+class FileWriter;
+
+// A folder held open. Files are created relative to the held folder, one level at a time and
+// never through a symbolic link or reparse point, so renaming the folder or one of its parents,
+// or putting a link in their place, cannot redirect a write.
+class Folder {
+public:
+    // Opens the folder at path, creating it and its missing parents first. A link, or anything
+    // else that is not a folder, at path throws EInOutError.
+    static std::unique_ptr<Folder> OpenOrCreate(const std::string& path);
+    virtual ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    // The path the folder was opened at, with a trailing delimiter: for messages and readers.
+    const std::string& path() const { return path_; }
+    // Creates the file at a relative path ('/'-separated names) anew for writing. Missing
+    // folders on the way are made level by level; an existing regular file is replaced. A link
+    // or any other kind of entry on the way is refused: EInOutError ("Cannot create folder") for
+    // a folder level, EFCreateError ("Cannot create file") for the file itself.
+    std::unique_ptr<FileWriter> CreateFileBelow(const std::string& relative);
+    // Bytes that may still be written on the folder's file system by an unprivileged user.
+    std::uint64_t AvailableBytes() const;
+
+protected:
+    Folder(std::string path, std::intptr_t handle);
+    // Deletes everything below the folder, never following a link; throws EInOutError.
+    void DeleteContent();
+
+    std::string path_;
+    std::intptr_t handle_; // descriptor (POSIX) or HANDLE (Windows)
+};
+
+// The work folder of one run: made anew at its path and held for the run so that nothing else
+// can take its place, locked against other runs that would use the same path, and removed with
+// everything in it (never following a link) by Remove or, failing that, by the destructor.
+class WorkFolder final : public Folder {
+public:
+    struct Made {
+        std::unique_ptr<WorkFolder> folder;
+        std::string refusal; // why there is no folder, when folder is null
+    };
+    // Makes the folder at path. A folder left there by an earlier run is deleted first; one that
+    // another run is using is waited for, up to kWorkFolderWaitSeconds, and is then refused.
+    // Anything at path that is not a real folder (a file, a link even to a folder, a pipe, a
+    // device) is never deleted or followed: it is refused. Throws EInOutError when a leftover
+    // folder cannot be deleted.
+    static Made Create(const std::string& path);
+    ~WorkFolder() override;
+
+    // Removes the folder with everything in it; throws EInOutError when something stays.
+    void Remove();
+
+private:
+    WorkFolder(std::string path, std::intptr_t handle, std::intptr_t parent, std::string name);
+
+    std::intptr_t parent_; // the folder that holds it (POSIX), unused on Windows
+    std::string name_;
+    bool removed_ = false;
+};
+
+// How long a run waits for another run that holds the same work folder.
+inline constexpr int kWorkFolderWaitSeconds = 300;
 
 // The folder of the running program, with a trailing delimiter.
 std::string ProgramDirectory();

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace halyard::platform {
@@ -33,6 +34,8 @@ private:
 // Everything the reader has left, to the file's real end (it may have grown since it was opened).
 std::vector<std::uint8_t> ReadToEnd(FileReader& reader);
 
+class Folder;
+
 class FileWriter {
 public:
     // Creates the file anew (replacing one of that name); throws EFCreateError.
@@ -48,6 +51,10 @@ public:
     void close();
 
 private:
+    friend class Folder;
+    // Adopts a file a Folder has created (the descriptor or handle); path is for messages.
+    FileWriter(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+
     std::string path_;
     int fd_ = -1;
 };

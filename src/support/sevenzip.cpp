@@ -9,6 +9,7 @@
 #include "support/output.h"
 #include "support/sevenzip_path.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -100,16 +101,66 @@ std::string OperationResultText(std::int32_t result, bool encrypted) {
     }
 }
 
-std::string ToPlatformSeparators(std::string path) {
-    for (char& c : path) {
-        if (c == '/') {
-            c = platform::kPathDelim;
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+std::uint64_t MaxUnpackedBytes() {
+    std::uint64_t mb = kDefaultMaxUnpackedMB;
+    if (const char* text = std::getenv(kMaxUnpackedVariable)) {
+        const std::string value = text;
+        // A positive whole number of MiB that does not overflow in bytes; else the default.
+        if (!value.empty() && value.size() <= 12 &&
+            value.find_first_not_of("0123456789") == std::string::npos && std::stoull(value) > 0) {
+            mb = std::stoull(value);
         }
     }
-    return path;
+    return mb << 20;
 }
 
-} // namespace
+T7zUnpackBudget::T7zUnpackBudget(platform::Folder& folder, std::uint64_t limit,
+                                 std::uint64_t reserve)
+    : folder_(folder), limit_(limit), reserve_(reserve) {}
+
+void T7zUnpackBudget::overLimit(const std::string& what) const {
+    throw ESevenZipException(what + " passes the limit of " + std::to_string(limit_ >> 20) +
+                             " MiB unpacked (" + kMaxUnpackedVariable + ")");
+}
+
+void T7zUnpackBudget::overReserve(const std::string& what) const {
+    throw ESevenZipException(what + " would leave less than " + std::to_string(reserve_ >> 20) +
+                             " MiB free on the file system of \"" + folder_.path() + "\"");
+}
+
+void T7zUnpackBudget::announce(std::uint64_t total) {
+    const std::string what =
+        "The archive's content of " + std::to_string((total + (1u << 20) - 1) >> 20) + " MiB";
+    if (total > limit_) {
+        overLimit(what);
+    }
+    const std::uint64_t available = folder_.AvailableBytes();
+    if (available < reserve_ || available - reserve_ < total) {
+        overReserve(what);
+    }
+}
+
+void T7zUnpackBudget::startItem(std::string item) {
+    item_ = std::move(item);
+}
+
+void T7zUnpackBudget::charge(std::uint64_t bytes) {
+    if (bytes > limit_ - written_) {
+        overLimit("Item \"" + item_ + "\": the unpacked size");
+    }
+    written_ += bytes;
+    if (written_ >= nextCheck_) {
+        const std::uint64_t available = folder_.AvailableBytes();
+        if (available < reserve_ || available - reserve_ < bytes + kCheckEvery) {
+            overReserve("Item \"" + item_ + "\": unpacking it");
+        }
+        nextCheck_ = written_ + kCheckEvery;
+    }
+}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -138,8 +189,10 @@ T7zStream::T7zStream(platform::FileReader* stream, TStreamOwnership ownership,
     : FReader(stream), FOwnership(ownership), FErrors(std::move(errors)) {}
 
 T7zStream::T7zStream(platform::FileWriter* stream, TStreamOwnership ownership,
-                     std::shared_ptr<T7zCallbackErrors> errors)
-    : FWriter(stream), FOwnership(ownership), FErrors(std::move(errors)) {}
+                     std::shared_ptr<T7zCallbackErrors> errors,
+                     std::shared_ptr<T7zUnpackBudget> budget)
+    : FWriter(stream), FOwnership(ownership), FErrors(std::move(errors)),
+      FBudget(std::move(budget)) {}
 
 T7zStream::~T7zStream() {
     if (FOwnership == TStreamOwnership::soOwned) {
@@ -218,6 +271,9 @@ HRESULT T7zStream::Write(const void* data, std::uint32_t size, std::uint32_t* pr
         if (FWriter == nullptr) {
             return kNotImpl;
         }
+        if (FBudget) {
+            FBudget->charge(size);
+        }
         FWriter->write(data, size);
         if (processedSize != nullptr) {
             *processedSize = size;
@@ -245,6 +301,10 @@ HRESULT T7zStream::SetSize(std::uint64_t newSize) {
     return Guarded([&] {
         if (FWriter == nullptr) {
             return kNotImpl;
+        }
+        const std::uint64_t current = FWriter->size();
+        if (FBudget && newSize > current) {
+            FBudget->charge(newSize - current);
         }
         FWriter->setSize(newSize);
         return kOk;
@@ -629,11 +689,24 @@ void T7zInArchive::ExtractAll(bool test, void* sender, T7zGetStreamCallBack call
 }
 
 void T7zInArchive::ExtractTo(const std::string& path) {
+    const std::unique_ptr<platform::Folder> folder = platform::Folder::OpenOrCreate(path);
+    ExtractToFolder(*folder);
+}
+
+void T7zInArchive::ExtractToFolder(platform::Folder& folder) {
+    // Nothing is written for an archive whose items would clash on Windows.
     CheckItemPaths();
-    FExtractPath = platform::IncludeTrailingPathDelimiter(path);
+    FExtractPath = folder.path();
+    FExtractFolder = &folder;
+    FBudget =
+        std::make_shared<T7zUnpackBudget>(folder, MaxUnpackedBytes(), kFreeSpaceReserveMB << 20);
     struct Reset {
         T7zInArchive* self;
-        ~Reset() { self->FExtractPath.clear(); }
+        ~Reset() {
+            self->FExtractPath.clear();
+            self->FExtractFolder = nullptr;
+            self->FBudget.reset();
+        }
     } reset{this};
     RunExtract(nullptr, 0xFFFFFFFF, false);
 }
@@ -673,6 +746,9 @@ HRESULT T7zInArchive::SetCompleted(const std::uint64_t* /*files*/, const std::ui
 
 HRESULT T7zInArchive::SetTotal(std::uint64_t total) {
     return Guarded([&] {
+        if (FBudget) {
+            FBudget->announce(total);
+        }
         return FProgressCallback != nullptr ? FProgressCallback(FProgressSender, true, total) : kOk;
     });
 }
@@ -703,14 +779,10 @@ HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** o
         throw ESevenZipException("Refused item \"" + path +
                                  "\": symbolic links and reparse points are not extracted");
     }
-    platform::ForceDirectories(FExtractPath);
-    const std::size_t slash = check.relative.rfind('/');
-    if (slash != std::string::npos) {
-        platform::ForceDirectoriesBelow(FExtractPath, check.relative.substr(0, slash));
-    }
-    auto writer =
-        std::make_unique<platform::FileWriter>(FExtractPath + ToPlatformSeparators(check.relative));
-    auto* stream = new T7zStream(writer.get(), TStreamOwnership::soOwned, FErrors);
+    // Created relative to the held folder, level by level, never through a link.
+    std::unique_ptr<platform::FileWriter> writer = FExtractFolder->CreateFileBelow(check.relative);
+    FBudget->startItem(path);
+    auto* stream = new T7zStream(writer.get(), TStreamOwnership::soOwned, FErrors, FBudget);
     writer.release();
     stream->AddRef();
     *outStream = static_cast<IOutStream*>(stream);
@@ -744,7 +816,7 @@ HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outS
         if (askExtractMode != kExtract || outStream == nullptr) {
             return kOk;
         }
-        if (!FExtractPath.empty()) {
+        if (FExtractFolder != nullptr) {
             return FolderStream(index, outStream);
         }
         if (FStream) {
@@ -847,11 +919,23 @@ I7zInArchivePtr CreateInArchive(const GUID& classid, const std::string& library)
 
 bool UnZipFile(const std::string& fileName, const std::string& extractPath) {
     bool result = false;
-    platform::CreateDir(extractPath);
     try {
         I7zInArchivePtr archive = CreateInArchive(CLSID_CFormat7z);
         archive->OpenFile(fileName);
         archive->ExtractTo(extractPath);
+        result = true;
+    } catch (const std::exception& e) {
+        WriteLine(std::string("UnZipFile: ") + e.what());
+    }
+    return result;
+}
+
+bool UnZipFile(const std::string& fileName, platform::Folder& folder) {
+    bool result = false;
+    try {
+        I7zInArchivePtr archive = CreateInArchive(CLSID_CFormat7z);
+        archive->OpenFile(fileName);
+        archive->ExtractToFolder(folder);
         result = true;
     } catch (const std::exception& e) {
         WriteLine(std::string("UnZipFile: ") + e.what());

@@ -20,6 +20,7 @@ namespace halyard {
 namespace platform {
 class FileReader;
 class FileWriter;
+class Folder;
 } // namespace platform
 
 // The library name the program loads.
@@ -31,6 +32,17 @@ inline constexpr std::uint64_t kMaxCheckStartPosition = 1048576;
 // {022CF785-3ECE-46EF-9755-291FA84CC6C9}
 inline constexpr sevenzip::GUID IID_I7zInArchive{
     0x022CF785, 0x3ECE, 0x46EF, {0x97, 0x55, 0x29, 0x1F, 0xA8, 0x4C, 0xC6, 0xC9}};
+
+// The default bound of the bytes one unpacking writes, far above any real driver package; the
+// environment variable HALYARD_MAX_UNPACKED_MB sets another (a whole number of MiB).
+inline constexpr std::uint64_t kDefaultMaxUnpackedMB = 8192;
+inline constexpr const char* kMaxUnpackedVariable = "HALYARD_MAX_UNPACKED_MB";
+// The free space an unpacking leaves on the target's file system at the least.
+inline constexpr std::uint64_t kFreeSpaceReserveMB = 256;
+
+// The bound in force: HALYARD_MAX_UNPACKED_MB when it holds a positive whole number, else the
+// default.
+std::uint64_t MaxUnpackedBytes();
 
 using T7zPasswordCallback = sevenzip::HRESULT (*)(void* sender, std::string& password);
 using T7zGetStreamCallBack = sevenzip::HRESULT (*)(void* sender, std::uint32_t index,
@@ -60,6 +72,9 @@ public:
     virtual void SetProgressCallback(void* sender, T7zProgressCallback callback) = 0;
     virtual void SetClassId(const sevenzip::GUID& classid) = 0;
     virtual sevenzip::GUID GetClassId() = 0;
+    // Extracts every item into a folder held open (see ExtractTo), within the bounds of
+    // MaxUnpackedBytes and kFreeSpaceReserveMB.
+    virtual void ExtractToFolder(platform::Folder& folder) = 0;
 
 protected:
     ~I7zInArchive() = default;
@@ -83,6 +98,35 @@ private:
 
 enum class TStreamOwnership { soReference, soOwned };
 
+// The bounds of one unpacking into a folder: the bytes written in all (counted as they are
+// written, whatever sizes the archive claims), and the free space that must stay on the
+// folder's file system (looked at every kCheckEvery bytes). Breaking one throws
+// ESevenZipException.
+class T7zUnpackBudget {
+public:
+    static constexpr std::uint64_t kCheckEvery = 8u << 20;
+
+    T7zUnpackBudget(platform::Folder& folder, std::uint64_t limit, std::uint64_t reserve);
+    // The total the library announces before it starts: refused at once when it already
+    // passes a bound.
+    void announce(std::uint64_t total);
+    // The item whose bytes come next, for the messages.
+    void startItem(std::string item);
+    // Before bytes are written.
+    void charge(std::uint64_t bytes);
+
+private:
+    [[noreturn]] void overLimit(const std::string& what) const;
+    [[noreturn]] void overReserve(const std::string& what) const;
+
+    platform::Folder& folder_;
+    std::uint64_t limit_;
+    std::uint64_t reserve_;
+    std::uint64_t written_ = 0;
+    std::uint64_t nextCheck_ = 0;
+    std::string item_;
+};
+
 // Adapts a file stream to the library's stream interfaces.
 class T7zStream final : public sevenzip::IInStream,
                         public sevenzip::IStreamGetSize,
@@ -92,7 +136,8 @@ public:
     T7zStream(platform::FileReader* stream, TStreamOwnership ownership,
               std::shared_ptr<T7zCallbackErrors> errors);
     T7zStream(platform::FileWriter* stream, TStreamOwnership ownership,
-              std::shared_ptr<T7zCallbackErrors> errors);
+              std::shared_ptr<T7zCallbackErrors> errors,
+              std::shared_ptr<T7zUnpackBudget> budget = nullptr);
     T7zStream(const T7zStream&) = delete;
     T7zStream& operator=(const T7zStream&) = delete;
 
@@ -118,6 +163,7 @@ private:
     platform::FileWriter* FWriter = nullptr;
     TStreamOwnership FOwnership;
     std::shared_ptr<T7zCallbackErrors> FErrors;
+    std::shared_ptr<T7zUnpackBudget> FBudget;
 };
 
 // One loaded library.
@@ -182,6 +228,7 @@ public:
     void SetProgressCallback(void* sender, T7zProgressCallback callback) override;
     void SetClassId(const sevenzip::GUID& classid) override;
     sevenzip::GUID GetClassId() override;
+    void ExtractToFolder(platform::Folder& folder) override;
 
     // IArchiveOpenCallback
     sevenzip::HRESULT SetTotal(const std::uint64_t* files, const std::uint64_t* bytes) override;
@@ -244,6 +291,9 @@ private:
     T7zGetStreamCallBack FExtractCallBack = nullptr;
     void* FExtractSender = nullptr;
     std::string FExtractPath;
+    // The folder an extraction to a folder writes into, and its bounds; null otherwise.
+    platform::Folder* FExtractFolder = nullptr;
+    std::shared_ptr<T7zUnpackBudget> FBudget;
 
     // The item the library is working on, for its per-item result.
     bool FHaveCurrentItem = false;
@@ -260,6 +310,9 @@ I7zInArchivePtr CreateInArchive(const sevenzip::GUID& classid,
 // Unpacks a 7z archive into a folder. False after an error, which has been written as one
 // "UnZipFile: " line: also for an item that would leave the folder or is a symbolic link, and
 // for an item the library could not extract correctly (damaged data, missing password, ...).
+// The folder is opened (made when missing) after the archive has been opened.
 bool UnZipFile(const std::string& fileName, const std::string& extractPath);
+// The same into a folder the caller holds.
+bool UnZipFile(const std::string& fileName, platform::Folder& folder);
 
 } // namespace halyard

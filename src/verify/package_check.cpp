@@ -8,6 +8,7 @@
 #include "inf/supported_os.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/filestream.h"
 #include "platform/unicode.h"
 #include "support/date_text.h"
 #include "support/diagnostics.h"
@@ -40,14 +41,6 @@ bool HasUsableStem(const std::string& archiveName) {
     return stem.find_first_not_of(". ") != std::string::npos;
 }
 
-void DeleteQuietly(const std::string& dir) {
-    try {
-        platform::DeleteTree(dir);
-    } catch (...) {
-        // The error that is already on its way matters more.
-    }
-}
-
 // The first top-level file matching the mask, or empty when there is none or the folder cannot
 // be listed.
 std::string FirstFile(const std::string& dir, const char* mask) {
@@ -59,10 +52,11 @@ std::string FirstFile(const std::string& dir, const char* mask) {
     }
 }
 
-// Steps after unpacking; the caller owns the work folder.
-bool CheckUnpacked(const std::string& archiveName, const std::string& workPath) {
+// Steps from unpacking on; the caller owns the work folder.
+bool CheckUnpacked(const std::string& archiveName, const std::string& workPath,
+                   platform::WorkFolder& work) {
     const std::string logs = workPath + kLogs + platform::kPathDelim;
-    if (!UnZipFile(archiveName, workPath)) {
+    if (!UnZipFile(archiveName, work)) {
         return Stop("UnZipFile failed");
     }
     if (!platform::DirectoryExists(workPath + kLogs)) {
@@ -167,18 +161,23 @@ bool Verify(const std::string& argument) {
     const std::string ext = platform::ExtractFileExt(archiveName);
     const std::string workPath = platform::IncludeTrailingPathDelimiter(
         archiveName.substr(0, archiveName.size() - ext.size()));
-    if (platform::DirectoryExists(workPath)) {
-        platform::DeleteTree(workPath);
-    }
-    bool result = false;
+    // Nothing beside the archive is touched before it has been opened as a regular file.
     try {
-        result = CheckUnpacked(archiveName, workPath);
-    } catch (...) {
-        DeleteQuietly(workPath);
-        throw;
+        const platform::FileReader archive(archiveName);
+    } catch (const EFOpenError& e) {
+        WriteLine(std::string("UnZipFile: ") + e.what());
+        return Stop("UnZipFile failed");
     }
+    // A leftover folder goes; anything else in its place, or a folder another run is using,
+    // stops the run. The guard removes the folder on every path from here on.
+    const platform::WorkFolder::Made work = platform::WorkFolder::Create(workPath);
+    if (!work.folder) {
+        WriteLine("UnZipFile: " + work.refusal);
+        return Stop("UnZipFile failed");
+    }
+    const bool result = CheckUnpacked(archiveName, workPath, *work.folder);
     // A work folder that cannot be removed is an error even after every test passed.
-    platform::DeleteTree(workPath);
+    work.folder->Remove();
     return result;
 }
 

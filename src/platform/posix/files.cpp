@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "platform/posix/unique_fd.h"
 
 #include <cerrno>
 #include <climits>
@@ -67,44 +68,6 @@ void Walk(const std::string& dir, std::vector<std::string>& out) {
     }
 }
 
-// Deletes the content of the folder open at fd, never following a link.
-bool DeleteContent(int fd, const std::string& shown) {
-    DIR* d = ::fdopendir(fd);
-    if (d == nullptr) {
-        ::close(fd);
-        return false;
-    }
-    bool ok = true;
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    for (const auto& name : names) {
-        struct stat st {};
-        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            const int child =
-                ::openat(::dirfd(d), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (child < 0 || !DeleteContent(child, shown + kPathDelim + name)) {
-                ok = false;
-                continue;
-            }
-            if (::unlinkat(::dirfd(d), name.c_str(), AT_REMOVEDIR) != 0) {
-                ok = false;
-            }
-        } else if (::unlinkat(::dirfd(d), name.c_str(), 0) != 0) {
-            ok = false;
-        }
-    }
-    ::closedir(d);
-    return ok;
-}
-
 } // namespace
 
 bool FileExists(const std::string& path) {
@@ -149,8 +112,12 @@ void DeleteTree(const std::string& dir) {
         }
         return;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 || !DeleteContent(fd, path) || ::rmdir(path.c_str()) != 0) {
+    posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        ThrowIo("Cannot delete folder", path);
+    }
+    posix::RemoveContentAt(fd.get(), path);
+    if (::rmdir(path.c_str()) != 0) {
         ThrowIo("Cannot delete folder", path);
     }
 }

@@ -32,18 +32,30 @@ std::uint64_t SizeOf(int fd) {
 } // namespace
 
 FileReader::FileReader(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ >= 0) {
-        struct stat st {};
-        if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-            ::close(fd_);
-            fd_ = -1;
-            errno = EACCES; // Windows refuses to open a folder as a file: access denied
-        }
-    }
+    // Non-blocking: opening a pipe or a device must never wait. Only regular files are read.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd_ < 0) {
         ThrowFOpenError(path, GetLastErrorCode());
     }
+    struct stat st {};
+    const char* refusal = nullptr;
+    if (::fstat(fd_, &st) != 0) {
+        refusal = "Its kind cannot be read";
+    } else if (S_ISDIR(st.st_mode)) {
+        refusal = "It is a folder, not a regular file";
+    } else if (S_ISFIFO(st.st_mode)) {
+        refusal = "It is a pipe, not a regular file";
+    } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
+        refusal = "It is a device, not a regular file";
+    } else if (!S_ISREG(st.st_mode)) {
+        refusal = "It is not a regular file";
+    }
+    if (refusal != nullptr) {
+        ::close(fd_);
+        fd_ = -1;
+        throw EFOpenError("Cannot open file \"" + path + "\". " + refusal);
+    }
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 }
 
 FileReader::~FileReader() {

@@ -53,6 +53,12 @@ FileReader::FileReader(const std::string& path) : path_(path) {
         ThrowFOpenError(path, ::GetLastError());
     }
     fd_ = Fd(h);
+    // Only files on disk are read: a device or a pipe could block or never end.
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        fd_ = -1;
+        throw EFOpenError("Cannot open file \"" + path + "\". It is not a regular file");
+    }
 }
 
 FileReader::~FileReader() {
