@@ -46,6 +46,7 @@
 #include "platform/posix/catalog_parser.h"
 #include "platform/posix/pe_digest.h"
 #include "platform/posix/trust_catalog.h"
+#include "platform/posix/trust_signature.h"
 #include "platform/posix/trust_timestamp.h"
 #include "platform/sip.h"
 #include "platform/unicode.h"
@@ -229,7 +230,7 @@ CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog
         report.status = kTrustENoSignerCert;
         return report;
     }
-    if (!VerifySignerInfo(signerDer, signerInfo.get(), signer, catalog.bytes(catalog.ctlContent))) {
+    if (!VerifySignerInfo(signerDer, signer, catalog.bytes(catalog.ctlContent))) {
         report.status = kTrustEBadDigest;
         report.signingChain.push_back(Summarize(signer));
         return report;
