@@ -268,6 +268,29 @@ TEST_F(PackageCheck, InfProblems) {
     }
 }
 
+// The old VeriSign/Symantec time-stamp service put the bare digest into its RSA block; Windows
+// accepts such a time stamp, so a publisher that has expired since still passes on it.
+TEST_F(PackageCheck, AnExpiredPublisherPassesOnALegacyFormTimeStamp) {
+    for (const auto kind : {fixtures::TimeStampKind::Legacy, fixtures::TimeStampKind::Rfc3161}) {
+        PackageBuilder pkg;
+        pkg.addPe("driver.sys");
+        pkg.catalog().signer = &fixtures::BuildTestPki().whcpExpired;
+        pkg.catalog().timeStamp = kind;
+        pkg.catalog().timeStampStyle.bareDigest = true;
+        EXPECT_EQ(Check(pkg).lines, Lines{"success"});
+    }
+    PackageBuilder pkg;
+    pkg.addPe("driver.sys");
+    pkg.catalog().signer = &fixtures::BuildTestPki().whcpExpired;
+    pkg.catalog().timeStamp = fixtures::TimeStampKind::Legacy;
+    pkg.catalog().timeStampStyle.bareDigest = true;
+    pkg.catalog().timeStampStyle.alterDigest = true;
+    const auto r = Check(pkg);
+    ASSERT_EQ(r.lines.size(), 3u) << r.output;
+    EXPECT_NE(r.lines[0].find("; Params: 800B0101; "), std::string::npos) << r.lines[0];
+    EXPECT_EQ(r.lines[2], "wrong:VerifyAndGetHashes failed");
+}
+
 TEST_F(PackageCheck, SignToolMustAgree) {
     {
         // Without a time stamp SignTool's catalog report does not have the expected shape.

@@ -297,6 +297,26 @@ TEST_F(StandIn, FailuresAreSigntoolErrors) {
     EXPECT_EQ(capture.lines(), Lines{"SignTool failed for " + cat});
 }
 
+// Vendor catalogs of 2014 whose publisher has expired since: their legacy time stamp holds (its
+// RSA block holds the bare digest), so SignTool verifies them and the check goes on to the
+// publisher, where a vendor fails as on Windows.
+TEST_F(StandIn, ExpiredVendorCatalogsWithALegacyTimeStampReachThePublisherCheck) {
+    for (const char* cat : {"catalogs/google-usb-driver-2014/androidwinusb86.cat",
+                            "catalogs/google-usb-driver-2014/androidwinusba64.cat"}) {
+        const std::string path = Copy(cat);
+        const test::RunResult raw = test::Run(program, {"verify", "/v", "/kp", path}, work.path());
+        EXPECT_EQ(raw.exitCode, 0) << raw.output;
+        const Lines lines = SplitSigntoolOutput(raw.output);
+        ASSERT_EQ(lines.size(), 100u) << raw.output;
+        EXPECT_EQ(lines[54], "            Issued to: Symantec Time Stamping Services Signer - G4");
+        EXPECT_EQ(lines[92], "Successfully verified: " + path);
+
+        OutputCapture capture;
+        EXPECT_FALSE(VerifyCatWithSigntool(path, work.path(), runner()));
+        EXPECT_EQ(capture.lines(), Lines{"SignTool failed 24:             Issued to: Google Inc"});
+    }
+}
+
 TEST_F(StandIn, UsageErrors) {
     test::RunResult raw = test::Run(program, {});
     EXPECT_EQ(raw.exitCode, 1);

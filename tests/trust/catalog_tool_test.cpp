@@ -34,5 +34,18 @@ TEST(CatInspect, ListsAndChecksARealPackage) {
     EXPECT_EQ(test::Run(tool, {}).exitCode, 2);
 }
 
+TEST(CatInspect, GoogleCatalogsVerifyAtTheirTimeStamp) {
+    const std::string tool = test::BinDir() + "catinspect";
+    if (!std::filesystem::exists(tool) || !test::RealworldAvailable()) {
+        GTEST_SKIP() << "catinspect or the real-world samples are not available";
+    }
+    const auto listing = test::Run(
+        tool, {"-v", test::RealworldDir() + "catalogs/google-usb-driver-2014/androidwinusb86.cat"});
+    EXPECT_EQ(listing.exitCode, 0);
+    ASSERT_GE(listing.lines.size(), 3u);
+    EXPECT_EQ(listing.lines[1], "Signature: 00000000 (00000000)");
+    EXPECT_EQ(listing.lines[2], "Time stamp: 2014-09-10 20:59:13 UTC");
+}
+
 } // namespace
 } // namespace halyard

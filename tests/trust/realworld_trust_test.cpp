@@ -210,18 +210,39 @@ TEST_F(RealWorldTrust, TagsCompareIgnoringLetterCase) {
     EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, "", inf}), kInvalidParameter);
 }
 
-TEST_F(RealWorldTrust, ExpiredGoogleCatalogsAreRefused) {
-    for (const char* name : {"androidwinusb86.cat", "androidwinusba64.cat"}) {
+// Their publisher's certificate expired in 2016; their Symantec countersignature holds the bare
+// SHA-1 digest in its RSA block, which Windows accepts, so the chain is judged at 2014.
+TEST_F(RealWorldTrust, ExpiredGoogleCatalogsVerifyAtTheirLegacyTimeStamp) {
+    const std::pair<const char*, int> catalogs[] = {{"androidwinusb86.cat", 13},
+                                                    {"androidwinusba64.cat", 7}};
+    for (const auto& [name, second] : catalogs) {
         const auto report =
             platform::VerifyCatalogSignature(Real("catalogs/google-usb-driver-2014/") + name);
-        EXPECT_EQ(report.status, kCertEExpired) << name;
-        EXPECT_FALSE(report.timestamp);
+        EXPECT_EQ(report.status, 0u) << name;
+        std::tm tm{};
+        tm.tm_year = 114, tm.tm_mon = 8, tm.tm_mday = 10, tm.tm_hour = 20, tm.tm_min = 59,
+        tm.tm_sec = second;
+        ASSERT_TRUE(report.timestamp) << name;
+        EXPECT_EQ(*report.timestamp, timegm(&tm)) << name;
         ASSERT_EQ(report.signingChain.size(), 3u);
         EXPECT_EQ(report.signingChain.front().issuedTo,
                   "VeriSign Class 3 Public Primary Certification Authority - G5");
         EXPECT_EQ(report.signingChain.back().issuedTo, "Google Inc");
         EXPECT_EQ(report.signingChain.back().sha1Hex, "FCAC7E666CC54341CA213BECF2EB463F2B62ADB0");
+        ASSERT_EQ(report.timestampChain.size(), 3u);
+        EXPECT_EQ(report.timestampChain.front().issuedTo, "Thawte Timestamping CA");
+        EXPECT_EQ(report.timestampChain.back().issuedTo,
+                  "Symantec Time Stamping Services Signer - G4");
     }
+    // The countersignature's RSA value ends the file: with one byte of it changed the time stamp
+    // no longer holds, and the publisher's certificate is judged today.
+    test::TempDir dir;
+    std::string bytes = test::ReadFile(Real("catalogs/google-usb-driver-2014/androidwinusb86.cat"));
+    bytes.back() ^= 0x01;
+    test::WriteFile(dir / "changed.cat", bytes);
+    const auto changed = platform::VerifyCatalogSignature(dir / "changed.cat");
+    EXPECT_EQ(changed.status, kCertEExpired);
+    EXPECT_FALSE(changed.timestamp);
     // The INF beside them was edited after signing: no member.
     OutputCapture capture;
     EXPECT_FALSE(IsCodeSigned(Real("catalogs/google-usb-driver-2014/android_winusb.inf"),

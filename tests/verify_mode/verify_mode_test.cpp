@@ -133,6 +133,31 @@ TEST_F(VerifyMode, TestPkiPairs) {
     EXPECT_EQ(VerifyFolder(other), (Lines{"wrong:DifferentCatalog", "fail"}));
 }
 
+// An expired publisher whose time stamp's RSA block holds the bare digest (the old
+// VeriSign/Symantec form, which Windows accepts) is judged at the time stamp.
+TEST_F(VerifyMode, LegacyFormTimeStampOfAnExpiredPublisher) {
+    auto folderWith = [&](const std::string& name, bool digestChanged) {
+        const std::string folder = tmp_ / name;
+        const std::string inf = folder + "/driver.inf";
+        test::WriteFile(inf, "[Version]\r\nCatalogFile=driver.cat\r\n");
+        fixtures::CatalogRecipe recipe;
+        recipe.version = 2;
+        recipe.hash = platform::DigestAlgorithm::Sha256;
+        recipe.signer = &fixtures::BuildTestPki().whcpExpired;
+        recipe.timeStamp = fixtures::TimeStampKind::Legacy;
+        recipe.timeStampStyle.bareDigest = true;
+        recipe.timeStampStyle.alterDigest = digestChanged;
+        fixtures::AddFileMember(
+            recipe, inf, {},
+            {fixtures::CatAttr{"OSAttr", "2:10.0", fixtures::kNameValueFlags, std::nullopt}});
+        fixtures::WriteCatalog(folder + "/driver.cat", recipe);
+        return folder;
+    };
+    EXPECT_EQ(VerifyFolder(folderWith("bare", false)), Lines{"success"});
+    EXPECT_EQ(VerifyFolder(folderWith("changed", true)),
+              (Lines{"wrong:Unknown error 800B0101", "fail"}));
+}
+
 TEST_F(VerifyMode, FolderShapeAndMissingLibrary) {
     const std::string empty = tmp_ / "empty";
     fs::create_directories(empty);

@@ -39,6 +39,8 @@
 //     no issuer found (partial chain), any other chain fault   CERT_E_CHAINING 0x800B010A
 //     certificate rejected by the store                        TRUST_E_EXPLICIT_DISTRUST 0x800B0111
 //
+// Signatures (the catalog's and the time stamps') are checked as Crypt32 checks them, legacy
+// forms included (trust_signature.h).
 // A time stamp that does not verify (bad signature or imprint, or its own chain failing at its
 // own time) is not an error by itself: the signer's chain is then judged at the current time.
 // Revocation is checked only against CRLs in the trust folder; there is no network.
@@ -46,6 +48,7 @@
 #include "platform/posix/catalog_parser.h"
 #include "platform/posix/pe_digest.h"
 #include "platform/posix/trust_catalog.h"
+#include "platform/posix/trust_signature.h"
 #include "platform/posix/trust_timestamp.h"
 #include "platform/sip.h"
 #include "platform/unicode.h"
@@ -229,7 +232,7 @@ CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog
         report.status = kTrustENoSignerCert;
         return report;
     }
-    if (!VerifySignerInfo(signerDer, signerInfo.get(), signer, catalog.bytes(catalog.ctlContent))) {
+    if (!VerifySignerInfo(signerDer, signer, catalog.bytes(catalog.ctlContent))) {
         report.status = kTrustEBadDigest;
         report.signingChain.push_back(Summarize(signer));
         return report;

@@ -4,7 +4,6 @@
 #include "platform/outcome.h"
 #include "platform/unicode.h"
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -211,51 +210,6 @@ std::string SimpleDisplayName(const X509_NAME* name) {
         }
     }
     return {};
-}
-
-// The [0] authenticated attributes of a SignerInfo as encoded, re-tagged as the SET the
-// signature covers; empty when there are none or the encoding cannot be walked.
-std::vector<std::uint8_t> AuthenticatedAttributes(std::span<const std::uint8_t> der) {
-    const unsigned char* p = der.data();
-    long length = 0;
-    int tag = 0;
-    int cls = 0;
-    int r = ASN1_get_object(&p, &length, &tag, &cls, static_cast<long>(der.size()));
-    if ((r & 0x80) != 0 || r != V_ASN1_CONSTRUCTED || tag != V_ASN1_SEQUENCE) {
-        return {};
-    }
-    const unsigned char* end = p + length;
-    // version, issuerAndSerialNumber, digestAlgorithm
-    for (int field = 0; field < 3; ++field) {
-        r = ASN1_get_object(&p, &length, &tag, &cls, end - p);
-        if ((r & 0x80) != 0 || (r & 0x01) != 0) {
-            return {};
-        }
-        p += length;
-    }
-    const unsigned char* start = p;
-    r = ASN1_get_object(&p, &length, &tag, &cls, end - p);
-    if ((r & 0x80) != 0 || (r & 0x01) != 0 || cls != V_ASN1_CONTEXT_SPECIFIC || tag != 0) {
-        return {};
-    }
-    std::vector<std::uint8_t> out(start, p + length);
-    out[0] = 0x31; // SET OF, constructed
-    return out;
-}
-
-bool VerifySignature(X509* signer, const EVP_MD* md, std::span<const std::uint8_t> data,
-                     const ASN1_OCTET_STRING* signature) {
-    EVP_PKEY* key = X509_get0_pubkey(signer);
-    if (key == nullptr || signature == nullptr) {
-        return false;
-    }
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    bool ok = ctx != nullptr && EVP_DigestVerifyInit(ctx, nullptr, md, nullptr, key) == 1 &&
-              EVP_DigestVerify(ctx, ASN1_STRING_get0_data(signature),
-                               static_cast<std::size_t>(ASN1_STRING_length(signature)), data.data(),
-                               data.size()) == 1;
-    EVP_MD_CTX_free(ctx);
-    return ok;
 }
 
 } // namespace
@@ -538,33 +492,6 @@ std::vector<std::uint8_t> DigestWith(const ASN1_OBJECT* algorithm,
     }
     out.resize(length);
     return out;
-}
-
-bool VerifySignerInfo(std::span<const std::uint8_t> signerInfoDer, PKCS7_SIGNER_INFO* signerInfo,
-                      X509* signer, std::span<const std::uint8_t> content) {
-    if (signerInfo == nullptr || signer == nullptr || signerInfo->digest_alg == nullptr) {
-        return false;
-    }
-    const EVP_MD* md = EVP_get_digestbyobj(signerInfo->digest_alg->algorithm);
-    if (md == nullptr) {
-        return false;
-    }
-    if (sk_X509_ATTRIBUTE_num(signerInfo->auth_attr) <= 0) {
-        return VerifySignature(signer, md, content, signerInfo->enc_digest);
-    }
-    const ASN1_TYPE* messageDigest =
-        PKCS7_get_signed_attribute(signerInfo, NID_pkcs9_messageDigest);
-    if (messageDigest == nullptr || messageDigest->type != V_ASN1_OCTET_STRING) {
-        return false;
-    }
-    const std::vector<std::uint8_t> digest = DigestWith(signerInfo->digest_alg->algorithm, content);
-    const ASN1_OCTET_STRING* expected = messageDigest->value.octet_string;
-    if (digest.empty() || static_cast<std::size_t>(ASN1_STRING_length(expected)) != digest.size() ||
-        std::memcmp(ASN1_STRING_get0_data(expected), digest.data(), digest.size()) != 0) {
-        return false;
-    }
-    const std::vector<std::uint8_t> attributes = AuthenticatedAttributes(signerInfoDer);
-    return !attributes.empty() && VerifySignature(signer, md, attributes, signerInfo->enc_digest);
 }
 
 } // namespace halyard::platform

@@ -94,12 +94,6 @@ CertificateSummary Summarize(X509* cert);
 // An ASN.1 time as seconds since 1970; false when it cannot be read.
 bool AsnTimeToUnix(const ASN1_TIME* time, std::int64_t& out);
 
-// Verifies a SignerInfo (given as its DER bytes and parsed) over content: the digest algorithm,
-// the messageDigest attribute against the content's digest and the signature over the
-// authenticated attributes as encoded (or over the content when there are none).
-bool VerifySignerInfo(std::span<const std::uint8_t> signerInfoDer, PKCS7_SIGNER_INFO* signerInfo,
-                      X509* signer, std::span<const std::uint8_t> content);
-
 // A digest of the data with the algorithm an object identifier names; empty when unknown.
 std::vector<std::uint8_t> DigestWith(const ASN1_OBJECT* algorithm,
                                      std::span<const std::uint8_t> data);

@@ -1,8 +1,11 @@
 #include "platform/posix/trust_timestamp.h"
 
+#include "platform/posix/trust_signature.h"
+
 #include <cstring>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
+#include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/ts.h>
 
@@ -24,6 +27,27 @@ bool SameBytes(const ASN1_OCTET_STRING* a, const std::vector<std::uint8_t>& b) {
     return a != nullptr && !b.empty() &&
            static_cast<std::size_t>(ASN1_STRING_length(a)) == b.size() &&
            std::memcmp(ASN1_STRING_get0_data(a), b.data(), b.size()) == 0;
+}
+
+std::span<const std::uint8_t> ContentOf(const ASN1_OCTET_STRING* octets) {
+    return {ASN1_STRING_get0_data(octets), static_cast<std::size_t>(ASN1_STRING_length(octets))};
+}
+
+// The token's first signer checked as Windows checks it, for the legacy forms CMS_verify refuses
+// (see trust_signature.h); its certificate is looked up among the token's and the catalog's.
+bool VerifyFirstSignerAsWindows(CMS_ContentInfo* cms, std::span<const std::uint8_t> token,
+                                STACK_OF(X509) * certs, std::span<const std::uint8_t> content) {
+    ERR_clear_error();
+    STACK_OF(CMS_SignerInfo)* signerInfos = CMS_get0_SignerInfos(cms);
+    if (signerInfos == nullptr || sk_CMS_SignerInfo_num(signerInfos) < 1) {
+        return false;
+    }
+    CMS_set1_signers_certs(cms, certs, 0);
+    X509* signer = nullptr;
+    CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(signerInfos, 0), nullptr, &signer, nullptr,
+                             nullptr);
+    ERR_clear_error();
+    return signer != nullptr && VerifySignerInfo(FirstSignerInfo(token), signer, content);
 }
 
 } // namespace
@@ -51,7 +75,7 @@ TimestampVerdict VerifyCounterSignature(std::span<const std::uint8_t> counterSig
     X509* signer = FindCertificate(certs, signerInfo->issuer_and_serial->issuer,
                                    signerInfo->issuer_and_serial->serial);
     if (signer == nullptr || !verdict.time ||
-        !VerifySignerInfo(counterSignature, signerInfo.get(), signer, signatureValue)) {
+        !VerifySignerInfo(counterSignature, signer, signatureValue)) {
         return verdict;
     }
     const ChainResult chain = VerifyChain(
@@ -76,15 +100,16 @@ TimestampVerdict VerifyRfc3161Token(std::span<const std::uint8_t> token,
         X509_up_ref(cert);
         sk_X509_push(extra.get(), cert);
     }
-    std::unique_ptr<BIO, BioFree> content(BIO_new(BIO_s_mem()));
-    // The signer's chain is checked below, at the token's own time.
-    const bool signatureOk = CMS_verify(cms.get(), extra.get(), nullptr, nullptr, content.get(),
-                                        CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1;
-
     ASN1_OCTET_STRING** encapsulated = CMS_get0_content(cms.get());
     if (encapsulated == nullptr || *encapsulated == nullptr) {
         return verdict;
     }
+    std::unique_ptr<BIO, BioFree> content(BIO_new(BIO_s_mem()));
+    // The signer's chain is checked below, at the token's own time.
+    const bool signatureOk =
+        CMS_verify(cms.get(), extra.get(), nullptr, nullptr, content.get(),
+                   CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1 ||
+        VerifyFirstSignerAsWindows(cms.get(), token, extra.get(), ContentOf(*encapsulated));
     const unsigned char* q = ASN1_STRING_get0_data(*encapsulated);
     std::unique_ptr<TS_TST_INFO, TstInfoFree> info(
         d2i_TS_TST_INFO(nullptr, &q, ASN1_STRING_length(*encapsulated)));

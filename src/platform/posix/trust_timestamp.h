@@ -28,7 +28,8 @@ TimestampVerdict VerifyCounterSignature(std::span<const std::uint8_t> counterSig
 
 // Checks an RFC 3161 token (a ContentInfo's DER) over signatureValue. The token is read with the
 // CMS parser, which accepts the non-certificate choices Microsoft's tokens carry in their
-// certificate set; its own certificates and certs serve as intermediates.
+// certificate set; its own certificates and certs serve as intermediates. A signature that
+// OpenSSL's CMS verifier refuses is checked again as Windows checks it (trust_signature.h).
 TimestampVerdict VerifyRfc3161Token(std::span<const std::uint8_t> token,
                                     std::span<const std::uint8_t> signatureValue,
                                     const std::vector<X509*>& certs, const TrustAnchors& anchors);
