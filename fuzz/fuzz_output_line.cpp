@@ -24,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     bool clean = halyard::IsValidUtf8(text);
     for (std::size_t i = 0; i < text.size();) {
-        clean = clean && !NeedsEscape(halyard::DecodeUtf8Char(text, i));
+        if (NeedsEscape(halyard::DecodeUtf8Char(text, i))) {
+            clean = false;
+        }
     }
     for (std::size_t i = 0; i < line.size();) {
         if (NeedsEscape(halyard::DecodeUtf8Char(line, i))) {
