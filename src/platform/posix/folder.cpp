@@ -328,16 +328,19 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
     const auto refuse = [&](const std::string& why) {
         return Made{nullptr, "Cannot create folder \"" + shown + "\". " + why};
     };
+    // A folder that cannot be made is the unpacking's failure, told on its line; only a leftover
+    // that cannot be deleted is an error of its own.
+    const auto cannotMake = [&] { return refuse(SysErrorMessage(GetLastErrorCode())); };
     UniqueFd parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent) {
-        ThrowIo("Cannot create folder", shown);
+        return cannotMake();
     }
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(kWorkFolderWaitSeconds);
     for (int attempt = 0; attempt < 1000; ++attempt) {
         bool made = ::mkdirat(parent.get(), name.c_str(), 0777) == 0;
         if (!made && errno != EEXIST) {
-            ThrowIo("Cannot create folder", shown);
+            return cannotMake();
         }
         struct stat there {};
         if (::fstatat(parent.get(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {

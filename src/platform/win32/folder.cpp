@@ -204,8 +204,9 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
                             shown, reinterpret_cast<std::intptr_t>(h), -1, ExtractFileName(bare))),
                         {}};
         }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-            ThrowIo("Cannot create folder", shown);
+        if (const DWORD error = ::GetLastError(); error != ERROR_ALREADY_EXISTS) {
+            // Told on the unpacking's line, as a folder the unpacking cannot make.
+            return refuse(SysErrorMessage(error));
         }
         const DWORD a = ::GetFileAttributesW(wide.c_str());
         if (a == INVALID_FILE_ATTRIBUTES) {
