@@ -1,7 +1,9 @@
 #include "platform/files.h"
+#include "platform/filestream.h"
 #include "platform/locale.h"
 #include "platform/outcome.h"
 #include "platform/unicode.h"
+#include "support/diagnostics.h"
 #include "support/output.h"
 #include "support/setupapi.h"
 #include "verify/checks.h"
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace halyard {
 
@@ -57,6 +60,14 @@ bool VerifyInfAndCat(const std::string& path, bool& res) {
         return false;
     }
     const std::string catPath = cats.front();
+    // The Setup API's answer for a file it cannot read says little: name the cause first.
+    const std::pair<const std::string*, std::uint64_t> inputs[] = {
+        {&infPath, platform::kMaxInfFileSize}, {&catPath, platform::kNoSizeCap}};
+    for (const auto& [input, cap] : inputs) {
+        if (const std::uint32_t refused = platform::ProbeInputFile(*input, cap)) {
+            CollectError("VerifyInfAndCat", "Cannot read", *input, refused);
+        }
+    }
 
     setupapi::SP_INF_SIGNER_INFO_V1_W infSignerInfo{};
     infSignerInfo.cbSize = sizeof(infSignerInfo);

@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "platform/posix/input_file.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -31,19 +32,12 @@ std::uint64_t SizeOf(int fd) {
 
 } // namespace
 
-FileReader::FileReader(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ >= 0) {
-        struct stat st {};
-        if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-            ::close(fd_);
-            fd_ = -1;
-            errno = EACCES; // Windows refuses to open a folder as a file: access denied
-        }
+FileReader::FileReader(const std::string& path, std::uint64_t cap) : path_(path) {
+    auto file = InputFile::Open(path, cap);
+    if (!file) {
+        ThrowFOpenError(path, file.error());
     }
-    if (fd_ < 0) {
-        ThrowFOpenError(path, GetLastErrorCode());
-    }
+    fd_ = file->release();
 }
 
 FileReader::~FileReader() {
@@ -66,23 +60,11 @@ std::size_t FileReader::read(void* buffer, std::size_t size) {
 }
 
 std::size_t FileReader::readAt(std::uint64_t offset, void* buffer, std::size_t size) {
-    std::size_t done = 0;
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    while (done < size) {
-        const ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw EReadError("Read error on \"" + path_ + "\". " +
-                             SysErrorMessage(GetLastErrorCode()));
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
+    const long n = ReadFully(fd_, offset, buffer, size);
+    if (n < 0) {
+        throw EReadError("Read error on \"" + path_ + "\". " + SysErrorMessage(GetLastErrorCode()));
     }
-    return done;
+    return static_cast<std::size_t>(n);
 }
 
 std::uint64_t FileReader::size() const {
@@ -91,6 +73,11 @@ std::uint64_t FileReader::size() const {
 
 std::uint64_t FileReader::seek(std::int64_t offset, int origin) {
     return Seek(fd_, offset, origin);
+}
+
+std::uint32_t ProbeInputFile(const std::string& path, std::uint64_t cap) {
+    const auto file = InputFile::Open(path, cap);
+    return file ? codes::kSuccess : file.error();
 }
 
 FileWriter::FileWriter(const std::string& path) : path_(path) {
