@@ -12,9 +12,9 @@ namespace halyard::platform {
 inline constexpr std::uint64_t kNoSizeCap = std::numeric_limits<std::uint64_t>::max();
 
 // The most an INF file may hold: far above any real one (the largest are a few MB), low
-// enough that its decoded text (up to three bytes for each byte) stays within a run's memory
-// budget of 64 MiB.
-inline constexpr std::uint64_t kMaxInfFileSize = 16u * 1024 * 1024;
+// enough that its decoded text (up to three bytes for each byte), beside an INI document at its
+// cap, stays within a run's memory budget of 64 MiB.
+inline constexpr std::uint64_t kMaxInfFileSize = 12u * 1024 * 1024;
 // The most an INI file read into memory whole (params.ini, cat_file.ini) may hold: real ones
 // hold a few hundred bytes, and the in-memory document costs up to some 26 times the file's
 // size, beside the text of an INF read at the same time.
