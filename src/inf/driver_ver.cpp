@@ -3,6 +3,7 @@
 #include "inf/inf_text.h"
 #include "inf/ini_files.h"
 #include "platform/files.h"
+#include "platform/filestream.h"
 #include "platform/osversion.h"
 #include "platform/outcome.h"
 #include "platform/unicode.h"
@@ -212,6 +213,13 @@ bool ExtractParamsFromInf(const std::string& infPath, const std::string& infSect
     using platform::codes::kNoCode;
     if (!platform::FileExists(infPath)) {
         CollectError(kFunc, "Not exists", infPath, kNoCode);
+        return false;
+    }
+    // The private-profile service answers the default for a file it cannot read, which would
+    // hide why every lookup failed: an INF that is no regular file or is too large is named.
+    if (const std::uint32_t refused =
+            platform::ProbeInputFile(infPath, platform::kMaxInfFileSize)) {
+        CollectError(kFunc, "Cannot read", infPath, refused);
         return false;
     }
     TIniFile inf(infPath);

@@ -286,12 +286,13 @@ void TMemIniFile::LoadValues() {
         Clear();
         return;
     }
-    std::vector<std::uint8_t> bytes;
+    // A file too large for the cap, or no regular file, cannot be opened: EFOpenError.
+    std::string text;
     {
-        platform::FileReader reader(FFileName);
-        bytes = platform::ReadToEnd(reader);
+        const auto bytes = platform::ReadWholeFile(FFileName, platform::kMaxIniFileSize);
+        text = DecodeText(bytes, FEncoding);
     }
-    SetText(DecodeText(bytes, FEncoding));
+    SetText(text);
 }
 
 std::string TMemIniFile::DecodeText(std::span<const std::uint8_t> bytes, Encoding encoding) {

@@ -37,10 +37,12 @@ bool FileExists(const std::string& path);      // a file (links followed), not a
 bool DirectoryExists(const std::string& path); // a folder (links followed)
 
 // Top-level files of a folder whose names match the mask, as full paths (folder + name), in
-// the platform's listing order. Throws EInOutError when the folder cannot be listed.
+// the order Windows lists an NTFS folder: by upper-cased UTF-16 units, ordinal (POSIX sorts to
+// that order). Throws EInOutError when the folder cannot be listed.
 std::vector<std::string> ListFiles(const std::string& dir, std::string_view mask);
 
-// Every file below a folder, depth first: a subfolder's files come where its entry comes.
+// Every file below a folder, depth first, each folder in the order of ListFiles: a subfolder's
+// files come where its entry comes.
 // Symbolic links are listed as files and never descended into.
 std::vector<std::string> ListFilesRecursive(const std::string& dir);
 

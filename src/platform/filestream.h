@@ -3,16 +3,32 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace halyard::platform {
 
+inline constexpr std::uint64_t kNoSizeCap = std::numeric_limits<std::uint64_t>::max();
+
+// The most an INF file may hold: far above any real one (the largest are a few MB), low
+// enough that its decoded text (up to three bytes for each byte), beside an INI document at its
+// cap, stays within a run's memory budget of 64 MiB.
+inline constexpr std::uint64_t kMaxInfFileSize = 12u * 1024 * 1024;
+// The most an INI file read into memory whole (params.ini, cat_file.ini) may hold: real ones
+// hold a few hundred bytes, and the in-memory document costs up to some 26 times the file's
+// size, beside the text of an INF read at the same time.
+inline constexpr std::uint64_t kMaxIniFileSize = 256u * 1024;
+
+// An input file opened for reading, shared with other readers and writers. Opening never
+// blocks and takes only a regular file (links followed): a folder is refused with
+// ERROR_ACCESS_DENIED as Windows refuses it, a FIFO, socket or device with
+// ERROR_CANT_ACCESS_FILE, and a file larger than the cap with ERROR_FILE_TOO_LARGE.
 class FileReader {
 public:
     // Throws EFOpenError ("Cannot open file "%s". %s") when the file cannot be opened.
-    explicit FileReader(const std::string& path);
+    explicit FileReader(const std::string& path, std::uint64_t cap = kNoSizeCap);
     ~FileReader();
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
@@ -31,8 +47,12 @@ private:
     int fd_ = -1;
 };
 
-// Everything the reader has left, to the file's real end (it may have grown since it was opened).
-std::vector<std::uint8_t> ReadToEnd(FileReader& reader);
+// The code a FileReader with this cap would fail with, 0 when it would open the file.
+std::uint32_t ProbeInputFile(const std::string& path, std::uint64_t cap = kNoSizeCap);
+
+// The whole file, read once: the one reader of files that are taken in whole. Throws EFOpenError
+// as FileReader does, also when the file grows past the cap while it is read.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t cap);
 
 class Folder;
 

@@ -32,10 +32,12 @@ inline constexpr std::uint32_t kDirNotEmpty = 145;
 inline constexpr std::uint32_t kAlreadyExists = 183;
 inline constexpr std::uint32_t kBadExeFormat = 193;
 inline constexpr std::uint32_t kFilenameExcedRange = 206;
+inline constexpr std::uint32_t kFileTooLarge = 223;
 inline constexpr std::uint32_t kMoreData = 234;
 inline constexpr std::uint32_t kNoMoreItems = 259;
 inline constexpr std::uint32_t kNotFound = 1168;
 inline constexpr std::uint32_t kInvalidFlags = 1004;
+inline constexpr std::uint32_t kCantAccessFile = 1920;
 inline constexpr std::uint32_t kCantResolveFilename = 1921;
 
 inline constexpr std::uint32_t kSFalse = 1;

@@ -1,13 +1,16 @@
 #include "platform/files.h"
+#include "platform/filestream.h"
 #include "platform/locale.h"
 #include "platform/outcome.h"
 #include "platform/unicode.h"
+#include "support/diagnostics.h"
 #include "support/output.h"
 #include "support/setupapi.h"
 #include "verify/checks.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace halyard {
 
@@ -44,6 +47,14 @@ bool VerifyInfAndCat(const std::string& path, bool& res) {
         return false;
     }
     const std::string catPath = cats.front();
+    // The Setup API's answer for a file it cannot read says little: name the cause first.
+    const std::pair<const std::string*, std::uint64_t> inputs[] = {
+        {&infPath, platform::kMaxInfFileSize}, {&catPath, platform::kNoSizeCap}};
+    for (const auto& [input, cap] : inputs) {
+        if (const std::uint32_t refused = platform::ProbeInputFile(*input, cap)) {
+            CollectError("VerifyInfAndCat", "Cannot read", *input, refused);
+        }
+    }
 
     setupapi::SP_INF_SIGNER_INFO_V1_W infSignerInfo{};
     infSignerInfo.cbSize = sizeof(infSignerInfo);

@@ -13,6 +13,7 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace halyard::platform {
@@ -257,6 +258,14 @@ TEST(CatalogOpen, FileErrorsCarryTheWindowsCode) {
     EXPECT_EQ(CryptCATOpen(dir / "missing.cat", 0).error(), codes::kFileNotFound);
     EXPECT_EQ(CryptCATOpen(dir / "no/such/folder/x.cat", 0).error(), codes::kPathNotFound);
     EXPECT_EQ(CryptCATOpen(dir.path(), 0).error(), codes::kAccessDenied);
+    // A FIFO would block an open() for ever; an endless device would never end.
+    const std::string fifo = dir / "fifo.cat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(CryptCATOpen(fifo, 0).error(), codes::kCantAccessFile);
+    EXPECT_EQ(CryptCATOpen("/dev/zero", 0).error(), codes::kCantAccessFile);
+    test::WriteFile(dir / "huge.cat", "0");
+    std::filesystem::resize_file(dir / "huge.cat", kMaxCatalogFileSize + 1);
+    EXPECT_EQ(CryptCATOpen(dir / "huge.cat", 0).error(), codes::kFileTooLarge);
     test::WriteFile(dir / "empty.cat", std::string());
     EXPECT_EQ(CryptCATOpen(dir / "empty.cat", 0).error(), 0x80093102u);
     test::WriteFile(dir / "text.cat", "not a catalog at all");

@@ -1,9 +1,13 @@
 #include "inf/driver_ver.h"
 #include "inf/ini_files.h"
+#include "platform/filestream.h"
+#include "platform/messages.h"
+#include "platform/outcome.h"
 #include "support/output.h"
 #include "testkit.h"
 
 #include <ctime>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace halyard {
@@ -212,6 +216,18 @@ TEST_F(DriverVerInf, NoDriverVerAnywhere) {
     EXPECT_EQ(e.version, "789");
     EXPECT_EQ(e.date, kBadDateText);
     EXPECT_EQ(e.lines, (std::vector<std::string>{"ExtractParamsFromInf: Date failed; Params: "}));
+}
+
+TEST_F(DriverVerInf, AnInfTooLargeToReadIsNamed) {
+    const std::string path = dir_ / "driver.inf";
+    test::WriteFile(path, "[Version]\r\nDriverVer=05/17/2021,1.2.3.4\r\n");
+    std::filesystem::resize_file(path, platform::kMaxInfFileSize + 1);
+    auto e = ExtractFile(path, "I", true);
+    EXPECT_FALSE(e.ok);
+    EXPECT_EQ(e.lines,
+              (std::vector<std::string>{
+                  "ExtractParamsFromInf: Cannot read; Params: " + path + "; Last error: 000000DF " +
+                  platform::SysErrorMessage(platform::codes::kFileTooLarge)}));
 }
 
 TEST_F(DriverVerInf, TrailingCommaAndMissingParts) {

@@ -1,9 +1,14 @@
 #include "inf/ini_files.h"
 #include "platform/errors.h"
+#include "platform/filestream.h"
 #include "testkit.h"
 #include "unopenable_file.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace halyard {
 namespace {
@@ -192,6 +197,21 @@ TEST(MemIniFile, MissingFileIsEmptyUnopenableFileThrows) {
     EXPECT_EQ(folder.ReadString("S", "k", "def"), "def");
     const test::UnopenableFile unopenable(dir / "socket.ini");
     EXPECT_THROW(TMemIniFile socket(dir / "socket.ini"), EFOpenError);
+}
+
+TEST(MemIniFile, FilesAboveTheCapOrNoRegularFileAreNotOpened) {
+    test::TempDir dir;
+    const std::string path = dir / "params.ini";
+    test::WriteFile(path, "[General]\r\nOS=10_64\r\n;");
+    std::filesystem::resize_file(path, platform::kMaxIniFileSize);
+    EXPECT_EQ(TMemIniFile(path).ReadString("General", "OS", ""), "10_64");
+    std::filesystem::resize_file(path, platform::kMaxIniFileSize + 1);
+    EXPECT_THROW(TMemIniFile big(path), EFOpenError);
+#ifndef _WIN32
+    const std::string fifo = dir / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); // would block an open() for ever
+    EXPECT_THROW(TMemIniFile blocked(fifo), EFOpenError);
+#endif
 }
 
 TEST(MemIniFile, CaseSensitivityAppliesToEverySection) {

@@ -1,8 +1,14 @@
+#include "platform/filestream.h"
 #include "platform/profile.h"
+#include "platform/unicode.h"
 #include "testkit.h"
 #include "unopenable_file.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace halyard {
 namespace {
@@ -119,6 +125,53 @@ TEST_F(PrivateProfile, ValueEndsAtNul) {
     EXPECT_EQ(GetPrivateProfileString("S", "k", "", path), "ab");
     EXPECT_EQ(GetPrivateProfileString("S", "n", "", path), "1");
 }
+
+// The file is read in 64 KiB pieces: a character cut by a piece's end must come out whole.
+TEST_F(PrivateProfile, CharactersAcrossReadPiecesComeOutWhole) {
+    const std::string value = "\xC3\xA9\xF0\x9F\x98\x80\xC3\xA9"; // é, a surrogate pair, é
+    constexpr std::size_t kPiece = 64 * 1024;
+    for (std::size_t shift = 0; shift < 8; ++shift) {
+        // UTF-8 with its mark: the value's first byte lands shift bytes before the piece's end.
+        {
+            const std::string head = "\r\n[S]\r\nk=";
+            const std::size_t pad = kPiece - shift - 3 - 1 - head.size();
+            const std::string text = ";" + std::string(pad, 'p') + head + value + "\r\n";
+            const auto path = Write("\xEF\xBB\xBF" + text);
+            EXPECT_EQ(GetPrivateProfileString("S", "k", "", path), value) << "UTF-8 " << shift;
+        }
+        // UTF-16LE with its mark, shifted by whole units.
+        {
+            const std::u16string head = u"\r\n[S]\r\nk=";
+            const std::size_t pad = (kPiece - 2) / 2 - shift - 1 - head.size();
+            const std::u16string text =
+                u";" + std::u16string(pad, u'p') + head + Utf8ToUtf16(value) + u"\r\n";
+            std::string bytes = "\xFF\xFE";
+            for (char16_t unit : text) {
+                bytes += static_cast<char>(unit & 0xFF);
+                bytes += static_cast<char>(unit >> 8);
+            }
+            const auto path = Write(bytes);
+            EXPECT_EQ(GetPrivateProfileString("S", "k", "", path), value) << "UTF-16 " << shift;
+        }
+    }
+}
+
+#ifndef _WIN32
+TEST_F(PrivateProfile, FilesThatAreNoRegularFileOrTooLargeGiveTheDefault) {
+    const std::string fifo = dir_ / "fifo.inf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); // would block an open() for ever
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "def", fifo), "def");
+    const std::string zero = dir_ / "zero.inf";
+    std::filesystem::create_symlink("/dev/zero", zero); // would never end
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "def", zero), "def");
+
+    const auto path = Write("[S]\nk=v\n");
+    std::filesystem::resize_file(path, platform::kMaxInfFileSize);
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "def", path), "v");
+    std::filesystem::resize_file(path, platform::kMaxInfFileSize + 1);
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "def", path), "def");
+}
+#endif
 
 } // namespace
 } // namespace halyard

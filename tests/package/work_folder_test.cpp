@@ -49,9 +49,9 @@ TEST_F(WorkFolderRuns, ArchivesThatAreNotRegularFilesAreRefusedAtOnce) {
         const char* name;
         const char* why;
     } cases[] = {
-        {"pipe.7z", "It is a pipe, not a regular file"},
-        {"folder.7z", "It is a folder, not a regular file"},
-        {"device.7z", "It is a device, not a regular file"},
+        {"pipe.7z", "The file cannot be accessed by the system: it is not a regular file"},
+        {"folder.7z", "Access is denied"},
+        {"device.7z", "The file cannot be accessed by the system: it is not a regular file"},
     };
     for (const auto& c : cases) {
         // A run that blocks in open() is ended by timeout (exit code 124).

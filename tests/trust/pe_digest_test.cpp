@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace halyard::platform {
@@ -157,6 +158,17 @@ TEST(PeDigest, FilesAreStreamedAndRememberedByStamp) {
 
     EXPECT_EQ(FileDigestsOf(dir / "missing.sys", SubjectDigestKind::Flat).error(), kFileNotFound);
     EXPECT_EQ(FileDigestsOf(dir.path(), SubjectDigestKind::Flat).error(), kAccessDenied);
+}
+
+TEST(FileDigests, SpecialFilesAreRefusedWithoutBlocking) {
+    test::TempDir dir;
+    const std::string fifo = dir / "driver.sys";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); // an open() would wait for a writer for ever
+    for (const auto& path : {fifo, std::string("/dev/zero")}) {
+        EXPECT_EQ(FileDigestsOf(path, SubjectDigestKind::PeImage).error(), kCantAccessFile);
+        EXPECT_EQ(FileDigestsOf(path, SubjectDigestKind::Flat).error(), kCantAccessFile);
+        EXPECT_EQ(CryptSIPRetrieveSubjectGuid(path).error(), kCantAccessFile);
+    }
 }
 
 TEST(SubjectPackages, DetectionFollowsTheContent) {

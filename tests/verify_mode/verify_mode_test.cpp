@@ -1,11 +1,15 @@
 // "/verify" end to end: the built program, its Setup API library and the trusted public roots,
 // on real driver packages and on pairs signed by the test PKI.
 #include "fixtures.h"
+#include "platform/filestream.h"
+#include "platform/messages.h"
+#include "platform/outcome.h"
 #include "testkit.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace halyard {
@@ -177,6 +181,57 @@ TEST_F(VerifyMode, FolderShapeAndMissingLibrary) {
     CopyPackage("tidepool-hid-infonly-2024", folder);
     const auto run = test::Run(alone + "/halyard", {"/verify", folder});
     EXPECT_EQ(run.lines, (Lines{"wrong:LoadSetupApi failed", "fail"}));
+}
+
+// What the check cannot read is named on a line of its own before the verdict, and nothing
+// blocks or grows without end: a FIFO (an open() would wait for a writer for ever), a link to an
+// endless device, a file above the INF size cap.
+TEST_F(VerifyMode, InputsThatAreNoRegularFileOrTooLargeAreNamed) {
+    const std::string cat =
+        test::RealworldDir() + "packages/tidepool-hid-infonly-2024/tidepoolhid.cat";
+    const auto refused = [](const std::string& path, std::uint32_t code) {
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08X", code);
+        return "VerifyInfAndCat: Cannot read; Params: " + path + "; Last error: " + hex + " " +
+               platform::SysErrorMessage(code);
+    };
+    const std::string unreadable = "wrong:Unknown error 00000780";
+    {
+        const std::string folder = tmp_ / "fifo";
+        fs::create_directories(folder);
+        ASSERT_EQ(::mkfifo((folder + "/x.inf").c_str(), 0600), 0);
+        test::CopyFile(cat, folder + "/tidepoolhid.cat");
+        EXPECT_EQ(VerifyFolder(folder),
+                  (Lines{refused(folder + "/x.inf", platform::codes::kCantAccessFile), unreadable,
+                         "fail"}));
+    }
+    {
+        const std::string folder = tmp_ / "zero";
+        fs::create_directories(folder);
+        fs::create_symlink("/dev/zero", folder + "/x.inf");
+        test::CopyFile(cat, folder + "/tidepoolhid.cat");
+        EXPECT_EQ(VerifyFolder(folder),
+                  (Lines{refused(folder + "/x.inf", platform::codes::kCantAccessFile), unreadable,
+                         "fail"}));
+    }
+    {
+        const std::string folder = tmp_ / "large";
+        test::WriteFile(folder + "/x.inf", "[Version]\r\nCatalogFile=tidepoolhid.cat\r\n");
+        fs::resize_file(folder + "/x.inf", platform::kMaxInfFileSize + 1);
+        test::CopyFile(cat, folder + "/tidepoolhid.cat");
+        EXPECT_EQ(VerifyFolder(folder),
+                  (Lines{refused(folder + "/x.inf", platform::codes::kFileTooLarge),
+                         "wrong:Unknown error 000000DF", "fail"}));
+    }
+    {
+        // The INF names a catalog that is a FIFO: as a catalog that cannot be read.
+        const std::string folder = tmp_ / "fifocat";
+        test::WriteFile(folder + "/x.inf", "[Version]\r\nCatalogFile=x.cat\r\n");
+        ASSERT_EQ(::mkfifo((folder + "/x.cat").c_str(), 0600), 0);
+        EXPECT_EQ(VerifyFolder(folder),
+                  (Lines{refused(folder + "/x.cat", platform::codes::kCantAccessFile),
+                         "wrong:Unknown error 80092003", "fail"}));
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/posix/catalog_internal.h"
+#include "platform/posix/input_file.h"
 #include "platform/unicode.h"
 
 #include <algorithm>
@@ -577,49 +578,23 @@ ParseCatalogBytes(std::span<const std::uint8_t> bytes) {
 namespace catalog_detail {
 
 std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        const int err = errno;
+    auto file = InputFile::Open(path, kMaxCatalogFileSize);
+    if (!file) {
         // Windows tells a missing folder on the way (ERROR_PATH_NOT_FOUND) from a missing file.
-        if (err == ENOENT || err == ENOTDIR) {
+        if (file.error() == codes::kFileNotFound || file.error() == codes::kPathNotFound) {
             const std::string dir = ExtractFileDir(path);
             if (!dir.empty() && !DirectoryExists(dir)) {
                 return codes::kPathNotFound;
             }
         }
-        return ErrnoToWin32(err);
+        return file.error();
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    out.resize(static_cast<std::size_t>(file->size()));
+    const long n = file->readAt(0, out.data(), out.size());
+    if (n < 0) {
         return ErrnoToWin32(errno);
     }
-    // Windows refuses to open a folder as a file; other special files are refused likewise.
-    if (!S_ISREG(st.st_mode)) {
-        return codes::kAccessDenied;
-    }
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxCatalogFileSize) {
-        return codes::kNotEnoughMemory;
-    }
-    out.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return ErrnoToWin32(errno);
-        }
-        if (n == 0) {
-            break; // the file shrank while we read it
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    out.resize(done);
+    out.resize(static_cast<std::size_t>(n)); // the file may have shrunk while we read it
     return 0;
 }
 

@@ -94,8 +94,8 @@ Outcome<CtlQueryResult> CryptQueryObjectCtl(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     if (const auto code = catalog_detail::ReadWholeFile(path, bytes)) {
         // An oversized file is no CTL this layer reads; anything else is the file's own error.
-        return Outcome<CtlQueryResult>::failure(
-            code == codes::kNotEnoughMemory ? codes::kCryptENoMatch : code);
+        return Outcome<CtlQueryResult>::failure(code == codes::kFileTooLarge ? codes::kCryptENoMatch
+                                                                             : code);
     }
     return QueryCtlBytes(bytes);
 }

@@ -1,9 +1,12 @@
 #include "platform/files.h"
 
 #include "platform/errors.h"
+#include "platform/locale.h"
 #include "platform/messages.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/unicode.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -21,11 +24,26 @@ namespace {
     throw EInOutError(what + " \"" + path + "\". " + SysErrorMessage(code));
 }
 
-// Directory entries in the order the file system lists them.
+// Directory entries in the order NTFS lists a folder (Windows' FindFirstFile/FindNextFile):
+// by the upper-cased UTF-16 units of the name, ordinal. Names equal in that order (possible
+// here, where letter case makes two names) follow in byte order. A POSIX file system lists in
+// an order of its own (ext4: hash order), and "the first file the listing yields" must be the
+// same file on both.
 struct DirEntry {
     std::string name;
     bool isDir;
+    std::u16string key;
 };
+
+void SortAsNtfs(std::vector<DirEntry>& entries) {
+    for (auto& e : entries) {
+        e.key = Utf8ToUtf16(UpperCase(e.name));
+    }
+    std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
+        const int order = a.key.compare(b.key);
+        return order != 0 ? order < 0 : a.name < b.name;
+    });
+}
 
 std::vector<DirEntry> ReadDirectory(const std::string& dir) {
     DIR* d = ::opendir(dir.c_str());
@@ -45,7 +63,7 @@ std::vector<DirEntry> ReadDirectory(const std::string& dir) {
         if (::lstat(full.c_str(), &st) == 0) {
             isDir = S_ISDIR(st.st_mode);
         }
-        entries.push_back({name, isDir});
+        entries.push_back({name, isDir, {}});
         errno = 0;
     }
     const int err = errno;
@@ -54,6 +72,7 @@ std::vector<DirEntry> ReadDirectory(const std::string& dir) {
         errno = err;
         ThrowIo("Cannot list folder", dir);
     }
+    SortAsNtfs(entries);
     return entries;
 }
 

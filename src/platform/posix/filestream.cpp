@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "platform/posix/input_file.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -31,31 +32,12 @@ std::uint64_t SizeOf(int fd) {
 
 } // namespace
 
-FileReader::FileReader(const std::string& path) : path_(path) {
-    // Non-blocking: opening a pipe or a device must never wait. Only regular files are read.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd_ < 0) {
-        ThrowFOpenError(path, GetLastErrorCode());
+FileReader::FileReader(const std::string& path, std::uint64_t cap) : path_(path) {
+    auto file = InputFile::Open(path, cap);
+    if (!file) {
+        ThrowFOpenError(path, file.error());
     }
-    struct stat st {};
-    const char* refusal = nullptr;
-    if (::fstat(fd_, &st) != 0) {
-        refusal = "Its kind cannot be read";
-    } else if (S_ISDIR(st.st_mode)) {
-        refusal = "It is a folder, not a regular file";
-    } else if (S_ISFIFO(st.st_mode)) {
-        refusal = "It is a pipe, not a regular file";
-    } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
-        refusal = "It is a device, not a regular file";
-    } else if (!S_ISREG(st.st_mode)) {
-        refusal = "It is not a regular file";
-    }
-    if (refusal != nullptr) {
-        ::close(fd_);
-        fd_ = -1;
-        throw EFOpenError("Cannot open file \"" + path + "\". " + refusal);
-    }
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    fd_ = file->release();
 }
 
 FileReader::~FileReader() {
@@ -78,23 +60,11 @@ std::size_t FileReader::read(void* buffer, std::size_t size) {
 }
 
 std::size_t FileReader::readAt(std::uint64_t offset, void* buffer, std::size_t size) {
-    std::size_t done = 0;
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    while (done < size) {
-        const ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw EReadError("Read error on \"" + path_ + "\". " +
-                             SysErrorMessage(GetLastErrorCode()));
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
+    const long n = ReadFully(fd_, offset, buffer, size);
+    if (n < 0) {
+        throw EReadError("Read error on \"" + path_ + "\". " + SysErrorMessage(GetLastErrorCode()));
     }
-    return done;
+    return static_cast<std::size_t>(n);
 }
 
 std::uint64_t FileReader::size() const {
@@ -103,6 +73,11 @@ std::uint64_t FileReader::size() const {
 
 std::uint64_t FileReader::seek(std::int64_t offset, int origin) {
     return Seek(fd_, offset, origin);
+}
+
+std::uint32_t ProbeInputFile(const std::string& path, std::uint64_t cap) {
+    const auto file = InputFile::Open(path, cap);
+    return file ? codes::kSuccess : file.error();
 }
 
 FileWriter::FileWriter(const std::string& path) : path_(path) {

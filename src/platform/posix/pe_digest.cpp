@@ -3,17 +3,16 @@
 #include "platform/files.h"
 #include "platform/hash.h"
 #include "platform/messages.h"
+#include "platform/posix/input_file.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <list>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <optional>
 
 namespace halyard::platform {
 
@@ -32,61 +31,34 @@ std::uint16_t ReadLe16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
-// A file opened for reading, with the Win32 code of a failure.
-class InputFile {
+// A file opened through the one opener, with the Win32 code of a failure.
+class DigestInput {
 public:
-    explicit InputFile(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) {
-            error_ = ErrnoToWin32(errno);
+    explicit DigestInput(const std::string& path) {
+        auto file = InputFile::Open(path);
+        if (!file) {
+            error_ = file.error();
             return;
         }
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) {
-            error_ = ErrnoToWin32(errno);
-        } else if (S_ISDIR(st.st_mode)) {
-            error_ = kAccessDenied; // Windows refuses to open a folder as a file
-        } else {
-            size_ = static_cast<std::uint64_t>(st.st_size);
-        }
+        file_.emplace(std::move(*file));
     }
-    ~InputFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
 
     std::uint32_t error() const { return error_; }
-    std::uint64_t size() const { return size_; }
+    std::uint64_t size() const { return file_ ? file_->size() : 0; }
 
     // Fewer bytes than asked only at the end of the file; a read error sets error().
     std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t size) {
-        std::size_t done = 0;
-        auto* out = static_cast<std::uint8_t*>(buffer);
-        while (done < size) {
-            const ssize_t n =
-                ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                error_ = ErrnoToWin32(errno);
-                break;
-            }
-            if (n == 0) {
-                break;
-            }
-            done += static_cast<std::size_t>(n);
+        const long n = file_->readAt(offset, buffer, size);
+        if (n < 0) {
+            error_ = ErrnoToWin32(errno);
+            return 0;
         }
-        return done;
+        return static_cast<std::size_t>(n);
     }
 
 private:
-    int fd_ = -1;
+    std::optional<InputFile> file_;
     std::uint32_t error_ = 0;
-    std::uint64_t size_ = 0;
 };
 
 // A range of the file that the digest leaves out.
@@ -287,7 +259,7 @@ Outcome<FileDigests> FileDigestsOf(const std::string& path, SubjectDigestKind ki
             return std::move(*hit);
         }
     }
-    InputFile file(path);
+    DigestInput file(path);
     if (file.error() != 0) {
         return Outcome<FileDigests>::failure(file.error());
     }
@@ -317,7 +289,7 @@ Outcome<FileDigests> FileDigestsOf(const std::string& path, SubjectDigestKind ki
 }
 
 Outcome<bool> IsPeImageFile(const std::string& path) {
-    InputFile file(path);
+    DigestInput file(path);
     if (file.error() != 0) {
         return Outcome<bool>::failure(file.error());
     }

@@ -14,8 +14,10 @@
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/locale.h"
+#include "platform/outcome.h"
 #include "platform/unicode.h"
 
+#include <array>
 #include <span>
 #include <vector>
 
@@ -95,26 +97,108 @@ std::string CopyEntry(std::string_view value, std::size_t bufferUnits) {
     return CutToUnits(value, bufferUnits - 1);
 }
 
-std::string DecodeProfile(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-        return Utf16LeBytesToUtf8(bytes.subspan(2), false);
-    }
-    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        const std::string_view raw(reinterpret_cast<const char*>(bytes.data() + 3),
-                                   bytes.size() - 3);
-        return IsValidUtf8(raw) ? std::string(raw) : Utf16ToUtf8(Utf8ToUtf16(raw));
-    }
-    return AnsiToUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-}
+enum class ProfileEncoding { Ansi, Utf8, Utf16Le };
 
-bool ReadAll(const std::string& fileName, std::vector<std::uint8_t>& bytes) {
+// Decodes a file chunk by chunk into UTF-8; a sequence cut by a chunk's end waits for the next
+// chunk, so the text is the one a decoding of the whole file gives.
+class ChunkDecoder {
+public:
+    explicit ChunkDecoder(ProfileEncoding encoding) : encoding_(encoding) {}
+
+    void feed(std::span<const std::uint8_t> chunk, bool last, std::string& out) {
+        pending_.insert(pending_.end(), chunk.begin(), chunk.end());
+        const std::size_t take = last ? pending_.size() : CompletePrefix();
+        Decode(std::span<const std::uint8_t>(pending_).first(take), out);
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
+    }
+
+private:
+    // How much of the pending bytes ends with a whole character.
+    std::size_t CompletePrefix() const {
+        std::size_t n = pending_.size();
+        if (encoding_ == ProfileEncoding::Utf16Le) {
+            n &= ~static_cast<std::size_t>(1);
+            if (n >= 2 && pending_[n - 1] >= 0xD8 && pending_[n - 1] <= 0xDB) {
+                n -= 2; // a high surrogate waits for its partner
+            }
+        } else if (encoding_ == ProfileEncoding::Utf8) {
+            for (std::size_t k = 1; k <= 3 && k <= n; ++k) {
+                const std::uint8_t b = pending_[n - k];
+                if ((b & 0xC0) == 0x80) {
+                    continue;
+                }
+                const std::size_t need = b >= 0xF0 ? 4 : (b >= 0xE0 ? 3 : (b >= 0xC0 ? 2 : 1));
+                if (need > k) {
+                    n -= k;
+                }
+                break;
+            }
+        }
+        return n;
+    }
+
+    void Decode(std::span<const std::uint8_t> bytes, std::string& out) const {
+        const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        switch (encoding_) {
+        case ProfileEncoding::Utf16Le:
+            out += Utf16LeBytesToUtf8(bytes, false);
+            break;
+        case ProfileEncoding::Utf8:
+            if (IsValidUtf8(raw)) {
+                out += raw;
+            } else {
+                out += Utf16ToUtf8(Utf8ToUtf16(raw));
+            }
+            break;
+        case ProfileEncoding::Ansi:
+            out += AnsiToUtf8(raw);
+            break;
+        }
+    }
+
+    ProfileEncoding encoding_;
+    std::vector<std::uint8_t> pending_;
+};
+
+// The file's text: UTF-16LE with a byte-order mark, UTF-8 with one, else the ANSI code page.
+// The file is decoded chunk by chunk into a text that reserves room for the longest decoding
+// (three bytes for each byte of the file); pages never written are never taken, so a run holds
+// the text alone, never the file's bytes beside it. False when the file cannot be read (the
+// service then answers the default).
+bool ReadProfileText(const std::string& fileName, std::string& text) {
     if (!FileExists(fileName)) {
         return false;
     }
     try {
-        FileReader reader(fileName);
-        bytes = ReadToEnd(reader);
-        return true;
+        FileReader reader(fileName, kMaxInfFileSize);
+        constexpr std::size_t kChunk = 64 * 1024;
+        std::vector<std::uint8_t> chunk(kChunk);
+        std::size_t n = reader.readAt(0, chunk.data(), chunk.size());
+        ProfileEncoding encoding = ProfileEncoding::Ansi;
+        std::size_t skip = 0;
+        if (n >= 2 && chunk[0] == 0xFF && chunk[1] == 0xFE) {
+            encoding = ProfileEncoding::Utf16Le;
+            skip = 2;
+        } else if (n >= 3 && chunk[0] == 0xEF && chunk[1] == 0xBB && chunk[2] == 0xBF) {
+            encoding = ProfileEncoding::Utf8;
+            skip = 3;
+        }
+        text.clear();
+        text.reserve(static_cast<std::size_t>(reader.size()) * 3);
+        ChunkDecoder decoder(encoding);
+        for (std::uint64_t offset = 0;;) {
+            offset += n;
+            if (offset > kMaxInfFileSize) {
+                return false; // it grew past the cap since it was opened
+            }
+            const bool last = n < chunk.size();
+            decoder.feed(std::span<const std::uint8_t>(chunk).subspan(skip, n - skip), last, text);
+            if (last) {
+                return true;
+            }
+            skip = 0;
+            n = reader.readAt(offset, chunk.data(), chunk.size());
+        }
     } catch (const Error&) {
         // The service answers the default for a file it cannot read.
         return false;
@@ -188,13 +272,10 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
         defaultText.remove_suffix(1); // the service drops trailing blanks of the default
     }
     const std::string_view wantedSection = Trim(section);
-    std::vector<std::uint8_t> bytes;
-    if (wantedSection.empty() || !ReadAll(fileName, bytes)) {
+    std::string text;
+    if (wantedSection.empty() || !ReadProfileText(fileName, text)) {
         return CopyEntry(defaultText, bufferUnits);
     }
-    const std::string text = DecodeProfile(bytes);
-    bytes.clear();
-    bytes.shrink_to_fit();
     std::string_view value;
     if (FindKey(text, UpperName(wantedSection), UpperName(wantedKey), value) == Found::Value) {
         return CopyEntry(value, bufferUnits);

@@ -17,14 +17,12 @@
 #include "platform/sip.h"
 
 #include "platform/messages.h"
+#include "platform/posix/input_file.h"
 #include "platform/posix/pe_digest.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace halyard::platform {
 
@@ -54,29 +52,18 @@ struct FileHead {
 
 FileHead ReadHead(const std::string& path) {
     FileHead head;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        head.error = ErrnoToWin32(errno);
+    const auto file = InputFile::Open(path);
+    if (!file) {
+        head.error = file.error();
         return head;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    head.size = file->size();
+    const long n = file->readAt(0, head.bytes.data(), head.bytes.size());
+    if (n < 0) {
         head.error = ErrnoToWin32(errno);
-    } else if (S_ISDIR(st.st_mode)) {
-        head.error = kAccessDenied;
     } else {
-        head.size = static_cast<std::uint64_t>(st.st_size);
-        ssize_t n = 0;
-        do {
-            n = ::pread(fd, head.bytes.data(), head.bytes.size(), 0);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            head.error = ErrnoToWin32(errno);
-        } else {
-            head.count = static_cast<std::size_t>(n);
-        }
+        head.count = static_cast<std::size_t>(n);
     }
-    ::close(fd);
     return head;
 }
 

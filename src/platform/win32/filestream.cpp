@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "platform/outcome.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>
@@ -42,15 +43,38 @@ DWORD Chunk(std::size_t size) {
     return size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
 }
 
-} // namespace
-
-FileReader::FileReader(const std::string& path) : path_(path) {
+// Opens an input file as FileReader takes it: a disk file within the cap, never a device such
+// as NUL or CON (legacy device names work with any extension) or a pipe.
+HANDLE OpenInput(const std::string& path, std::uint64_t cap, DWORD& code) {
     // Others may read, write or delete the file meanwhile, as Delphi's fmShareDenyNone allows.
     const HANDLE h = ::CreateFileW(win32::Wide(path).c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        ThrowFOpenError(path, ::GetLastError());
+        code = ::GetLastError();
+        return h;
+    }
+    code = 0;
+    LARGE_INTEGER size{};
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        code = codes::kCantAccessFile;
+    } else if (::GetFileSizeEx(h, &size) && static_cast<std::uint64_t>(size.QuadPart) > cap) {
+        code = codes::kFileTooLarge;
+    }
+    if (code != 0) {
+        ::CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+} // namespace
+
+FileReader::FileReader(const std::string& path, std::uint64_t cap) : path_(path) {
+    DWORD code = 0;
+    const HANDLE h = OpenInput(path, cap, code);
+    if (h == INVALID_HANDLE_VALUE) {
+        ThrowFOpenError(path, code);
     }
     fd_ = Fd(h);
     // Only files on disk are read: a device or a pipe could block or never end.
@@ -59,6 +83,15 @@ FileReader::FileReader(const std::string& path) : path_(path) {
         fd_ = -1;
         throw EFOpenError("Cannot open file \"" + path + "\". It is not a regular file");
     }
+}
+
+std::uint32_t ProbeInputFile(const std::string& path, std::uint64_t cap) {
+    DWORD code = 0;
+    const HANDLE h = OpenInput(path, cap, code);
+    if (h != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(h);
+    }
+    return code;
 }
 
 FileReader::~FileReader() {

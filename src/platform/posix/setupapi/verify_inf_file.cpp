@@ -153,7 +153,7 @@ std::string HexUpper(const std::vector<std::uint8_t>& bytes) {
 
 // The INF's flat digests as member tags: SHA-256 first, SHA-1 after.
 std::array<std::string, 2> FlatTags(const std::string& path) {
-    platform::FileReader reader(path);
+    platform::FileReader reader(path, platform::kMaxInfFileSize);
     platform::Digest sha256(platform::DigestAlgorithm::Sha256);
     platform::Digest sha1(platform::DigestAlgorithm::Sha1);
     std::vector<std::uint8_t> buffer(64 * 1024);
@@ -273,6 +273,12 @@ InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& 
                                                                  : codes::kPathNotFound;
         return out;
     }
+    // An INF that is no regular file or is too large is refused before it is read at all.
+    if (const std::uint32_t refused =
+            platform::ProbeInputFile(infPath, platform::kMaxInfFileSize)) {
+        out.code = refused;
+        return out;
+    }
 
     const auto directive = CatalogDirective(infPath, target);
     if (!directive) {
@@ -298,6 +304,7 @@ InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& 
         case codes::kFileNotFound:
         case codes::kPathNotFound:
         case codes::kAccessDenied:
+        case codes::kCantAccessFile:
         case codes::kReadFault:
         case codes::kIoDevice:
             out.code = codes::kCryptEFileError;
