@@ -12,6 +12,23 @@ bool IsPathDelimiter(char c) {
 #endif
 }
 
+std::vector<std::string> SplitRelativePath(std::string_view relative) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string_view::npos) {
+            end = relative.size();
+        }
+        const std::string_view part = relative.substr(start, end - start);
+        if (!part.empty() && part != ".") {
+            parts.emplace_back(part);
+        }
+        start = end + 1;
+    }
+    return parts;
+}
+
 std::string IncludeTrailingPathDelimiter(const std::string& path) {
     if (!path.empty() && IsPathDelimiter(path.back())) {
         return path;

@@ -82,19 +82,7 @@ std::unique_ptr<Folder> Folder::OpenOrCreate(const std::string& path) {
 }
 
 std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= relative.size()) {
-        std::size_t end = relative.find('/', start);
-        if (end == std::string::npos) {
-            end = relative.size();
-        }
-        std::string part = relative.substr(start, end - start);
-        if (!part.empty() && part != ".") {
-            parts.push_back(std::move(part));
-        }
-        start = end + 1;
-    }
+    const std::vector<std::string> parts = SplitRelativePath(relative);
     std::string shown = path_;
     if (parts.empty()) {
         throw EFCreateError("Cannot create file \"" + shown + "\". " +
