@@ -917,30 +917,30 @@ I7zInArchivePtr CreateInArchive(const GUID& classid, const std::string& library)
     return result;
 }
 
-bool UnZipFile(const std::string& fileName, const std::string& extractPath) {
-    bool result = false;
+namespace {
+
+// Opens the archive, then unpacks it as extract says; any error is told on one line.
+template <class Extract>
+bool UnZipWith(const std::string& fileName, Extract&& extract) {
     try {
         I7zInArchivePtr archive = CreateInArchive(CLSID_CFormat7z);
         archive->OpenFile(fileName);
-        archive->ExtractTo(extractPath);
-        result = true;
+        extract(*archive.get());
+        return true;
     } catch (const std::exception& e) {
         WriteLine(std::string("UnZipFile: ") + e.what());
+        return false;
     }
-    return result;
+}
+
+} // namespace
+
+bool UnZipFile(const std::string& fileName, const std::string& extractPath) {
+    return UnZipWith(fileName, [&](I7zInArchive& archive) { archive.ExtractTo(extractPath); });
 }
 
 bool UnZipFile(const std::string& fileName, platform::Folder& folder) {
-    bool result = false;
-    try {
-        I7zInArchivePtr archive = CreateInArchive(CLSID_CFormat7z);
-        archive->OpenFile(fileName);
-        archive->ExtractToFolder(folder);
-        result = true;
-    } catch (const std::exception& e) {
-        WriteLine(std::string("UnZipFile: ") + e.what());
-    }
-    return result;
+    return UnZipWith(fileName, [&](I7zInArchive& archive) { archive.ExtractToFolder(folder); });
 }
 
 } // namespace halyard
