@@ -791,6 +791,11 @@ HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** o
 
 void T7zInArchive::CheckItemPaths() {
     const std::uint32_t count = GetNumberOfItems();
+    if (count > kMaxArchiveItems) {
+        throw ESevenZipException("Refused archive: it holds " + std::to_string(count) +
+                                 " items, more than the " + std::to_string(kMaxArchiveItems) +
+                                 " a package may hold");
+    }
     std::vector<ArchiveItemEntry> items(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         items[i].path = ReadStringProperty(i, kpidPath);

@@ -39,6 +39,9 @@ inline constexpr std::uint64_t kDefaultMaxUnpackedMB = 8192;
 inline constexpr const char* kMaxUnpackedVariable = "HALYARD_MAX_UNPACKED_MB";
 // The free space an unpacking leaves on the target's file system at the least.
 inline constexpr std::uint64_t kFreeSpaceReserveMB = 256;
+// Archives with more items are refused before anything is written: real driver packages
+// hold hundreds, at most a few thousand, and each item costs memory in the pre-scan.
+inline constexpr std::uint32_t kMaxArchiveItems = 65536;
 
 // The bound in force: HALYARD_MAX_UNPACKED_MB when it holds a positive whole number, else the
 // default.

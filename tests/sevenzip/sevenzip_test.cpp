@@ -206,6 +206,24 @@ TEST_F(SevenZipTest, ItemsThatWouldBeOneFileOnWindowsStopTheUnpackingBeforeAnyWr
     EXPECT_EQ(ReadFile(target + "X64/b.sys"), "two");
 }
 
+TEST_F(SevenZipTest, RefusesArchivesWithMoreItemsThanAPackageHolds) {
+    // Empty items cost the archive nothing but cost every reader memory per item.
+    fixtures::SevenZipRecipe recipe;
+    for (std::uint32_t i = 0; i <= kMaxArchiveItems; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        recipe.items.push_back(fixtures::SevenZipFile(std::u16string(name.begin(), name.end()), ""));
+    }
+    fixtures::WriteSevenZip(archive, recipe);
+    EXPECT_FALSE(Unzip(archive));
+    EXPECT_EQ(lines, std::vector<std::string>{"UnZipFile: Refused archive: it holds 65537 items, "
+                                              "more than the 65536 a package may hold"});
+    EXPECT_TRUE(FilesBelow(target).empty());
+    // A few unpack as usual.
+    recipe.items.resize(3);
+    fixtures::WriteSevenZip(archive, recipe);
+    EXPECT_TRUE(Unzip(archive)) << testing::PrintToString(lines);
+}
+
 TEST_F(SevenZipTest, RefusesSymbolicLinkItems) {
     WriteFile(src + "/a.txt", "inside");
     fs::create_symlink("/etc/passwd", src + "/link");

@@ -35,8 +35,11 @@ inline constexpr const char* kOidSpcFlatImageData = "1.3.6.1.4.1.311.2.1.25";
 inline constexpr const char* kOidCounterSignature = "1.2.840.113549.1.9.6";
 inline constexpr const char* kOidRfc3161TimeStamp = "1.3.6.1.4.1.311.3.3.1";
 
-// Files larger than this are refused without being read.
-inline constexpr std::uint64_t kMaxCatalogFileSize = 256ull * 1024 * 1024;
+// Files larger than this are refused without being read. Real driver catalogs stay far
+// below it (a member costs a few hundred bytes, so thousands of files make one or two MiB);
+// parsing costs about six times the file's size in memory, and the cap keeps a run within
+// its 64 MiB.
+inline constexpr std::uint64_t kMaxCatalogFileSize = 8ull * 1024 * 1024;
 
 // A byte range inside ParsedCatalog::der.
 struct ByteSpan {
