@@ -1,18 +1,18 @@
-# halyard_module(<name> DEPS <targets...>): a static library made of every .cpp in the current
-# folder (and, for the platform module, of the backend's folder), with the src/ folder on the
-# include path so that headers are included as "module/header.h".
+# halyard_module(<name> [DIRS <subfolders...>] [DEPS <targets...>] [PRIVATE_DEPS <targets...>]):
+# one static library made of every .cpp in the current folder and in the named subfolders. Its
+# public headers are included as "<module>/<header>.h" from src/; DEPS are the modules its own
+# headers need, PRIVATE_DEPS those only its sources need. Dependencies point downwards only:
+# cli -> verify -> (catalog, inf, external, report) -> platform -> base.
 function(halyard_module name)
-  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
-  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(NOT _src AND NOT ARG_SOURCES)
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
-    return()
-  endif()
-  add_library(${name} STATIC ${_src} ${ARG_SOURCES})
+  cmake_parse_arguments(ARG "" "" "DIRS;DEPS;PRIVATE_DEPS" ${ARGN})
+  set(_globs ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(_dir IN LISTS ARG_DIRS)
+    list(APPEND _globs ${CMAKE_CURRENT_SOURCE_DIR}/${_dir}/*.cpp)
+  endforeach()
+  file(GLOB _src CONFIGURE_DEPENDS ${_globs})
+  add_library(${name} STATIC ${_src})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE halyard_options)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS} halyard_options)
 endfunction()
 
 # halyard_add_subdirectories(): add every direct subfolder that holds a CMakeLists.txt.

@@ -3,8 +3,8 @@
 // accepted path must stay below the target folder whatever it holds, and the whole-listing check
 // must refuse exactly the first item that a plain pairwise comparison finds clashing with an
 // earlier one.
+#include "external/sevenzip/sevenzip_path.h"
 #include "platform/locale.h"
-#include "support/sevenzip_path.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Catalog bytes through the catalog reader and the CTL query (DER and Base64 paths).
-#include "platform/posix/catalog_parser.h"
+#include "crypto/catalog_parser.h"
 
 #include <cstddef>
 #include <cstdint>

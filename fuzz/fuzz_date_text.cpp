@@ -1,5 +1,5 @@
 // The date text reader and writers.
-#include "support/date_text.h"
+#include "base/date_text.h"
 
 #include <cstddef>
 #include <cstdint>

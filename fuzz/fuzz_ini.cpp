@@ -1,8 +1,8 @@
 // The in-memory INI parser on arbitrary bytes in every encoding: every answer must be valid text
 // and agree with a plain scan of the stored lines (a repeated key answers its last line).
+#include "base/unicode.h"
 #include "inf/inf_text.h"
 #include "inf/ini_files.h"
-#include "platform/unicode.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The escaping of output lines on arbitrary bytes: nothing that could end or forge a line gets
 // through, and text that needs no escaping is left exactly as it is.
-#include "platform/unicode.h"
-#include "support/output.h"
+#include "base/unicode.h"
+#include "report/output.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The PE image layout reader and the digest over any bytes.
-#include "platform/posix/pe_digest.h"
+#include "crypto/pe_digest.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The private-profile reader on arbitrary file bytes: answers are valid text within the buffer,
 // and a key that is absent gives the default.
+#include "base/unicode.h"
 #include "inf/inf_text.h"
 #include "platform/profile.h"
-#include "platform/unicode.h"
 
 #include <cstddef>
 #include <cstdint>

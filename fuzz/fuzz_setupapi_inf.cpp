@@ -1,7 +1,7 @@
 // The Setup API library's readers of untrusted INF and catalog text: the CatalogFile directive
 // (through the private-profile service, comments, quotes, %token% values) and OSAttr values.
+#include "base/unicode.h"
 #include "platform/posix/setupapi/verify_inf_file.h"
-#include "platform/unicode.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
 #include "catalog/cat_file_tag.h"
 
+#include "base/unicode.h"
 #include "catalog/file_hash.h"
 #include "platform/catalog.h"
 #include "platform/files.h"
 #include "platform/sip.h"
-#include "platform/unicode.h"
-#include "support/diagnostics.h"
+#include "report/diagnostics.h"
 
 #include <array>
 #include <string_view>

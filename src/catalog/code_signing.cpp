@@ -1,9 +1,9 @@
 #include "catalog/code_signing.h"
 
+#include "base/unicode.h"
 #include "catalog/cat_file_tag.h"
 #include "platform/trust.h"
-#include "platform/unicode.h"
-#include "support/diagnostics.h"
+#include "report/diagnostics.h"
 
 namespace halyard {
 

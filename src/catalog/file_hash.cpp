@@ -1,10 +1,10 @@
 #include "catalog/file_hash.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/unicode.h"
 #include "platform/filestream.h"
 #include "platform/hash.h"
 #include "platform/locale.h"
-#include "platform/unicode.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "catalog/sign_date.h"
 
-#include "support/diagnostics.h"
+#include "report/diagnostics.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 // The catalog's effective date (the ThisUpdate of the certificate trust list it is).
 #pragma once
 
+#include "base/date_text.h"
 #include "platform/ctl.h"
-#include "support/date_text.h"
 
 namespace halyard {
 

@@ -1,9 +1,9 @@
 #include "cli/front_end.h"
 
+#include "base/errors.h"
+#include "base/unicode.h"
 #include "platform/console.h"
-#include "platform/errors.h"
-#include "platform/unicode.h"
-#include "support/output.h"
+#include "report/output.h"
 #include "verify/checks.h"
 
 #include <exception>

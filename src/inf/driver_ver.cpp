@@ -1,14 +1,14 @@
 #include "inf/driver_ver.h"
 
+#include "base/date_text.h"
+#include "base/outcome.h"
+#include "base/unicode.h"
 #include "inf/inf_text.h"
 #include "inf/ini_files.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/osversion.h"
-#include "platform/outcome.h"
-#include "platform/unicode.h"
-#include "support/date_text.h"
-#include "support/diagnostics.h"
+#include "report/diagnostics.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "inf/inf_text.h"
 
+#include "base/unicode.h"
 #include "platform/locale.h"
-#include "platform/unicode.h"
 
 namespace halyard::inf {
 

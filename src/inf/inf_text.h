@@ -2,7 +2,7 @@
 // building the UTF-16 string, and the upper-casing used for case-insensitive names.
 #pragma once
 
-#include "platform/unicode.h"
+#include "base/unicode.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,10 +1,10 @@
 #include "inf/ini_files.h"
 
+#include "base/unicode.h"
 #include "inf/inf_text.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/profile.h"
-#include "platform/unicode.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,10 +1,10 @@
 #include "inf/supported_os.h"
 
+#include "base/unicode.h"
 #include "inf/ini_files.h"
 #include "platform/files.h"
 #include "platform/locale.h"
-#include "platform/unicode.h"
-#include "support/diagnostics.h"
+#include "report/diagnostics.h"
 
 #include <algorithm>
 #include <span>

@@ -3,7 +3,7 @@
 // over its lists in the order the catalog stores them.
 #pragma once
 
-#include "platform/outcome.h"
+#include "base/outcome.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,5 +1,5 @@
+#include "base/unicode.h"
 #include "platform/catalog.h"
-#include "platform/unicode.h"
 
 namespace halyard::platform {
 

@@ -1,7 +1,7 @@
 // CryptQueryObject for a certificate trust list file, and the CTL's ThisUpdate.
 #pragma once
 
-#include "platform/outcome.h"
+#include "base/outcome.h"
 
 #include <cstdint>
 #include <string>

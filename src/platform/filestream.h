@@ -10,6 +10,9 @@
 
 namespace halyard::platform {
 
+// Throws EFOpenError "Cannot open file "<path>". <system text>" for the given code.
+[[noreturn]] void ThrowFOpenError(const std::string& path, std::uint32_t code);
+
 inline constexpr std::uint64_t kNoSizeCap = std::numeric_limits<std::uint64_t>::max();
 
 // The most an INF file may hold: far above any real one (the largest are a few MB), low

@@ -1,8 +1,13 @@
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/outcome.h"
 #include "platform/filestream.h"
-#include "platform/outcome.h"
+#include "platform/messages.h"
 
 namespace halyard::platform {
+
+void ThrowFOpenError(const std::string& path, std::uint32_t code) {
+    throw EFOpenError("Cannot open file \"" + path + "\". " + SysErrorMessage(code));
+}
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t cap) {
     FileReader reader(path, cap);

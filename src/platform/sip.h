@@ -2,7 +2,7 @@
 // catalog administrator's file hash and CertAlgIdToOID.
 #pragma once
 
-#include "platform/outcome.h"
+#include "base/outcome.h"
 
 #include <array>
 #include <cstdint>

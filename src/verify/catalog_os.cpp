@@ -1,11 +1,11 @@
 #include "verify/catalog_os.h"
 
+#include "base/unicode.h"
 #include "platform/catalog.h"
 #include "platform/files.h"
 #include "platform/locale.h"
-#include "platform/unicode.h"
-#include "support/diagnostics.h"
-#include "support/output.h"
+#include "report/diagnostics.h"
+#include "report/output.h"
 #include "verify/checks.h"
 
 namespace halyard {

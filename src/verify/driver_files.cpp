@@ -1,10 +1,10 @@
 #include "verify/driver_files.h"
 
+#include "base/unicode.h"
 #include "catalog/code_signing.h"
 #include "platform/files.h"
 #include "platform/sip.h"
-#include "platform/unicode.h"
-#include "support/output.h"
+#include "report/output.h"
 
 namespace halyard {
 

@@ -1,11 +1,11 @@
+#include "base/outcome.h"
+#include "base/unicode.h"
+#include "external/setupapi/setupapi.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/locale.h"
-#include "platform/outcome.h"
-#include "platform/unicode.h"
-#include "support/diagnostics.h"
-#include "support/output.h"
-#include "support/setupapi.h"
+#include "report/diagnostics.h"
+#include "report/output.h"
 #include "verify/checks.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "verify/signtool_checks.h"
 
-#include "platform/unicode.h"
-#include "support/dos_output.h"
-#include "support/output.h"
+#include "base/unicode.h"
+#include "external/process/dos_output.h"
+#include "report/output.h"
 
 #include <array>
 

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #ifdef _WIN32
-#include "platform/unicode.h"
+#include "base/unicode.h"
 
 #include <windows.h>
 

@@ -3,15 +3,15 @@
 //                           signature check settled on and its trust result (8 hex digits,
 //                           00000000 when trusted; FFFFFFFF when no trust query was made)
 // Option -v shows the diagnostic lines of the signature check.
+#include "base/errors.h"
+#include "base/unicode.h"
 #include "catalog/cat_file_tag.h"
 #include "catalog/code_signing.h"
 #include "catalog/file_hash.h"
 #include "platform/catalog.h"
 #include "platform/ctl.h"
-#include "platform/errors.h"
 #include "platform/trust.h"
-#include "platform/unicode.h"
-#include "support/output.h"
+#include "report/output.h"
 
 #include <cstdio>
 #include <ctime>

@@ -2,7 +2,7 @@
 // SetupVerifyInfFileW answers and read back how it was called.
 #pragma once
 
-#include "support/setupapi_types.h"
+#include "platform/setupapi_types.h"
 
 extern "C" {
 

@@ -1,12 +1,12 @@
 // SignTool.exe on POSIX: "verify" of catalog members (/c) and of catalogs' own signatures, on the
 // same trust layer as the checker, with SignTool's report layout. Options: /v (verbose), /kp
 // and /pa (policy; with /kp the verbose report adds the cross-certificate chain), /c CAT.
+#include "base/unicode.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/hash.h"
 #include "platform/sip.h"
 #include "platform/trust.h"
-#include "platform/unicode.h"
 #include "signtool_report.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "signtool_report.h"
 
+#include "base/unicode.h"
 #include "platform/messages.h"
-#include "platform/unicode.h"
 
 #include <cerrno>
 #include <ctime>

@@ -1,6 +1,6 @@
 #include "platform/files.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/messages.h"
 #include "platform/win32/wide.h"
 

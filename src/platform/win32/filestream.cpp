@@ -1,8 +1,8 @@
 #include "platform/filestream.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/outcome.h"
 #include "platform/messages.h"
-#include "platform/outcome.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>

@@ -1,7 +1,7 @@
 // Folders held by a handle opened without FILE_SHARE_DELETE: while it is open the folder cannot
 // be renamed, deleted or replaced, and neither can its parents. Items are created below it one
 // level at a time, refusing reparse points (links, junctions) on the way.
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/messages.h"

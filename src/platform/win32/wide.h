@@ -1,7 +1,7 @@
 // UTF-8 inside, UTF-16 at the Windows API: the conversions at the boundary.
 #pragma once
 
-#include "platform/unicode.h"
+#include "base/unicode.h"
 
 #include <string>
 #include <string_view>

@@ -2,9 +2,9 @@
 // SetupVerifyInfFileW is implemented on our catalog and trust layer; every other export fails
 // with ERROR_CALL_NOT_IMPLEMENTED. Wide texts are UTF-16 (Windows' WCHAR), never wchar_t. The
 // caller reads the thread's last error through HalyardSetupApiGetLastError.
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/unicode.h"
 #include "platform/posix/setupapi/verify_inf_file.h"
-#include "platform/unicode.h"
 
 #include <cstring>
 #include <new>

@@ -8,7 +8,7 @@
 // or on a stack it cleans itself, and the stubs read none of them.
 #pragma once
 
-#include "support/setupapi_types.h"
+#include "platform/setupapi_types.h"
 
 #include <cstdint>
 
@@ -98,7 +98,7 @@ HALYARD_SETUPAPI_EXPORT halyard::setupapi::DWORD HalyardSetupApiGetLastError() {
 #define HALYARD_SETUPAPI_SINGLE(Name, Kind) HALYARD_SETUPAPI_STUB_##Kind(Name)
 #define HALYARD_SETUPAPI_ALIAS(Old, New)
 #define HALYARD_SETUPAPI_ALIAS_PAIR(Old, New)
-#include "support/setupapi_entries.inc"
+#include "platform/setupapi_entries.inc"
 #undef HALYARD_SETUPAPI_PAIR
 #undef HALYARD_SETUPAPI_SINGLE
 #undef HALYARD_SETUPAPI_ALIAS

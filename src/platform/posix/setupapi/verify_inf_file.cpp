@@ -1,16 +1,16 @@
 #include "platform/posix/setupapi/verify_inf_file.h"
 
+#include "base/errors.h"
+#include "base/outcome.h"
+#include "base/unicode.h"
 #include "platform/catalog.h"
-#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/hash.h"
 #include "platform/locale.h"
 #include "platform/osversion.h"
-#include "platform/outcome.h"
 #include "platform/profile.h"
 #include "platform/trust.h"
-#include "platform/unicode.h"
 
 #include <array>
 #include <optional>

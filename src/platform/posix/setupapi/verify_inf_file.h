@@ -3,7 +3,7 @@
 // the platform, and the driver signing policy.
 #pragma once
 
-#include "support/setupapi_types.h"
+#include "platform/setupapi_types.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,0 +1,951 @@
+#include "external/sevenzip/sevenzip.h"
+
+#include "base/errors.h"
+#include "base/unicode.h"
+#include "external/sevenzip/sevenzip_path.h"
+#include "platform/files.h"
+#include "platform/filestream.h"
+#include "platform/messages.h"
+#include "platform/module.h"
+#include "report/output.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace halyard {
+
+using namespace sevenzip;
+
+namespace {
+
+std::atomic<std::uint64_t> gCallbacksOffThread{0};
+std::atomic<bool> gSingleThreadedHandler{true};
+
+// FILE_ATTRIBUTE_REPARSE_POINT, and the flag that puts a POSIX mode in the high 16 bits.
+constexpr std::uint32_t kAttribReparsePoint = 0x400;
+constexpr std::uint32_t kAttribUnixExtension = 0x8000;
+constexpr std::uint32_t kUnixTypeMask = 0170000;
+constexpr std::uint32_t kUnixTypeLink = 0120000;
+
+// The 7z signature at the start of an archive.
+constexpr std::uint8_t kSignature7z[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+
+// kpidErrorFlags: what the handler found wrong with the archive itself.
+constexpr std::uint32_t kErrorFlagIsNotArc = 1u << 0;
+constexpr std::pair<std::uint32_t, const char*> kErrorFlagTexts[] = {
+    {1u << 1, "headers error"},
+    {1u << 2, "encrypted headers error"},
+    {1u << 3, "the start of the archive is missing"},
+    {1u << 4, "the start of the archive is not confirmed"},
+    {1u << 5, "unexpected end of the archive"},
+    {1u << 6, "data after the end of the archive"},
+    {1u << 7, "unsupported method"},
+    {1u << 8, "unsupported feature"},
+    {1u << 9, "data error"},
+    {1u << 10, "CRC error"},
+};
+
+[[noreturn]] void ThrowCode(HRESULT hr) {
+    throw ESevenZipException(platform::SysErrorMessage(static_cast<std::uint32_t>(hr)));
+}
+
+// The library's strings hold UTF-16 code units in wchar_t cells.
+std::string WideToUtf8(const wchar_t* text) {
+    std::u16string units;
+    if (text != nullptr) {
+        for (const wchar_t* p = text; *p != 0; ++p) {
+            const auto c = static_cast<std::uint32_t>(*p);
+            if (c > 0xFFFF && c <= 0x10FFFF) {
+                units.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+                units.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+            } else {
+                units.push_back(static_cast<char16_t>(c > 0xFFFF ? 0xFFFD : c));
+            }
+        }
+    }
+    return Utf16ToUtf8(units);
+}
+
+std::wstring Utf8ToWide(const std::string& text) {
+    std::wstring out;
+    for (char16_t unit : Utf8ToUtf16(text)) {
+        out.push_back(static_cast<wchar_t>(unit));
+    }
+    return out;
+}
+
+std::string OperationResultText(std::int32_t result, bool encrypted) {
+    switch (result) {
+    case 1:
+        return "unsupported compression method";
+    case 2:
+        return encrypted ? "the item is encrypted and no password is offered" : "data error";
+    case 3:
+        return "CRC error";
+    case 4:
+        return "data unavailable";
+    case 5:
+        return "unexpected end of data";
+    case 6:
+        return "data after the end of the item";
+    case 7:
+        return "not an archive";
+    case 8:
+        return "headers error";
+    case 9:
+        return encrypted ? "the item is encrypted and no password is offered" : "wrong password";
+    default:
+        return "error " + std::to_string(result);
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+std::uint64_t MaxUnpackedBytes() {
+    std::uint64_t mb = kDefaultMaxUnpackedMB;
+    if (const char* text = std::getenv(kMaxUnpackedVariable)) {
+        const std::string value = text;
+        // A positive whole number of MiB that does not overflow in bytes; else the default.
+        if (!value.empty() && value.size() <= 12 &&
+            value.find_first_not_of("0123456789") == std::string::npos && std::stoull(value) > 0) {
+            mb = std::stoull(value);
+        }
+    }
+    return mb << 20;
+}
+
+T7zUnpackBudget::T7zUnpackBudget(platform::Folder& folder, std::uint64_t limit,
+                                 std::uint64_t reserve)
+    : folder_(folder), limit_(limit), reserve_(reserve) {}
+
+void T7zUnpackBudget::overLimit(const std::string& what) const {
+    throw ESevenZipException(what + " passes the limit of " + std::to_string(limit_ >> 20) +
+                             " MiB unpacked (" + kMaxUnpackedVariable + ")");
+}
+
+void T7zUnpackBudget::overReserve(const std::string& what) const {
+    throw ESevenZipException(what + " would leave less than " + std::to_string(reserve_ >> 20) +
+                             " MiB free on the file system of \"" + folder_.path() + "\"");
+}
+
+void T7zUnpackBudget::announce(std::uint64_t total) {
+    const std::string what =
+        "The archive's content of " + std::to_string((total + (1u << 20) - 1) >> 20) + " MiB";
+    if (total > limit_) {
+        overLimit(what);
+    }
+    const std::uint64_t available = folder_.AvailableBytes();
+    if (available < reserve_ || available - reserve_ < total) {
+        overReserve(what);
+    }
+}
+
+void T7zUnpackBudget::startItem(std::string item) {
+    item_ = std::move(item);
+}
+
+void T7zUnpackBudget::charge(std::uint64_t bytes) {
+    if (bytes > limit_ - written_) {
+        overLimit("Item \"" + item_ + "\": the unpacked size");
+    }
+    written_ += bytes;
+    if (written_ >= nextCheck_) {
+        const std::uint64_t available = folder_.AvailableBytes();
+        if (available < reserve_ || available - reserve_ < bytes + kCheckEvery) {
+            overReserve("Item \"" + item_ + "\": unpacking it");
+        }
+        nextCheck_ = written_ + kCheckEvery;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void T7zCallbackErrors::keep(std::exception_ptr error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!first_) {
+        first_ = std::move(error);
+    }
+}
+
+void T7zCallbackErrors::raise() {
+    std::exception_ptr error;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error = std::exchange(first_, nullptr);
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+T7zStream::T7zStream(platform::FileReader* stream, TStreamOwnership ownership,
+                     std::shared_ptr<T7zCallbackErrors> errors)
+    : FReader(stream), FOwnership(ownership), FErrors(std::move(errors)) {}
+
+T7zStream::T7zStream(platform::FileWriter* stream, TStreamOwnership ownership,
+                     std::shared_ptr<T7zCallbackErrors> errors,
+                     std::shared_ptr<T7zUnpackBudget> budget)
+    : FWriter(stream), FOwnership(ownership), FErrors(std::move(errors)),
+      FBudget(std::move(budget)) {}
+
+T7zStream::~T7zStream() {
+    if (FOwnership == TStreamOwnership::soOwned) {
+        delete FReader;
+        delete FWriter;
+    }
+}
+
+template <class Fn>
+HRESULT T7zStream::Guarded(Fn&& fn) {
+    try {
+        return fn();
+    } catch (...) {
+        if (FErrors) {
+            FErrors->keep(std::current_exception());
+        }
+        return kFail;
+    }
+}
+
+HRESULT T7zStream::QueryInterface(const GUID& iid, void** out) {
+    if (out == nullptr) {
+        return kInvalidArg;
+    }
+    *out = nullptr;
+    if (iid == IID_IUnknown) {
+        *out = static_cast<IInStream*>(this);
+    } else if (FReader != nullptr && (iid == IID_ISequentialInStream || iid == IID_IInStream)) {
+        *out = static_cast<IInStream*>(this);
+    } else if (iid == IID_IStreamGetSize) {
+        *out = static_cast<IStreamGetSize*>(this);
+    } else if (FWriter != nullptr && (iid == IID_ISequentialOutStream || iid == IID_IOutStream)) {
+        *out = static_cast<IOutStream*>(this);
+    } else if (FWriter != nullptr && iid == IID_IOutStreamFlush) {
+        *out = static_cast<IOutStreamFlush*>(this);
+    } else {
+        return kNoInterface;
+    }
+    AddRef();
+    return kOk;
+}
+
+ULONG T7zStream::AddRef() {
+    return ++FRefCount;
+}
+
+ULONG T7zStream::Release() {
+    const ULONG count = --FRefCount;
+    if (count == 0) {
+        delete this;
+    }
+    return count;
+}
+
+HRESULT T7zStream::Read(void* data, std::uint32_t size, std::uint32_t* processedSize) {
+    if (processedSize != nullptr) {
+        *processedSize = 0;
+    }
+    return Guarded([&] {
+        if (FReader == nullptr) {
+            return kNotImpl;
+        }
+        const std::size_t n = FReader->read(data, size);
+        if (processedSize != nullptr) {
+            *processedSize = static_cast<std::uint32_t>(n);
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) {
+    if (processedSize != nullptr) {
+        *processedSize = 0;
+    }
+    return Guarded([&] {
+        if (FWriter == nullptr) {
+            return kNotImpl;
+        }
+        if (FBudget) {
+            FBudget->charge(size);
+        }
+        FWriter->write(data, size);
+        if (processedSize != nullptr) {
+            *processedSize = size;
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::Seek(std::int64_t offset, std::uint32_t origin, std::uint64_t* newPosition) {
+    return Guarded([&] {
+        if (origin > 2) {
+            return kInvalidArg;
+        }
+        const int from = static_cast<int>(origin);
+        const std::uint64_t pos =
+            FReader != nullptr ? FReader->seek(offset, from) : FWriter->seek(offset, from);
+        if (newPosition != nullptr) {
+            *newPosition = pos;
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::SetSize(std::uint64_t newSize) {
+    return Guarded([&] {
+        if (FWriter == nullptr) {
+            return kNotImpl;
+        }
+        const std::uint64_t current = FWriter->size();
+        if (FBudget && newSize > current) {
+            FBudget->charge(newSize - current);
+        }
+        FWriter->setSize(newSize);
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::GetSize(std::uint64_t* size) {
+    return Guarded([&] {
+        if (size != nullptr) {
+            *size = FReader != nullptr ? FReader->size() : FWriter->size();
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zStream::Flush() {
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+T7zPlugin::T7zPlugin(const std::string& library) : FLibraryName(library) {
+    FHandle = platform::LoadModuleLibrary(library);
+    if (FHandle == nullptr) {
+        throw ESevenZipException("Error loading library " + library);
+    }
+    FCreateObject =
+        reinterpret_cast<CreateObjectFunc>(platform::GetModuleSymbol(FHandle, "CreateObject"));
+    if (FCreateObject == nullptr) {
+        platform::FreeModuleLibrary(FHandle);
+        throw ESevenZipException(library + " is not a 7z library");
+    }
+}
+
+T7zPlugin::~T7zPlugin() {
+    platform::FreeModuleLibrary(FHandle);
+}
+
+T7zArchive::T7zArchive(const std::string& library) : T7zPlugin(library) {
+    const auto symbol = [this](const char* name) {
+        return platform::GetModuleSymbol(FHandle, name);
+    };
+    FGetHandlerProperty = reinterpret_cast<GetHandlerPropertyFunc>(symbol("GetHandlerProperty"));
+    std::string refusal;
+    if (FGetHandlerProperty == nullptr) {
+        refusal = library + " is not a Format library";
+    } else {
+        // Older builds put a virtual destructor into IUnknown (two more slots in every table):
+        // calling them through this layout would jump to the wrong functions.
+        const auto getModuleProp = reinterpret_cast<GetModulePropFunc>(symbol("GetModuleProp"));
+#ifdef _WIN32
+        // 7z.dll leaves property and string memory to OLE: PropVariantClear and SysAllocString
+        // of the system, loaded for the rest of the run like any system library.
+        static const platform::ModuleHandle ole32 = platform::LoadModuleLibrary("ole32.dll");
+        static const platform::ModuleHandle oleAut32 = platform::LoadModuleLibrary("oleaut32.dll");
+        FVariantClear = reinterpret_cast<VariantClearFunc>(
+            platform::GetModuleSymbol(ole32, "PropVariantClear"));
+        FSysAllocString = reinterpret_cast<SysAllocStringFunc>(
+            platform::GetModuleSymbol(oleAut32, "SysAllocString"));
+        // Windows builds never had the virtual destructor; older releases lack GetModuleProp
+        // and are fine.
+        const bool needModuleProp = false;
+#else
+        FVariantClear = reinterpret_cast<VariantClearFunc>(symbol("VariantClear"));
+        FSysAllocString = reinterpret_cast<SysAllocStringFunc>(symbol("SysAllocString"));
+        const bool needModuleProp = true;
+#endif
+        PROPVARIANT type{};
+        if (getModuleProp == nullptr) {
+            if (needModuleProp) {
+                refusal = library + " is an incompatible 7-Zip library: it has no GetModuleProp";
+            }
+        } else if (getModuleProp(kModulePropInterfaceType, &type) != kOk || type.vt != VT_UI4 ||
+                   type.ulVal != 0) {
+            refusal = library + " is an incompatible 7-Zip library: interface type " +
+                      (type.vt == VT_UI4 ? std::to_string(type.ulVal) : std::string("unknown"));
+        }
+        if (refusal.empty() && (FVariantClear == nullptr || FSysAllocString == nullptr)) {
+            refusal = library + " is an incompatible 7-Zip library: it has no VariantClear";
+        }
+    }
+    if (!refusal.empty()) {
+        throw ESevenZipException(refusal); // the library is freed by T7zPlugin's destructor
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+T7zInArchive::T7zInArchive(const std::string& library)
+    : T7zArchive(library), FThread(std::this_thread::get_id()),
+      FErrors(std::make_shared<T7zCallbackErrors>()) {}
+
+T7zInArchive::~T7zInArchive() {
+    // The handler goes before the library it lives in; the streams it holds go with it.
+    FStream.reset();
+    FInArchive.reset();
+}
+
+std::uint64_t T7zInArchive::CallbacksOffThread() {
+    return gCallbacksOffThread.load();
+}
+
+void T7zInArchive::SetSingleThreadedHandler(bool on) {
+    gSingleThreadedHandler = on;
+}
+
+void T7zInArchive::NoteThread() const {
+    if (std::this_thread::get_id() != FThread) {
+        ++gCallbacksOffThread;
+    }
+}
+
+template <class Fn>
+HRESULT T7zInArchive::Guarded(Fn&& fn) {
+    NoteThread();
+    try {
+        return fn();
+    } catch (...) {
+        FErrors->keep(std::current_exception());
+        return kFail;
+    }
+}
+
+HRESULT T7zInArchive::QueryInterface(const GUID& iid, void** out) {
+    if (out == nullptr) {
+        return kInvalidArg;
+    }
+    *out = nullptr;
+    if (iid == IID_IUnknown || iid == IID_I7zInArchive) {
+        *out = static_cast<I7zInArchive*>(this);
+    } else if (iid == IID_IArchiveOpenCallback) {
+        *out = static_cast<IArchiveOpenCallback*>(this);
+    } else if (iid == IID_IArchiveExtractCallback || iid == IID_IProgress) {
+        *out = static_cast<IArchiveExtractCallback*>(this);
+    } else if (iid == IID_IArchiveOpenVolumeCallback) {
+        *out = static_cast<IArchiveOpenVolumeCallback*>(this);
+    } else if (iid == IID_IArchiveOpenSetSubArchiveName) {
+        *out = static_cast<IArchiveOpenSetSubArchiveName*>(this);
+    } else if (iid == IID_ICryptoGetTextPassword) {
+        *out = static_cast<ICryptoGetTextPassword*>(this);
+    } else {
+        return kNoInterface;
+    }
+    AddRef();
+    return kOk;
+}
+
+ULONG T7zInArchive::AddRef() {
+    return ++FRefCount;
+}
+
+ULONG T7zInArchive::Release() {
+    const ULONG count = --FRefCount;
+    if (count == 0) {
+        delete this;
+    }
+    return count;
+}
+
+HALYARD_FOREIGN_CALL IInArchive* T7zInArchive::Handler() {
+    if (!FInArchive) {
+        const HRESULT hr =
+            FCreateObject(&FClassId, &IID_IInArchive, reinterpret_cast<void**>(FInArchive.put()));
+        if (hr < 0 || !FInArchive) {
+            FInArchive.reset();
+            ThrowCode(hr < 0 ? hr : kFail);
+        }
+        // Threaded decoding would call back (GetStream, Write, SetOperationResult, Read, Seek)
+        // from worker threads; one thread keeps every call on ours.
+        if (gSingleThreadedHandler) {
+            ComPtr<ISetProperties> settings;
+            if (FInArchive->QueryInterface(IID_ISetProperties,
+                                           reinterpret_cast<void**>(settings.put())) == kOk &&
+                settings) {
+                const wchar_t* names[] = {L"mt", L"mtf"};
+                PROPVARIANT values[2]{};
+                values[0].vt = VT_UI4;
+                values[0].ulVal = 1;
+                values[1].vt = VT_BOOL;
+                values[1].boolVal = 0;
+                settings->SetProperties(names, values, 2);
+            }
+        }
+    }
+    return FInArchive.get();
+}
+
+HALYARD_FOREIGN_CALL void T7zInArchive::OpenWith(IInStream* stream) {
+    const std::uint64_t maxCheck = kMaxCheckStartPosition;
+    IInArchive* handler = Handler();
+    FPasswordAsked = false;
+    const HRESULT hr = handler->Open(stream, &maxCheck, static_cast<IArchiveOpenCallback*>(this));
+    FErrors->raise();
+    if (hr != kOk) {
+        throw ESevenZipException(OpenFailureText(hr, stream));
+    }
+}
+
+HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInStream* stream) {
+    if (hr < 0) {
+        return platform::SysErrorMessage(static_cast<std::uint32_t>(hr));
+    }
+    // The handler keeps what it found for a failed Open in its error flags.
+    PROPVARIANT value{};
+    Handler()->GetArchiveProperty(kpidErrorFlags, &value);
+    const std::uint32_t flags = value.vt == VT_UI4 ? value.ulVal : 0;
+    FVariantClear(&value);
+    if (FPasswordAsked) {
+        return FPasswordIsDefined
+                   ? "The archive's headers are encrypted and the password does not open them"
+                   : "The archive's headers are encrypted and no password is offered";
+    }
+    if ((flags & kErrorFlagIsNotArc) != 0) {
+        // A start header that fails its CRC reads as no archive at all.
+        std::uint8_t head[sizeof kSignature7z] = {};
+        std::uint32_t read = 0;
+        const bool signature =
+            stream->Seek(0, 0, nullptr) == kOk && stream->Read(head, sizeof head, &read) == kOk &&
+            read == sizeof head && std::memcmp(head, kSignature7z, sizeof head) == 0;
+        FErrors->raise();
+        return signature ? "The archive is damaged: its start header is corrupt"
+                         : "Not a 7z archive";
+    }
+    std::string causes;
+    for (const auto& [flag, text] : kErrorFlagTexts) {
+        if ((flags & flag) != 0) {
+            causes += (causes.empty() ? "" : ", ") + std::string(text);
+        }
+    }
+    if (causes.empty()) {
+        return platform::SysErrorMessage(static_cast<std::uint32_t>(hr));
+    }
+    return "The archive is damaged: " + causes;
+}
+
+void T7zInArchive::OpenFile(const std::string& filename) {
+    auto reader = std::make_unique<platform::FileReader>(filename);
+    ComPtr<IInStream> stream(new T7zStream(reader.get(), TStreamOwnership::soOwned, FErrors));
+    reader.release();
+    stream->AddRef();
+    OpenWith(stream.get());
+}
+
+void T7zInArchive::OpenStream(IInStream* stream) {
+    OpenWith(stream);
+}
+
+HALYARD_FOREIGN_CALL void T7zInArchive::Close() {
+    FPasswordIsDefined = false;
+    FSubArchiveMode = false;
+    if (FInArchive) {
+        FInArchive->Close();
+    }
+}
+
+void T7zInArchive::CheckIndex(std::uint32_t index) {
+    // The handler does not check the index itself.
+    if (index >= GetNumberOfItems()) {
+        throw ESevenZipException("Item index " + std::to_string(index) + " out of range");
+    }
+}
+
+HALYARD_FOREIGN_CALL std::uint32_t T7zInArchive::GetNumberOfItems() {
+    std::uint32_t count = 0;
+    const HRESULT hr = Handler()->GetNumberOfItems(&count);
+    if (hr != kOk) {
+        ThrowCode(hr);
+    }
+    return count;
+}
+
+HALYARD_FOREIGN_CALL std::string T7zInArchive::ReadStringProperty(std::uint32_t index,
+                                                                  PROPID propID) {
+    PROPVARIANT value{};
+    Handler()->GetProperty(index, propID, &value);
+    std::string text = value.vt == VT_BSTR ? WideToUtf8(value.bstrVal) : std::string();
+    FVariantClear(&value);
+    return text;
+}
+
+HALYARD_FOREIGN_CALL bool T7zInArchive::ReadBoolProperty(std::uint32_t index, PROPID propID) {
+    PROPVARIANT value{};
+    Handler()->GetProperty(index, propID, &value);
+    const bool on = value.vt == VT_BOOL && value.boolVal != 0;
+    FVariantClear(&value);
+    return on;
+}
+
+HALYARD_FOREIGN_CALL std::uint64_t T7zInArchive::ReadNumberProperty(std::uint32_t index,
+                                                                    PROPID propID) {
+    PROPVARIANT value{};
+    Handler()->GetProperty(index, propID, &value);
+    std::uint64_t number = 0;
+    if (value.vt == VT_UI8) {
+        number = value.uhVal;
+    } else if (value.vt == VT_UI4) {
+        number = value.ulVal;
+    }
+    FVariantClear(&value);
+    return number;
+}
+
+std::string T7zInArchive::GetItemPath(std::uint32_t index) {
+    CheckIndex(index);
+    return ReadStringProperty(index, kpidPath);
+}
+
+std::string T7zInArchive::GetItemName(std::uint32_t index) {
+    CheckIndex(index);
+    return ReadStringProperty(index, kpidName);
+}
+
+std::uint64_t T7zInArchive::GetItemSize(std::uint32_t index) {
+    CheckIndex(index);
+    return ReadNumberProperty(index, kpidSize);
+}
+
+bool T7zInArchive::GetItemIsFolder(std::uint32_t index) {
+    CheckIndex(index);
+    return ReadBoolProperty(index, kpidIsFolder);
+}
+
+IInArchive* T7zInArchive::GetInArchive() {
+    return Handler();
+}
+
+HALYARD_FOREIGN_CALL void T7zInArchive::RunExtract(const std::uint32_t* items, std::uint32_t count,
+                                                   bool test) {
+    FHaveCurrentItem = false;
+    const HRESULT hr =
+        Handler()->Extract(items, count, test ? 1 : 0, static_cast<IArchiveExtractCallback*>(this));
+    FHaveCurrentItem = false;
+    FErrors->raise();
+    if (hr != kOk && hr != kAbort) {
+        ThrowCode(hr);
+    }
+}
+
+void T7zInArchive::ExtractItem(std::uint32_t item, platform::FileWriter& stream, bool test) {
+    CheckIndex(item);
+    FStream = ComPtr<ISequentialOutStream>(
+        new T7zStream(&stream, TStreamOwnership::soReference, FErrors));
+    FStream->AddRef();
+    struct Reset {
+        T7zInArchive* self;
+        ~Reset() { self->FStream.reset(); }
+    } reset{this};
+    RunExtract(&item, 1, test);
+}
+
+void T7zInArchive::ExtractItems(const std::uint32_t* items, std::uint32_t count, bool test,
+                                void* sender, T7zGetStreamCallBack callback) {
+    const std::uint32_t total = GetNumberOfItems();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (items[i] >= total) {
+            throw ESevenZipException("Item index " + std::to_string(items[i]) + " out of range");
+        }
+    }
+    FExtractCallBack = callback;
+    FExtractSender = sender;
+    struct Reset {
+        T7zInArchive* self;
+        ~Reset() {
+            self->FExtractCallBack = nullptr;
+            self->FExtractSender = nullptr;
+        }
+    } reset{this};
+    RunExtract(items, count, test);
+}
+
+void T7zInArchive::ExtractAll(bool test, void* sender, T7zGetStreamCallBack callback) {
+    FExtractCallBack = callback;
+    FExtractSender = sender;
+    struct Reset {
+        T7zInArchive* self;
+        ~Reset() {
+            self->FExtractCallBack = nullptr;
+            self->FExtractSender = nullptr;
+        }
+    } reset{this};
+    RunExtract(nullptr, 0xFFFFFFFF, test);
+}
+
+void T7zInArchive::ExtractTo(const std::string& path) {
+    const std::unique_ptr<platform::Folder> folder = platform::Folder::OpenOrCreate(path);
+    ExtractToFolder(*folder);
+}
+
+void T7zInArchive::ExtractToFolder(platform::Folder& folder) {
+    // Nothing is written for an archive whose items would clash on Windows.
+    CheckItemPaths();
+    FExtractPath = folder.path();
+    FExtractFolder = &folder;
+    FBudget =
+        std::make_shared<T7zUnpackBudget>(folder, MaxUnpackedBytes(), kFreeSpaceReserveMB << 20);
+    struct Reset {
+        T7zInArchive* self;
+        ~Reset() {
+            self->FExtractPath.clear();
+            self->FExtractFolder = nullptr;
+            self->FBudget.reset();
+        }
+    } reset{this};
+    RunExtract(nullptr, 0xFFFFFFFF, false);
+}
+
+void T7zInArchive::SetPasswordCallback(void* sender, T7zPasswordCallback callback) {
+    FPasswordSender = sender;
+    FPasswordCallback = callback;
+}
+
+void T7zInArchive::SetPassword(const std::string& password) {
+    FPassword = password;
+    FPasswordIsDefined = true;
+}
+
+void T7zInArchive::SetProgressCallback(void* sender, T7zProgressCallback callback) {
+    FProgressSender = sender;
+    FProgressCallback = callback;
+}
+
+void T7zInArchive::SetClassId(const GUID& classid) {
+    FClassId = classid;
+}
+
+GUID T7zInArchive::GetClassId() {
+    return FClassId;
+}
+
+HRESULT T7zInArchive::SetTotal(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
+    NoteThread();
+    return kOk;
+}
+
+HRESULT T7zInArchive::SetCompleted(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
+    NoteThread();
+    return kOk;
+}
+
+HRESULT T7zInArchive::SetTotal(std::uint64_t total) {
+    return Guarded([&] {
+        if (FBudget) {
+            FBudget->announce(total);
+        }
+        return FProgressCallback != nullptr ? FProgressCallback(FProgressSender, true, total) : kOk;
+    });
+}
+
+HRESULT T7zInArchive::SetCompleted(const std::uint64_t* completeValue) {
+    return Guarded([&] {
+        if (FProgressCallback != nullptr && completeValue != nullptr) {
+            return FProgressCallback(FProgressSender, false, *completeValue);
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** outStream) {
+    const std::string path = ReadStringProperty(index, kpidPath);
+    if (ReadBoolProperty(index, kpidIsFolder) || ReadBoolProperty(index, kpidIsAnti)) {
+        return kOk; // folders come into being with their files; nothing is ever deleted
+    }
+    const ArchiveItemPathCheck check = CheckArchiveItemPath(path);
+    if (!check.ok) {
+        throw ESevenZipException("Refused item \"" + path + "\": " + check.reason);
+    }
+    const auto attrib = static_cast<std::uint32_t>(ReadNumberProperty(index, kpidAttrib));
+    const bool link =
+        (attrib & kAttribReparsePoint) != 0 ||
+        ((attrib & kAttribUnixExtension) != 0 && ((attrib >> 16) & kUnixTypeMask) == kUnixTypeLink);
+    if (link) {
+        throw ESevenZipException("Refused item \"" + path +
+                                 "\": symbolic links and reparse points are not extracted");
+    }
+    // Created relative to the held folder, level by level, never through a link.
+    std::unique_ptr<platform::FileWriter> writer = FExtractFolder->CreateFileBelow(check.relative);
+    FBudget->startItem(path);
+    auto* stream = new T7zStream(writer.get(), TStreamOwnership::soOwned, FErrors, FBudget);
+    writer.release();
+    stream->AddRef();
+    *outStream = static_cast<IOutStream*>(stream);
+    return kOk;
+}
+
+void T7zInArchive::CheckItemPaths() {
+    const std::uint32_t count = GetNumberOfItems();
+    if (count > kMaxArchiveItems) {
+        throw ESevenZipException("Refused archive: it holds " + std::to_string(count) +
+                                 " items, more than the " + std::to_string(kMaxArchiveItems) +
+                                 " a package may hold");
+    }
+    std::vector<ArchiveItemEntry> items(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        items[i].path = ReadStringProperty(i, kpidPath);
+        // Anti-items delete on extraction; this binding writes nothing for them.
+        items[i].folder = ReadBoolProperty(i, kpidIsFolder) || ReadBoolProperty(i, kpidIsAnti);
+    }
+    const ArchiveItemsCheck check = CheckArchiveItemPaths(items);
+    if (!check.ok) {
+        throw ESevenZipException("Refused item \"" + items[check.item].path +
+                                 "\": " + check.reason);
+    }
+}
+
+HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outStream,
+                                std::int32_t askExtractMode) {
+    NoteThread();
+    if (outStream != nullptr) {
+        *outStream = nullptr;
+    }
+    try {
+        FHaveCurrentItem = true;
+        FCurrentItem = index;
+        if (askExtractMode != kExtract || outStream == nullptr) {
+            return kOk;
+        }
+        if (FExtractFolder != nullptr) {
+            return FolderStream(index, outStream);
+        }
+        if (FStream) {
+            *outStream = ComPtr<ISequentialOutStream>(FStream).detach();
+            return kOk;
+        }
+        if (FExtractCallBack != nullptr) {
+            return FExtractCallBack(FExtractSender, index, outStream);
+        }
+        return kOk;
+    } catch (...) {
+        // A refused item stops the whole extraction: its error is raised once the library
+        // returns.
+        FErrors->keep(std::current_exception());
+        return kAbort;
+    }
+}
+
+HRESULT T7zInArchive::PrepareOperation(std::int32_t /*askExtractMode*/) {
+    NoteThread();
+    return kOk;
+}
+
+HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
+    return Guarded([&] {
+        if (opRes != 0) {
+            std::string item = "?";
+            bool encrypted = false;
+            if (FHaveCurrentItem) {
+                item = ReadStringProperty(FCurrentItem, kpidPath);
+                encrypted = ReadBoolProperty(FCurrentItem, kpidEncrypted);
+            }
+            FErrors->keep(std::make_exception_ptr(ESevenZipException(
+                "Item \"" + item +
+                "\" was not extracted correctly: " + OperationResultText(opRes, encrypted))));
+        }
+        return kOk;
+    });
+}
+
+HRESULT T7zInArchive::GetProperty(PROPID /*propID*/, PROPVARIANT* value) {
+    NoteThread();
+    if (value != nullptr) {
+        std::memset(static_cast<void*>(value), 0, sizeof *value);
+    }
+    return kOk;
+}
+
+HRESULT T7zInArchive::GetStream(const wchar_t* /*name*/, IInStream** inStream) {
+    NoteThread();
+    if (inStream != nullptr) {
+        *inStream = nullptr;
+    }
+    return kOk;
+}
+
+HRESULT T7zInArchive::SetSubArchiveName(const wchar_t* name) {
+    return Guarded([&] {
+        FSubArchiveMode = true;
+        FSubArchiveName = WideToUtf8(name);
+        return kOk;
+    });
+}
+
+HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
+    if (password != nullptr) {
+        *password = nullptr;
+    }
+    FPasswordAsked = true;
+    return Guarded([&] {
+        if (!FPasswordIsDefined && FPasswordCallback != nullptr) {
+            std::string answer;
+            const HRESULT hr = FPasswordCallback(FPasswordSender, answer);
+            if (hr != kOk) {
+                return hr;
+            }
+            FPassword = answer;
+            FPasswordIsDefined = true;
+        }
+        if (!FPasswordIsDefined) {
+            return kFalse;
+        }
+        if (password != nullptr) {
+            // The library frees the text with its own allocator.
+            *password = FSysAllocString(Utf8ToWide(FPassword).c_str());
+        }
+        return kOk;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+
+I7zInArchivePtr CreateInArchive(const GUID& classid, const std::string& library) {
+    auto* archive = new T7zInArchive(library);
+    archive->AddRef();
+    I7zInArchivePtr result(static_cast<I7zInArchive*>(archive));
+    result->SetClassId(classid);
+    return result;
+}
+
+namespace {
+
+// Opens the archive, then unpacks it as extract says; any error is told on one line.
+template <class Extract>
+bool UnZipWith(const std::string& fileName, Extract&& extract) {
+    try {
+        I7zInArchivePtr archive = CreateInArchive(CLSID_CFormat7z);
+        archive->OpenFile(fileName);
+        extract(*archive.get());
+        return true;
+    } catch (const std::exception& e) {
+        WriteLine(std::string("UnZipFile: ") + e.what());
+        return false;
+    }
+}
+
+} // namespace
+
+bool UnZipFile(const std::string& fileName, const std::string& extractPath) {
+    return UnZipWith(fileName, [&](I7zInArchive& archive) { archive.ExtractTo(extractPath); });
+}
+
+bool UnZipFile(const std::string& fileName, platform::Folder& folder) {
+    return UnZipWith(fileName, [&](I7zInArchive& archive) { archive.ExtractToFolder(folder); });
+}
+
+} // namespace halyard

@@ -1,0 +1,55 @@
+// Pieces shared by the catalog reader and the CTL query: the SignedData envelope, the CTL's
+// fields, and reading a whole file with the Windows error code on failure.
+#pragma once
+
+#include "crypto/catalog_parser.h"
+#include "crypto/der.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace halyard::platform::catalog_detail {
+
+// The SignedData around a CTL; element offsets are relative to the parsed bytes.
+struct Envelope {
+    std::size_t size = 0; // the ContentInfo's encoded size
+    der::Element ctl;     // the CTL SEQUENCE
+    ByteSpan ctlContent;
+    std::vector<ByteSpan> certificates;
+    std::vector<ParsedSignerInfo> signerInfos;
+};
+
+struct CtlAttribute {
+    std::string oid;
+    std::vector<der::Element> values;
+};
+
+struct CtlEntry {
+    der::Element identifier; // OCTET STRING
+    std::vector<CtlAttribute> attributes;
+};
+
+struct CtlExtension {
+    std::string oid;
+    der::Element value; // OCTET STRING
+};
+
+struct CtlParts {
+    std::vector<std::string> usage;
+    FileTime thisUpdate = 0;
+    std::optional<FileTime> nextUpdate;
+    std::string subjectAlgorithm;
+    std::vector<CtlEntry> entries;
+    std::vector<CtlExtension> extensions;
+};
+
+// 0 on success, else the code Windows would leave.
+std::uint32_t ParseEnvelope(std::span<const std::uint8_t> data, Envelope& env);
+std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const der::Element& ctl,
+                       CtlParts& parts);
+std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out);
+
+} // namespace halyard::platform::catalog_detail

@@ -1,0 +1,643 @@
+#include "crypto/catalog_parser.h"
+
+#include "base/unicode.h"
+#include "crypto/catalog_internal.h"
+#include "os/input_file.h"
+#include "platform/files.h"
+#include "platform/messages.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace halyard::platform {
+
+namespace {
+
+using der::Cursor;
+using der::Element;
+using der::kContext;
+using der::kUniversal;
+
+constexpr std::uint32_t kCryptEAsn1Eod = 0x80093102;
+// Entries, attributes and values a CTL may hold in all. Real catalogs hold thousands; the cap
+// keeps a small hostile file from making the reader build a huge member list.
+constexpr std::size_t kMaxCtlElements = 2'000'000;
+
+std::uint32_t FaultCode(const Cursor& cursor) {
+    return cursor.fault() == der::Fault::EndOfData ? kCryptEAsn1Eod : codes::kCryptEAsn1Badtag;
+}
+
+ByteSpan SpanOf(const Element& e) {
+    return ByteSpan{e.offset, e.totalSize()};
+}
+
+std::string HexUpper(std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        out.push_back(kDigits[b >> 4]);
+        out.push_back(kDigits[b & 0x0F]);
+    }
+    return out;
+}
+
+// The unsigned attributes [1] of a SignerInfo: where the time stamps sit.
+std::uint32_t ReadUnsignedAttributes(std::span<const std::uint8_t> data, const Element& set,
+                                     ParsedSignerInfo& signer) {
+    Cursor attrs(data, set);
+    Element attr;
+    while (attrs.next(attr)) {
+        if (!attr.is(kUniversal, der::kTagSequence)) {
+            return codes::kCryptEAsn1Badtag;
+        }
+        Cursor inner(data, attr);
+        Element oid, values, first;
+        if (!inner.expect(kUniversal, der::kTagOid, oid) ||
+            !inner.expect(kUniversal, der::kTagSet, values)) {
+            return FaultCode(inner);
+        }
+        const auto type = der::OidText(data, oid);
+        if (!type) {
+            return codes::kCryptEAsn1Badtag;
+        }
+        Cursor valueCursor(data, values);
+        if (!valueCursor.next(first)) {
+            if (valueCursor.fault() != der::Fault::None) {
+                return FaultCode(valueCursor);
+            }
+            continue;
+        }
+        if (*type == kOidCounterSignature && signer.legacyCounterSignature.empty()) {
+            signer.legacyCounterSignature = SpanOf(first);
+        } else if (*type == kOidRfc3161TimeStamp && signer.rfc3161TimeStamp.empty()) {
+            signer.rfc3161TimeStamp = SpanOf(first);
+        }
+    }
+    return attrs.fault() == der::Fault::None ? 0 : FaultCode(attrs);
+}
+
+std::uint32_t ReadSignerInfo(std::span<const std::uint8_t> data, const Element& si,
+                             ParsedSignerInfo& signer) {
+    signer.der = SpanOf(si);
+    Cursor fields(data, si);
+    Element field;
+    while (fields.next(field)) {
+        if (field.is(kContext, 1) && field.constructed) {
+            return ReadUnsignedAttributes(data, field, signer);
+        }
+    }
+    return fields.fault() == der::Fault::None ? 0 : FaultCode(fields);
+}
+
+} // namespace
+
+namespace catalog_detail {
+
+std::uint32_t ParseEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
+    Cursor top(data);
+    Element contentInfo;
+    if (!top.expect(kUniversal, der::kTagSequence, contentInfo)) {
+        return FaultCode(top);
+    }
+    env.size = contentInfo.totalSize();
+    Cursor ci(data, contentInfo);
+    Element type, explicitContent, signedData;
+    if (!ci.expect(kUniversal, der::kTagOid, type)) {
+        return FaultCode(ci);
+    }
+    const auto typeText = der::OidText(data, type);
+    if (!typeText) {
+        return codes::kCryptEAsn1Badtag;
+    }
+    if (*typeText != kOidSignedData) {
+        return codes::kCryptEInvalidMsgType;
+    }
+    if (!ci.expect(kContext, 0, explicitContent) || !explicitContent.constructed) {
+        return ci.fault() == der::Fault::EndOfData ? kCryptEAsn1Eod : codes::kCryptEAsn1Badtag;
+    }
+    Cursor wrapper(data, explicitContent);
+    if (!wrapper.expect(kUniversal, der::kTagSequence, signedData)) {
+        return FaultCode(wrapper);
+    }
+
+    Cursor sd(data, signedData);
+    Element version, digestAlgorithms, encap;
+    if (!sd.expect(kUniversal, der::kTagInteger, version) ||
+        !sd.expect(kUniversal, der::kTagSet, digestAlgorithms) ||
+        !sd.expect(kUniversal, der::kTagSequence, encap)) {
+        return FaultCode(sd);
+    }
+
+    Cursor eci(data, encap);
+    Element innerType, innerExplicit, content;
+    if (!eci.expect(kUniversal, der::kTagOid, innerType)) {
+        return FaultCode(eci);
+    }
+    const auto innerText = der::OidText(data, innerType);
+    if (!innerText) {
+        return codes::kCryptEAsn1Badtag;
+    }
+    if (*innerText != kOidCtl) {
+        return codes::kCryptEUnexpectedMsgType;
+    }
+    if (!eci.next(innerExplicit)) {
+        // A CTL message without its list (detached content) holds nothing to read.
+        return eci.fault() == der::Fault::None ? codes::kCryptEUnexpectedMsgType : FaultCode(eci);
+    }
+    if (!innerExplicit.is(kContext, 0) || !innerExplicit.constructed) {
+        return codes::kCryptEAsn1Badtag;
+    }
+    Cursor contentCursor(data, innerExplicit);
+    if (!contentCursor.next(content)) {
+        return contentCursor.fault() == der::Fault::None ? kCryptEAsn1Eod
+                                                         : FaultCode(contentCursor);
+    }
+    if (content.is(kUniversal, der::kTagSequence) && content.constructed) {
+        // PKCS #7 form (what Windows writes): the digest covers the list's contents octets.
+        env.ctl = content;
+        env.ctlContent = ByteSpan{content.contentOffset, content.contentSize};
+    } else if (content.is(kUniversal, der::kTagOctetString) && !content.constructed) {
+        // CMS form: the list inside an OCTET STRING, whose contents the digest covers.
+        Cursor octets(data, content);
+        Element list;
+        if (!octets.expect(kUniversal, der::kTagSequence, list)) {
+            return FaultCode(octets);
+        }
+        if (list.end() != content.end()) {
+            return codes::kCryptEAsn1Badtag;
+        }
+        env.ctl = list;
+        env.ctlContent = ByteSpan{content.contentOffset, content.contentSize};
+    } else {
+        return codes::kCryptEAsn1Badtag;
+    }
+
+    Element field;
+    bool sawSigners = false;
+    while (sd.next(field)) {
+        if (field.is(kContext, 0) && field.constructed) {
+            Cursor certs(data, field);
+            Element cert;
+            while (certs.next(cert)) {
+                if (cert.is(kUniversal, der::kTagSequence) && cert.constructed) {
+                    env.certificates.push_back(SpanOf(cert));
+                }
+            }
+            if (certs.fault() != der::Fault::None) {
+                return FaultCode(certs);
+            }
+        } else if (field.is(kContext, 1)) {
+            continue; // revocation lists: the trust layer reads them from der if it wants them
+        } else if (field.is(kUniversal, der::kTagSet) && field.constructed && !sawSigners) {
+            sawSigners = true;
+            Cursor signers(data, field);
+            Element si;
+            while (signers.next(si)) {
+                if (!si.is(kUniversal, der::kTagSequence) || !si.constructed) {
+                    return codes::kCryptEAsn1Badtag;
+                }
+                ParsedSignerInfo signer;
+                if (const auto code = ReadSignerInfo(data, si, signer)) {
+                    return code;
+                }
+                env.signerInfos.push_back(signer);
+            }
+            if (signers.fault() != der::Fault::None) {
+                return FaultCode(signers);
+            }
+        } else {
+            return codes::kCryptEAsn1Badtag;
+        }
+    }
+    if (sd.fault() != der::Fault::None) {
+        return FaultCode(sd);
+    }
+    return sawSigners ? 0 : kCryptEAsn1Eod;
+}
+
+std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const Element& ctl, CtlParts& parts) {
+    std::size_t budget = 0;
+    Cursor c(data, ctl);
+    Element e;
+    if (c.peek(e) && e.is(kUniversal, der::kTagInteger)) {
+        c.next(e);
+    }
+    Element usage;
+    if (!c.expect(kUniversal, der::kTagSequence, usage)) {
+        return FaultCode(c);
+    }
+    Cursor usages(data, usage);
+    Element oid;
+    while (usages.next(oid)) {
+        const auto text = der::OidText(data, oid);
+        if (!text) {
+            return codes::kCryptEAsn1Badtag;
+        }
+        parts.usage.push_back(*text);
+    }
+    if (usages.fault() != der::Fault::None) {
+        return FaultCode(usages);
+    }
+    // Optional list identifier and sequence number.
+    if (c.peek(e) && e.is(kUniversal, der::kTagOctetString)) {
+        c.next(e);
+    }
+    if (c.peek(e) && e.is(kUniversal, der::kTagInteger)) {
+        c.next(e);
+    }
+    if (!c.next(e)) {
+        return c.fault() == der::Fault::None ? kCryptEAsn1Eod : FaultCode(c);
+    }
+    const auto thisUpdate = der::TimeValue(data, e);
+    if (!thisUpdate) {
+        return codes::kCryptEAsn1Badtag;
+    }
+    parts.thisUpdate = *thisUpdate;
+    if (c.peek(e) && e.cls == kUniversal &&
+        (e.tag == der::kTagUtcTime || e.tag == der::kTagGeneralizedTime)) {
+        c.next(e);
+        parts.nextUpdate = der::TimeValue(data, e);
+        if (!parts.nextUpdate) {
+            return codes::kCryptEAsn1Badtag;
+        }
+    }
+    Element algorithm;
+    if (!c.expect(kUniversal, der::kTagSequence, algorithm)) {
+        return FaultCode(c);
+    }
+    Cursor alg(data, algorithm);
+    if (!alg.expect(kUniversal, der::kTagOid, oid)) {
+        return FaultCode(alg);
+    }
+    const auto algText = der::OidText(data, oid);
+    if (!algText) {
+        return codes::kCryptEAsn1Badtag;
+    }
+    parts.subjectAlgorithm = *algText;
+
+    if (c.peek(e) && e.is(kUniversal, der::kTagSequence) && e.constructed) {
+        c.next(e);
+        Cursor subjects(data, e);
+        Element subject;
+        while (subjects.next(subject)) {
+            if (!subject.is(kUniversal, der::kTagSequence) || !subject.constructed) {
+                return codes::kCryptEAsn1Badtag;
+            }
+            Cursor fields(data, subject);
+            CtlEntry entry;
+            if (!fields.expect(kUniversal, der::kTagOctetString, entry.identifier) ||
+                entry.identifier.constructed) {
+                return fields.fault() == der::Fault::None ? codes::kCryptEAsn1Badtag
+                                                          : FaultCode(fields);
+            }
+            Element attrSet;
+            if (fields.next(attrSet)) {
+                if (!attrSet.is(kUniversal, der::kTagSet) || !attrSet.constructed) {
+                    return codes::kCryptEAsn1Badtag;
+                }
+                Cursor attrs(data, attrSet);
+                Element attr;
+                while (attrs.next(attr)) {
+                    if (!attr.is(kUniversal, der::kTagSequence) || !attr.constructed) {
+                        return codes::kCryptEAsn1Badtag;
+                    }
+                    Cursor inner(data, attr);
+                    Element type, values;
+                    if (!inner.expect(kUniversal, der::kTagOid, type) ||
+                        !inner.expect(kUniversal, der::kTagSet, values)) {
+                        return FaultCode(inner);
+                    }
+                    CtlAttribute parsed;
+                    const auto typeText = der::OidText(data, type);
+                    if (!typeText) {
+                        return codes::kCryptEAsn1Badtag;
+                    }
+                    parsed.oid = *typeText;
+                    Cursor valueCursor(data, values);
+                    Element value;
+                    while (valueCursor.next(value)) {
+                        if (++budget > kMaxCtlElements) {
+                            return codes::kNotEnoughMemory;
+                        }
+                        parsed.values.push_back(value);
+                    }
+                    if (valueCursor.fault() != der::Fault::None) {
+                        return FaultCode(valueCursor);
+                    }
+                    entry.attributes.push_back(std::move(parsed));
+                }
+                if (attrs.fault() != der::Fault::None) {
+                    return FaultCode(attrs);
+                }
+            } else if (fields.fault() != der::Fault::None) {
+                return FaultCode(fields);
+            }
+            budget += 1 + entry.attributes.size();
+            if (budget > kMaxCtlElements) {
+                return codes::kNotEnoughMemory;
+            }
+            parts.entries.push_back(std::move(entry));
+        }
+        if (subjects.fault() != der::Fault::None) {
+            return FaultCode(subjects);
+        }
+    }
+    if (c.peek(e) && e.is(kContext, 0) && e.constructed) {
+        c.next(e);
+        Cursor wrapper(data, e);
+        Element list;
+        if (!wrapper.expect(kUniversal, der::kTagSequence, list)) {
+            return FaultCode(wrapper);
+        }
+        Cursor extensions(data, list);
+        Element ext;
+        while (extensions.next(ext)) {
+            if (!ext.is(kUniversal, der::kTagSequence) || !ext.constructed) {
+                return codes::kCryptEAsn1Badtag;
+            }
+            Cursor fields(data, ext);
+            Element extOid, value;
+            if (!fields.expect(kUniversal, der::kTagOid, extOid)) {
+                return FaultCode(fields);
+            }
+            if (fields.peek(value) && value.is(kUniversal, der::kTagBoolean)) {
+                fields.next(value);
+            }
+            if (!fields.expect(kUniversal, der::kTagOctetString, value) || value.constructed) {
+                return fields.fault() == der::Fault::None ? codes::kCryptEAsn1Badtag
+                                                          : FaultCode(fields);
+            }
+            const auto extText = der::OidText(data, extOid);
+            if (!extText) {
+                return codes::kCryptEAsn1Badtag;
+            }
+            if (++budget > kMaxCtlElements) {
+                return codes::kNotEnoughMemory;
+            }
+            parts.extensions.push_back(CtlExtension{*extText, value});
+        }
+        if (extensions.fault() != der::Fault::None) {
+            return FaultCode(extensions);
+        }
+    }
+    return c.fault() == der::Fault::None ? 0 : FaultCode(c);
+}
+
+} // namespace catalog_detail
+
+namespace {
+
+using catalog_detail::CtlParts;
+using catalog_detail::Envelope;
+
+// CAT_NAMEVALUE ::= SEQUENCE { tag BMPString, flags INTEGER, value OCTET STRING }
+std::uint32_t ReadNameValue(std::span<const std::uint8_t> data, Cursor& level, CatAttribute& out) {
+    Element seq;
+    if (!level.expect(kUniversal, der::kTagSequence, seq)) {
+        return FaultCode(level);
+    }
+    Cursor fields(data, seq);
+    Element name, flags, value;
+    if (!fields.expect(kUniversal, der::kTagBmpString, name) ||
+        !fields.expect(kUniversal, der::kTagInteger, flags) ||
+        !fields.expect(kUniversal, der::kTagOctetString, value)) {
+        return FaultCode(fields);
+    }
+    const auto nameText = der::BmpText(data, name);
+    const auto flagValue = der::Uint32Value(data, flags);
+    if (!nameText || !flagValue || value.constructed) {
+        return codes::kCryptEAsn1Badtag;
+    }
+    out.referenceTag = *nameText;
+    out.attrTypeAndAction = *flagValue;
+    const auto bytes = der::Contents(data, value);
+    out.value.assign(bytes.begin(), bytes.end());
+    return 0;
+}
+
+// SpcIndirectDataContent ::= SEQUENCE { data SEQUENCE { type OID, value ANY OPTIONAL },
+//                                       messageDigest SEQUENCE { AlgorithmIdentifier, OCTET STRING
+//                                       } }
+std::uint32_t ReadIndirectData(std::span<const std::uint8_t> data, const Element& value,
+                               CatMember& member) {
+    if (!value.is(kUniversal, der::kTagSequence) || !value.constructed) {
+        return codes::kCryptEAsn1Badtag;
+    }
+    Cursor content(data, value);
+    Element attributeTypeAndValue, digestInfo, type, algorithm, algOid, digest;
+    if (!content.expect(kUniversal, der::kTagSequence, attributeTypeAndValue) ||
+        !content.expect(kUniversal, der::kTagSequence, digestInfo)) {
+        return FaultCode(content);
+    }
+    Cursor typeCursor(data, attributeTypeAndValue);
+    if (!typeCursor.expect(kUniversal, der::kTagOid, type)) {
+        return FaultCode(typeCursor);
+    }
+    Cursor digestCursor(data, digestInfo);
+    if (!digestCursor.expect(kUniversal, der::kTagSequence, algorithm) ||
+        !digestCursor.expect(kUniversal, der::kTagOctetString, digest) || digest.constructed) {
+        return digestCursor.fault() == der::Fault::None ? codes::kCryptEAsn1Badtag
+                                                        : FaultCode(digestCursor);
+    }
+    Cursor algCursor(data, algorithm);
+    if (!algCursor.expect(kUniversal, der::kTagOid, algOid)) {
+        return FaultCode(algCursor);
+    }
+    const auto typeText = der::OidText(data, type);
+    const auto algText = der::OidText(data, algOid);
+    if (!typeText || !algText) {
+        return codes::kCryptEAsn1Badtag;
+    }
+    member.indirectDataTypeOid = *typeText;
+    member.digestAlgorithmOid = *algText;
+    const auto bytes = der::Contents(data, digest);
+    member.digest.assign(bytes.begin(), bytes.end());
+    return 0;
+}
+
+std::uint32_t BuildMember(std::span<const std::uint8_t> data, int version,
+                          const catalog_detail::CtlEntry& entry, CatMember& member) {
+    const auto id = der::Contents(data, entry.identifier);
+    member.referenceTag = version == 2 ? HexUpper(id) : Utf16LeBytesToUtf8(id, true);
+    bool sawIndirectData = false;
+    for (const auto& attr : entry.attributes) {
+        if (attr.oid == kOidCatNameValue) {
+            for (const auto& value : attr.values) {
+                Cursor one(data, Element{value.offset, 0, value.offset, value.totalSize()});
+                CatAttribute parsed;
+                if (const auto code = ReadNameValue(data, one, parsed)) {
+                    return code;
+                }
+                member.attributes.push_back(std::move(parsed));
+            }
+        } else if (attr.oid == kOidSpcIndirectData) {
+            if (!attr.values.empty() && !sawIndirectData) {
+                if (const auto code = ReadIndirectData(data, attr.values.front(), member)) {
+                    return code;
+                }
+                sawIndirectData = true;
+            }
+        } else if (attr.oid == kOidCatMemberInfo || attr.oid == kOidCatMemberInfo2) {
+            // Member information describes the entry itself; Windows does not enumerate it.
+            continue;
+        } else {
+            for (const auto& value : attr.values) {
+                CatAttribute raw;
+                raw.referenceTag = attr.oid;
+                const auto bytes = der::Whole(data, value);
+                raw.value.assign(bytes.begin(), bytes.end());
+                member.attributes.push_back(std::move(raw));
+            }
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+const CatMember* ParsedCatalog::findMember(std::string_view tag) const {
+    const auto it = memberIndex.find(std::string(tag));
+    return it == memberIndex.end() ? nullptr : &store.members[it->second];
+}
+
+namespace {
+
+Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_t> bytes) {
+    using Result = Outcome<std::shared_ptr<ParsedCatalog>>;
+    if (bytes.size() > kMaxCatalogFileSize) {
+        return Result::failure(codes::kNotEnoughMemory);
+    }
+    Envelope env;
+    if (const auto code = catalog_detail::ParseEnvelope(bytes, env)) {
+        return Result::failure(code);
+    }
+    CtlParts parts;
+    if (const auto code = catalog_detail::ParseCtl(bytes, env.ctl, parts)) {
+        return Result::failure(code);
+    }
+    if (std::find(parts.usage.begin(), parts.usage.end(), kOidCatalogList) == parts.usage.end()) {
+        return Result::failure(codes::kCryptEUnexpectedMsgType);
+    }
+
+    auto catalog = std::make_shared<ParsedCatalog>();
+    catalog->thisUpdate = parts.thisUpdate;
+    catalog->nextUpdate = parts.nextUpdate;
+    catalog->subjectAlgorithmOid = parts.subjectAlgorithm;
+    catalog->subjectUsageOids = parts.usage;
+    catalog->version = parts.subjectAlgorithm == kOidCatalogListMember2  ? 2
+                       : parts.subjectAlgorithm == kOidCatalogListMember ? 1
+                                                                         : 0;
+    catalog->der.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(env.size));
+    catalog->ctl = SpanOf(env.ctl);
+    catalog->ctlContent = env.ctlContent;
+    catalog->certificates = std::move(env.certificates);
+    catalog->signerInfos = std::move(env.signerInfos);
+
+    for (const auto& ext : parts.extensions) {
+        CatAttribute attr;
+        if (ext.oid == kOidCatNameValue) {
+            Cursor inner(bytes, ext.value);
+            if (const auto code = ReadNameValue(bytes, inner, attr)) {
+                return Result::failure(code);
+            }
+        } else {
+            attr.referenceTag = ext.oid;
+            const auto value = der::Contents(bytes, ext.value);
+            attr.value.assign(value.begin(), value.end());
+        }
+        catalog->store.catalogAttributes.push_back(std::move(attr));
+    }
+    catalog->store.members.reserve(parts.entries.size());
+    for (const auto& entry : parts.entries) {
+        CatMember member;
+        if (const auto code = BuildMember(bytes, catalog->version, entry, member)) {
+            return Result::failure(code);
+        }
+        catalog->memberIndex.emplace(member.referenceTag, catalog->store.members.size());
+        catalog->store.members.push_back(std::move(member));
+    }
+    return Result(std::move(catalog));
+}
+
+} // namespace
+
+Outcome<std::shared_ptr<const ParsedCatalog>>
+ParseCatalogBytes(std::span<const std::uint8_t> bytes) {
+    auto parsed = ParseCatalog(bytes);
+    if (!parsed) {
+        return Outcome<std::shared_ptr<const ParsedCatalog>>::failure(parsed.error());
+    }
+    return Outcome<std::shared_ptr<const ParsedCatalog>>(std::move(parsed.value()));
+}
+
+namespace catalog_detail {
+
+std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
+    auto file = InputFile::Open(path, kMaxCatalogFileSize);
+    if (!file) {
+        // Windows tells a missing folder on the way (ERROR_PATH_NOT_FOUND) from a missing file.
+        if (file.error() == codes::kFileNotFound || file.error() == codes::kPathNotFound) {
+            const std::string dir = ExtractFileDir(path);
+            if (!dir.empty() && !DirectoryExists(dir)) {
+                return codes::kPathNotFound;
+            }
+        }
+        return file.error();
+    }
+    out.resize(static_cast<std::size_t>(file->size()));
+    const long n = file->readAt(0, out.data(), out.size());
+    if (n < 0) {
+        return ErrnoToWin32(errno);
+    }
+    out.resize(static_cast<std::size_t>(n)); // the file may have shrunk while we read it
+    return 0;
+}
+
+} // namespace catalog_detail
+
+Outcome<std::shared_ptr<const ParsedCatalog>> ParseCatalogFile(const std::string& path) {
+    using Result = Outcome<std::shared_ptr<const ParsedCatalog>>;
+    struct Entry {
+        FileStamp stamp;
+        std::shared_ptr<const ParsedCatalog> catalog;
+    };
+    static std::mutex mutex;
+    static std::unordered_map<std::string, Entry> cache;
+    constexpr std::size_t kMaxEntries = 64;
+
+    FileStamp before;
+    const bool stamped = GetFileStamp(path, before);
+    if (stamped) {
+        std::lock_guard lock(mutex);
+        const auto it = cache.find(path);
+        if (it != cache.end() && it->second.stamp == before) {
+            return Result(it->second.catalog);
+        }
+    }
+    std::vector<std::uint8_t> bytes;
+    if (const auto code = catalog_detail::ReadWholeFile(path, bytes)) {
+        return Result::failure(code);
+    }
+    auto parsed = ParseCatalog(bytes);
+    if (!parsed) {
+        return Result::failure(parsed.error());
+    }
+    parsed.value()->store.path = path;
+    std::shared_ptr<const ParsedCatalog> result = std::move(parsed.value());
+    FileStamp after;
+    if (stamped && GetFileStamp(path, after) && after == before) {
+        std::lock_guard lock(mutex);
+        if (cache.size() >= kMaxEntries) {
+            cache.clear();
+        }
+        cache[path] = Entry{before, result};
+    }
+    return Result(result);
+}
+
+} // namespace halyard::platform

@@ -1,0 +1,110 @@
+// The POSIX catalog reader: a catalog file is a PKCS#7 SignedData whose encapsulated content is a
+// certificate trust list (CTL) with the catalog subject usage. The reader walks the DER with
+// OpenSSL's primitives, keeps the whole encoding for signature checks, and presents members and
+// attributes exactly as CryptCATOpen and its enumerations do. Internal to the POSIX backend
+// (catalog open, trust verification, CTL query).
+#pragma once
+
+#include "base/outcome.h"
+#include "platform/catalog.h"
+#include "platform/ctl.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace halyard::platform {
+
+inline constexpr const char* kOidSignedData = "1.2.840.113549.1.7.2";
+inline constexpr const char* kOidCtl = "1.3.6.1.4.1.311.10.1";
+inline constexpr const char* kOidCatalogList = "1.3.6.1.4.1.311.12.1.1";
+inline constexpr const char* kOidCatalogListMember = "1.3.6.1.4.1.311.12.1.2";  // v1
+inline constexpr const char* kOidCatalogListMember2 = "1.3.6.1.4.1.311.12.1.3"; // v2
+inline constexpr const char* kOidCatNameValue = "1.3.6.1.4.1.311.12.2.1";
+inline constexpr const char* kOidCatMemberInfo = "1.3.6.1.4.1.311.12.2.2";
+inline constexpr const char* kOidCatMemberInfo2 = "1.3.6.1.4.1.311.12.2.3";
+inline constexpr const char* kOidSpcIndirectData = "1.3.6.1.4.1.311.2.1.4";
+inline constexpr const char* kOidSpcPeImageData = "1.3.6.1.4.1.311.2.1.15";
+inline constexpr const char* kOidSpcFlatImageData = "1.3.6.1.4.1.311.2.1.25";
+inline constexpr const char* kOidCounterSignature = "1.2.840.113549.1.9.6";
+inline constexpr const char* kOidRfc3161TimeStamp = "1.3.6.1.4.1.311.3.3.1";
+
+// Files larger than this are refused without being read. Real driver catalogs stay far
+// below it (a member costs a few hundred bytes, so thousands of files make one or two MiB);
+// parsing costs about six times the file's size in memory, and the cap keeps a run within
+// its 64 MiB.
+inline constexpr std::uint64_t kMaxCatalogFileSize = 8ull * 1024 * 1024;
+
+// A byte range inside ParsedCatalog::der.
+struct ByteSpan {
+    std::size_t offset = 0;
+    std::size_t size = 0;
+    bool empty() const { return size == 0; }
+};
+
+// One SignerInfo of the SignedData, located for the trust layer (which parses it with OpenSSL).
+struct ParsedSignerInfo {
+    ByteSpan der;                    // the whole SignerInfo, tag and length included
+    ByteSpan legacyCounterSignature; // first value of unsigned attribute 1.2.840.113549.1.9.6
+                                     // (a SignerInfo, tag and length included); empty if absent
+    ByteSpan rfc3161TimeStamp;       // first value of unsigned attribute 1.3.6.1.4.1.311.3.3.1
+                                     // (a ContentInfo, tag and length included); empty if absent
+};
+
+struct ParsedCatalog {
+    // Attributes and members as CryptCATOpen presents them (path set by ParseCatalogFile).
+    CatalogStore store;
+    FileTime thisUpdate = 0;            // the CTL's ThisUpdate as FILETIME (UTC)
+    std::optional<FileTime> nextUpdate; // the CTL's NextUpdate when present
+    int version = 0;                    // 1 for .311.12.1.2, 2 for .311.12.1.3
+    std::string subjectAlgorithmOid;
+    std::vector<std::string> subjectUsageOids;
+
+    // The ContentInfo exactly as encoded (bytes after its DER length are dropped).
+    std::vector<std::uint8_t> der;
+    ByteSpan ctl;        // the encapsulated CTL SEQUENCE, tag and length included
+    ByteSpan ctlContent; // the CTL's contents octets: what the signer's message digest covers
+    // Each entry of the SignedData's certificate set that is a certificate (a SEQUENCE), in order.
+    std::vector<ByteSpan> certificates;
+    // Empty for an unsigned catalog.
+    std::vector<ParsedSignerInfo> signerInfos;
+
+    std::span<const std::uint8_t> bytes(ByteSpan span) const {
+        return std::span<const std::uint8_t>(der).subspan(span.offset, span.size);
+    }
+
+    // The first member whose tag equals the text exactly (tags are upper-case hex for v2
+    // catalogs, the stored text for v1); nullptr when there is none. Constant time.
+    const CatMember* findMember(std::string_view tag) const;
+
+    // Built by the parser; findMember reads it.
+    std::unordered_map<std::string, std::size_t> memberIndex;
+};
+
+// Parses catalog bytes. Refuses (with the code CryptCATOpen would leave) anything that is not a
+// SignedData carrying a CTL with the catalog subject usage:
+//   CRYPT_E_ASN1_BADTAG     the bytes are not a DER ContentInfo, or a field has the wrong type;
+//   CRYPT_E_ASN1_EOD        an encoding runs past the end of the data;
+//   CRYPT_E_INVALID_MSG_TYPE the ContentInfo is not SignedData;
+//   CRYPT_E_UNEXPECTED_MSG_TYPE the encapsulated content is not a CTL, or the CTL is not a
+//                           catalog (another subject usage, such as a root list).
+Outcome<std::shared_ptr<const ParsedCatalog>>
+ParseCatalogBytes(std::span<const std::uint8_t> bytes);
+
+// Reads and parses a catalog file. Results are cached in the process keyed by path and
+// FileStamp, so many lookups against one catalog parse it once. Fails with the file's error code
+// (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...), ERROR_NOT_ENOUGH_MEMORY for a file larger
+// than kMaxCatalogFileSize, or a code of ParseCatalogBytes.
+Outcome<std::shared_ptr<const ParsedCatalog>> ParseCatalogFile(const std::string& path);
+
+// Any CTL (catalog or not), as CryptQueryObject with CERT_QUERY_CONTENT_FLAG_CTL reads it: the
+// bytes are DER or Base64 text of DER. Fails with CRYPT_E_NO_MATCH for other content.
+Outcome<CtlQueryResult> QueryCtlBytes(std::span<const std::uint8_t> bytes);
+
+} // namespace halyard::platform

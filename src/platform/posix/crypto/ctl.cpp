@@ -1,0 +1,103 @@
+#include "platform/ctl.h"
+
+#include "crypto/catalog_internal.h"
+
+#include <openssl/evp.h>
+#include <string_view>
+#include <vector>
+
+namespace halyard::platform {
+
+namespace {
+
+bool ReadCtl(std::span<const std::uint8_t> bytes, CtlQueryResult& result) {
+    catalog_detail::Envelope env;
+    catalog_detail::CtlParts parts;
+    if (catalog_detail::ParseEnvelope(bytes, env) != 0 ||
+        catalog_detail::ParseCtl(bytes, env.ctl, parts) != 0) {
+        return false;
+    }
+    result.contentType = kCertQueryContentCtl;
+    result.thisUpdate = parts.thisUpdate;
+    return true;
+}
+
+bool IsBase64Char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/' || c == '=';
+}
+
+// Base64 text (blanks and line breaks anywhere, an optional "-----BEGIN ...-----" header and
+// footer) to bytes; false when the text is not Base64.
+bool DecodeBase64(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out) {
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const auto begin = text.find("-----BEGIN");
+    if (begin != std::string_view::npos) {
+        const auto headerEnd = text.find("-----", begin + 10);
+        if (headerEnd == std::string_view::npos) {
+            return false;
+        }
+        text = text.substr(headerEnd + 5);
+        const auto footer = text.find("-----END");
+        if (footer == std::string_view::npos) {
+            return false;
+        }
+        text = text.substr(0, footer);
+    }
+    std::string clean;
+    clean.reserve(text.size());
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            continue;
+        }
+        if (!IsBase64Char(c)) {
+            return false;
+        }
+        clean.push_back(c);
+    }
+    if (clean.empty() || clean.size() % 4 != 0 || clean.size() > (1u << 30)) {
+        return false;
+    }
+    std::size_t padding = 0;
+    while (padding < 2 && clean[clean.size() - 1 - padding] == '=') {
+        ++padding;
+    }
+    if (clean.find('=') < clean.size() - padding) {
+        return false;
+    }
+    out.resize(clean.size() / 4 * 3);
+    const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(clean.data()),
+                                  static_cast<int>(clean.size()));
+    if (n < 0 || static_cast<std::size_t>(n) < padding) {
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(n) - padding);
+    return true;
+}
+
+} // namespace
+
+Outcome<CtlQueryResult> QueryCtlBytes(std::span<const std::uint8_t> bytes) {
+    CtlQueryResult result;
+    if (bytes.size() <= kMaxCatalogFileSize && ReadCtl(bytes, result)) {
+        return result;
+    }
+    std::vector<std::uint8_t> decoded;
+    if (bytes.size() <= kMaxCatalogFileSize && DecodeBase64(bytes, decoded) &&
+        ReadCtl(decoded, result)) {
+        return result;
+    }
+    return Outcome<CtlQueryResult>::failure(codes::kCryptENoMatch);
+}
+
+Outcome<CtlQueryResult> CryptQueryObjectCtl(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    if (const auto code = catalog_detail::ReadWholeFile(path, bytes)) {
+        // An oversized file is no CTL this layer reads; anything else is the file's own error.
+        return Outcome<CtlQueryResult>::failure(code == codes::kFileTooLarge ? codes::kCryptENoMatch
+                                                                             : code);
+    }
+    return QueryCtlBytes(bytes);
+}
+
+} // namespace halyard::platform

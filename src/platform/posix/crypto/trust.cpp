@@ -1,0 +1,289 @@
+// WinVerifyTrust for a catalog member, on OpenSSL.
+//
+// The checks run in the order of the Windows providers: the catalog is opened, the member is
+// found by its tag and the member file's digest compared (object provider), then the catalog's
+// signature is verified (signature provider), then the signer's chain (certificate provider and
+// policy). The first failing step gives the result.
+//
+// Every outcome and its Windows code:
+//
+//   outcome                                                    code
+//   ---------------------------------------------------------  ----------------------------------
+//   trusted                                                    0
+//   empty catalog path or member tag                           ERROR_INVALID_PARAMETER 0x57
+//   catalog missing or unreadable (any file error)             CRYPT_E_FILE_ERROR 0x80092003
+//   catalog not a catalog (the parser's code)                  CRYPT_E_ASN1_BADTAG 0x8009310B,
+//                                                              CRYPT_E_INVALID_MSG_TYPE, ...
+//   no member with that tag                                    TRUST_E_NOSIGNATURE 0x800B0100
+//   member file missing or unreadable                          CRYPT_E_FILE_ERROR 0x80092003
+//   member without indirect data, other than a v2 entry whose  TRUST_E_NOSIGNATURE 0x800B0100
+//     tag is the digest itself (the SHA-1 shadow entries)
+//   member's digest algorithm neither SHA-1 nor SHA-256        NTE_BAD_ALGID 0x80090008
+//   member's digest differs from the file's (or a PE-image     TRUST_E_BAD_DIGEST 0x80096010
+//     member is no longer a PE image)
+//   catalog without signer (unsigned)                          TRUST_E_NOSIGNATURE 0x800B0100
+//   signer certificate not in the catalog                      TRUST_E_NO_SIGNER_CERT 0x80096002
+//   SignerInfo unreadable, digest algorithm unknown, CTL       TRUST_E_BAD_DIGEST 0x80096010
+//     digest differs from messageDigest, signature false
+//   chain (ranked in this order when several apply):
+//     a certificate's signature is false                       TRUST_E_CERT_SIGNATURE 0x80096004
+//     self-signed top not among the trusted roots              CERT_E_UNTRUSTEDROOT 0x800B0109
+//     a certificate not valid at the time stamp's time (the    CERT_E_EXPIRED 0x800B0101
+//       current time without a verified time stamp)
+//     revoked by a CRL in the trust folder                     CERT_E_REVOKED 0x800B010C
+//     a CRL of the trust folder that cannot be checked         CERT_E_REVOCATION_FAILURE 0x800B010E
+//     a certificate whose extended key usage excludes code     CERT_E_WRONG_USAGE 0x800B0110
+//       signing (the root's own usages do not count)
+//     unknown critical extension                               CERT_E_CRITICAL 0x800B0105
+//     CA flag, path length or key usage of an issuer           TRUST_E_BASIC_CONSTRAINTS 0x80096019
+//     no issuer found (partial chain), any other chain fault   CERT_E_CHAINING 0x800B010A
+//     certificate rejected by the store                        TRUST_E_EXPLICIT_DISTRUST 0x800B0111
+//
+// Signatures (the catalog's and the time stamps') are checked as Crypt32 checks them, legacy
+// forms included (trust_signature.h).
+// A time stamp that does not verify (bad signature or imprint, or its own chain failing at its
+// own time) is not an error by itself: the signer's chain is then judged at the current time.
+// Revocation is checked only against CRLs in the trust folder; there is no network.
+#include "base/unicode.h"
+#include "crypto/catalog_parser.h"
+#include "crypto/pe_digest.h"
+#include "crypto/trust_catalog.h"
+#include "crypto/trust_signature.h"
+#include "crypto/trust_timestamp.h"
+#include "platform/files.h"
+#include "platform/sip.h"
+
+#include <atomic>
+#include <list>
+#include <mutex>
+#include <optional>
+
+namespace halyard::platform {
+
+namespace {
+
+using namespace codes;
+
+struct CertificateSet {
+    std::vector<X509Ptr> owned;
+    std::vector<X509*> pointers;
+};
+
+CertificateSet ReadCertificates(const ParsedCatalog& catalog) {
+    CertificateSet set;
+    for (const ByteSpan& span : catalog.certificates) {
+        const auto bytes = catalog.bytes(span);
+        const unsigned char* p = bytes.data();
+        X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(bytes.size())));
+        if (cert) {
+            set.pointers.push_back(cert.get());
+            set.owned.push_back(std::move(cert));
+        }
+    }
+    return set;
+}
+
+std::uint32_t ParseFailureCode(std::uint32_t code) {
+    // Win32 codes are the file's own errors; the parser's format errors are HRESULTs.
+    return code < 0x10000 ? kCryptEFileError : code;
+}
+
+std::vector<std::uint8_t> HexBytes(const std::string& hex) {
+    std::vector<std::uint8_t> out;
+    auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<std::uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+    }
+    return out;
+}
+
+std::uint32_t CheckMemberDigest(const ParsedCatalog& catalog, const CatMember& member,
+                                const std::string& filePath) {
+    std::string algorithm = member.digestAlgorithmOid;
+    std::vector<std::uint8_t> expected = member.digest;
+    std::optional<SubjectDigestKind> kind;
+    if (algorithm.empty() && expected.empty()) {
+        // A v2 entry without indirect data (the SHA-1 "shadow" of a SHA-256 member): its tag is
+        // the digest, computed by the file's own subject package.
+        if (catalog.version != 2 ||
+            (member.referenceTag.size() != 40 && member.referenceTag.size() != 64)) {
+            return kTrustENoSignature;
+        }
+        algorithm = member.referenceTag.size() == 40 ? kOidSha1 : kOidSha256;
+        expected = HexBytes(member.referenceTag);
+        const auto pe = IsPeImageFile(filePath);
+        if (!pe) {
+            return kCryptEFileError;
+        }
+        kind = *pe ? SubjectDigestKind::PeImage : SubjectDigestKind::Flat;
+    } else {
+        kind = member.indirectDataTypeOid == kOidSpcPeImageData ? SubjectDigestKind::PeImage
+                                                                : SubjectDigestKind::Flat;
+    }
+    const bool sha1 = algorithm == kOidSha1;
+    const bool sha256 = algorithm == kOidSha256;
+    if (!sha1 && !sha256) {
+        return kNteBadAlgid;
+    }
+    const auto digests = FileDigestsOf(filePath, *kind);
+    if (!digests) {
+        return digests.error() == kBadFormat ? kTrustEBadDigest : kCryptEFileError;
+    }
+    return (sha1 ? digests->sha1 : digests->sha256) == expected ? 0 : kTrustEBadDigest;
+}
+
+struct VerdictEntry {
+    std::string path;
+    FileStamp stamp;
+    CatalogSignatureReport report;
+};
+
+std::atomic<std::uint64_t> g_verifications{0};
+std::mutex g_verdictMutex;
+std::list<VerdictEntry> g_verdicts; // most recent first
+constexpr std::size_t kVerdictCapacity = 8;
+
+// The catalog's signature verdict, computed once per catalog file version in this process.
+CatalogSignatureReport CachedSignatureReport(const std::string& path,
+                                             const ParsedCatalog& catalog) {
+    FileStamp stamp;
+    const bool stamped = GetFileStamp(path, stamp);
+    if (stamped) {
+        std::lock_guard lock(g_verdictMutex);
+        for (auto it = g_verdicts.begin(); it != g_verdicts.end(); ++it) {
+            if (it->stamp == stamp && it->path == path) {
+                g_verdicts.splice(g_verdicts.begin(), g_verdicts, it);
+                return g_verdicts.front().report;
+            }
+        }
+    }
+    CatalogSignatureReport report =
+        VerifyParsedCatalogSignature(catalog, ProcessTrustAnchors(), std::time(nullptr));
+    if (stamped) {
+        std::lock_guard lock(g_verdictMutex);
+        g_verdicts.push_front({path, stamp, report});
+        if (g_verdicts.size() > kVerdictCapacity) {
+            g_verdicts.pop_back();
+        }
+    }
+    return report;
+}
+
+template <class SignatureCheck>
+std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCheck&& signature) {
+    if (request.catalogFilePath.empty() || request.memberTag.empty()) {
+        return kInvalidParameter;
+    }
+    const auto parsed = ParseCatalogFile(request.catalogFilePath);
+    if (!parsed) {
+        return ParseFailureCode(parsed.error());
+    }
+    const ParsedCatalog& catalog = **parsed;
+    const CatMember* member = FindMemberByTag(catalog, request.memberTag);
+    if (member == nullptr) {
+        return kTrustENoSignature;
+    }
+    if (const std::uint32_t digest = CheckMemberDigest(catalog, *member, request.memberFilePath);
+        digest != 0) {
+        return digest;
+    }
+    return signature(catalog);
+}
+
+} // namespace
+
+std::uint64_t CatalogSignatureVerificationCount() {
+    return g_verifications.load(std::memory_order_relaxed);
+}
+
+const CatMember* FindMemberByTag(const ParsedCatalog& catalog, const std::string& tag) {
+    if (const CatMember* exact = catalog.findMember(tag)) {
+        return exact;
+    }
+    for (const CatMember& member : catalog.store.members) {
+        if (EqualsIgnoreCase(member.referenceTag, tag)) {
+            return &member;
+        }
+    }
+    return nullptr;
+}
+
+CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog,
+                                                    const TrustAnchors& anchors, std::time_t now) {
+    g_verifications.fetch_add(1, std::memory_order_relaxed);
+    CatalogSignatureReport report;
+    if (catalog.signerInfos.empty()) {
+        report.status = kTrustENoSignature;
+        return report;
+    }
+    const CertificateSet certs = ReadCertificates(catalog);
+    const ParsedSignerInfo& parsedSigner = catalog.signerInfos.front();
+    const auto signerDer = catalog.bytes(parsedSigner.der);
+    const unsigned char* p = signerDer.data();
+    SignerInfoPtr signerInfo(
+        d2i_PKCS7_SIGNER_INFO(nullptr, &p, static_cast<long>(signerDer.size())));
+    if (!signerInfo || signerInfo->issuer_and_serial == nullptr) {
+        report.status = kTrustEBadDigest;
+        return report;
+    }
+    X509* signer = FindCertificate(certs.pointers, signerInfo->issuer_and_serial->issuer,
+                                   signerInfo->issuer_and_serial->serial);
+    if (signer == nullptr) {
+        report.status = kTrustENoSignerCert;
+        return report;
+    }
+    if (!VerifySignerInfo(signerDer, signer, catalog.bytes(catalog.ctlContent))) {
+        report.status = kTrustEBadDigest;
+        report.signingChain.push_back(Summarize(signer));
+        return report;
+    }
+
+    // The time stamps cover the signature value.
+    const std::span<const std::uint8_t> signatureValue(
+        ASN1_STRING_get0_data(signerInfo->enc_digest),
+        static_cast<std::size_t>(ASN1_STRING_length(signerInfo->enc_digest)));
+    TimestampVerdict stamp;
+    if (!parsedSigner.rfc3161TimeStamp.empty()) {
+        stamp = VerifyRfc3161Token(catalog.bytes(parsedSigner.rfc3161TimeStamp), signatureValue,
+                                   certs.pointers, anchors);
+    }
+    if (!stamp.verified && !parsedSigner.legacyCounterSignature.empty()) {
+        stamp = VerifyCounterSignature(catalog.bytes(parsedSigner.legacyCounterSignature),
+                                       signatureValue, certs.pointers, anchors);
+    }
+    std::time_t at = now;
+    if (stamp.verified) {
+        at = static_cast<std::time_t>(*stamp.time);
+        report.timestamp = stamp.time;
+        report.timestampChain = stamp.chain;
+    }
+    ChainResult chain = VerifyChain(anchors, signer, certs.pointers, at, kOidCodeSigningUsage);
+    report.status = chain.status;
+    report.signingChain = std::move(chain.chain);
+    return report;
+}
+
+std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
+                                      const TrustAnchors& anchors, std::time_t now) {
+    return VerifyMember(request, [&](const ParsedCatalog& catalog) {
+        return VerifyParsedCatalogSignature(catalog, anchors, now).status;
+    });
+}
+
+std::uint32_t WinVerifyTrustCatalogMember(const CatalogMemberTrustRequest& request) {
+    return VerifyMember(request, [&](const ParsedCatalog& catalog) {
+        return CachedSignatureReport(request.catalogFilePath, catalog).status;
+    });
+}
+
+CatalogSignatureReport VerifyCatalogSignature(const std::string& catalogPath) {
+    const auto parsed = ParseCatalogFile(catalogPath);
+    if (!parsed) {
+        CatalogSignatureReport report;
+        report.status = ParseFailureCode(parsed.error());
+        return report;
+    }
+    return CachedSignatureReport(catalogPath, **parsed);
+}
+
+} // namespace halyard::platform

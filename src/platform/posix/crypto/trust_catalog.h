@@ -1,0 +1,30 @@
+// Trust verification through a catalog with a chosen set of roots and a chosen current time
+// (the seam functions use the process's trust folder and the clock). Internal to the POSIX
+// backend; tests use it for roots and revocation lists of their own.
+#pragma once
+
+#include "crypto/catalog_parser.h"
+#include "crypto/trust_store.h"
+#include "platform/trust.h"
+
+#include <ctime>
+
+namespace halyard::platform {
+
+// The catalog's signature, its signer's chain and its time stamp; not cached.
+CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog,
+                                                    const TrustAnchors& anchors, std::time_t now);
+
+// WinVerifyTrustCatalogMember with these roots and this time; the catalog's signature is not
+// taken from the process cache.
+std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
+                                      const TrustAnchors& anchors, std::time_t now);
+
+// How many catalog signatures this process has verified (the cache spares repeats).
+std::uint64_t CatalogSignatureVerificationCount();
+
+// The member of the catalog with that tag: the exact text first, then ignoring the letter case
+// of ASCII letters (hex digits), as the platform's member lookup does.
+const CatMember* FindMemberByTag(const ParsedCatalog& catalog, const std::string& tag);
+
+} // namespace halyard::platform

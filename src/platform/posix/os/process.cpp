@@ -1,0 +1,258 @@
+#include "platform/process.h"
+
+#include "base/unicode.h"
+#include "platform/files.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace halyard::platform {
+
+namespace {
+
+bool IsBlankChar(char c) {
+    return c == ' ' || c == '\t';
+}
+
+bool IsExecutableFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string CurrentDirectory() {
+    char buf[PATH_MAX];
+    if (::getcwd(buf, sizeof buf) == nullptr) {
+        return {};
+    }
+    return IncludeTrailingPathDelimiter(buf);
+}
+
+// The file names a program name may stand for, in the order they are tried in one folder.
+std::vector<std::string> NameVariants(const std::string& name) {
+    const std::string file = ExtractFileName(name);
+    if (file.find('.') == std::string::npos) {
+        return {name + ".exe", name};
+    }
+    if (EndsWithIgnoreCase(file, ".exe") && file.size() > 4) {
+        return {name, name.substr(0, name.size() - 4)};
+    }
+    return {name};
+}
+
+std::string FirstExecutable(const std::string& folder, const std::string& name) {
+    for (const auto& variant : NameVariants(name)) {
+        const std::string path = folder + variant;
+        if (IsExecutableFile(path)) {
+            return path;
+        }
+    }
+    return {};
+}
+
+// Closes the read end and waits for the child on every way out of the read loop.
+class ChildGuard {
+public:
+    ChildGuard(int readFd, pid_t pid) : fd_(readFd), pid_(pid) {}
+    ~ChildGuard() {
+        ::close(fd_);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    ChildGuard(const ChildGuard&) = delete;
+    ChildGuard& operator=(const ChildGuard&) = delete;
+
+private:
+    int fd_;
+    pid_t pid_;
+};
+
+} // namespace
+
+std::vector<std::string> CommandLineToArgv(std::string_view s) {
+    std::vector<std::string> args;
+    std::size_t i = 0;
+    const std::size_t n = s.size();
+    // The program name follows its own rule: no escapes, a quoted name ends at the next quote.
+    std::string first;
+    if (n > 0 && s[0] == '"') {
+        i = 1;
+        while (i < n && s[i] != '"') {
+            first += s[i++];
+        }
+        if (i < n) {
+            ++i;
+        }
+    } else {
+        while (i < n && !IsBlankChar(s[i])) {
+            first += s[i++];
+        }
+    }
+    args.push_back(first);
+    for (;;) {
+        while (i < n && IsBlankChar(s[i])) {
+            ++i;
+        }
+        if (i >= n) {
+            break;
+        }
+        std::string arg;
+        std::size_t backslashes = 0;
+        int quotes = 0; // odd: inside quotation marks
+        while (i < n) {
+            const char c = s[i];
+            if (IsBlankChar(c) && quotes == 0) {
+                break;
+            }
+            if (c == '\\') {
+                arg += c;
+                ++backslashes;
+                ++i;
+            } else if (c == '"') {
+                if (backslashes % 2 == 0) {
+                    // 2n backslashes and a quote: n backslashes, the quote opens or closes
+                    arg.resize(arg.size() - backslashes / 2);
+                    ++quotes;
+                } else {
+                    // 2n+1 backslashes and a quote: n backslashes and a literal quote
+                    arg.resize(arg.size() - backslashes / 2 - 1);
+                    arg += '"';
+                }
+                ++i;
+                backslashes = 0;
+                // A run of quotes: every third one is literal.
+                while (i < n && s[i] == '"') {
+                    if (++quotes == 3) {
+                        arg += '"';
+                        quotes = 0;
+                    }
+                    ++i;
+                }
+                if (quotes == 2) {
+                    quotes = 0;
+                }
+            } else {
+                arg += c;
+                backslashes = 0;
+                ++i;
+            }
+        }
+        args.push_back(std::move(arg));
+    }
+    return args;
+}
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty()) {
+        return {};
+    }
+    if (name.find('/') != std::string::npos) {
+        // posix_spawn resolves a relative path in the child's folder: anchor it in ours.
+        const std::string base = name.front() == '/' ? std::string() : CurrentDirectory();
+        return FirstExecutable(base, name);
+    }
+    std::vector<std::string> folders{ProgramDirectory()};
+    const std::string cwd = CurrentDirectory();
+    if (!cwd.empty()) {
+        folders.push_back(cwd);
+    }
+    if (const char* path = std::getenv("PATH")) {
+        std::string_view all(path);
+        std::size_t start = 0;
+        while (start <= all.size()) {
+            std::size_t end = all.find(':', start);
+            if (end == std::string_view::npos) {
+                end = all.size();
+            }
+            const std::string dir(all.substr(start, end - start));
+            if (!dir.empty() && dir.front() == '/') {
+                folders.push_back(IncludeTrailingPathDelimiter(dir));
+            }
+            start = end + 1;
+        }
+    }
+    for (const auto& folder : folders) {
+        std::string found = FirstExecutable(folder, name);
+        if (!found.empty()) {
+            return found;
+        }
+    }
+    return {};
+}
+
+ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& workDir,
+                             std::size_t maxRead) {
+    ConsoleRun run;
+    std::vector<std::string> args = CommandLineToArgv(commandLine);
+    const std::string program = FindProgram(args.front());
+    if (program.empty() || maxRead == 0) {
+        return run;
+    }
+    std::vector<char*> argv;
+    for (auto& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        return run;
+    }
+    // With our own standard output closed the write end could be descriptor 1 or 2, and a
+    // duplicate onto itself would keep close-on-exec: move it out of the way first.
+    if (fds[1] <= STDERR_FILENO) {
+        const int moved = ::fcntl(fds[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        ::close(fds[1]);
+        if (moved < 0) {
+            ::close(fds[0]);
+            return run;
+        }
+        fds[1] = moved;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // The duplicates lose close-on-exec; the originals close when the child starts the program.
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    if (!workDir.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    }
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    // Only the child holds the write end now, so the pipe ends when the child's side closes.
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        return run;
+    }
+    run.started = true;
+    ChildGuard guard(fds[0], pid);
+    std::string buffer(maxRead, '\0');
+    for (;;) {
+        const ssize_t got = ::read(fds[0], buffer.data(), maxRead);
+        if (got > 0) {
+            run.reads.emplace_back(buffer.data(), static_cast<std::size_t>(got));
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    return run;
+}
+
+std::string ConsoleOutputToUtf8(std::string_view bytes) {
+    return std::string(bytes);
+}
+
+} // namespace halyard::platform

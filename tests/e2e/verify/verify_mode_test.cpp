@@ -1,0 +1,238 @@
+// "/verify" end to end: the built program, its Setup API library and the trusted public roots,
+// on real driver packages and on pairs signed by the test PKI.
+#include "base/outcome.h"
+#include "fixtures.h"
+#include "platform/filestream.h"
+#include "platform/messages.h"
+#include "testkit.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace halyard {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Lines = std::vector<std::string>;
+
+Lines VerifyFolder(const std::string& folder, const std::string& workDir = {}) {
+    const auto run = test::RunHalyard({"/verify", folder}, workDir);
+    EXPECT_EQ(run.exitCode, 0);
+    return run.lines;
+}
+
+// Copies a real package whole (subfolders too) into a fresh folder.
+void CopyPackage(const std::string& package, const std::string& to) {
+    fs::copy(test::RealworldDir() + "packages/" + package, to, fs::copy_options::recursive);
+    for (const auto& entry : fs::recursive_directory_iterator(to)) {
+        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
+    }
+}
+
+class VerifyMode : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::RealworldAvailable()) {
+            GTEST_SKIP() << "real-world samples not present";
+        }
+        ASSERT_TRUE(
+            fs::exists(test::BinDir() + "trust/microsoft-root-certificate-authority-2010.pem"))
+            << "the public roots belong in the build's trust folder";
+    }
+    test::TempDir tmp_;
+};
+
+TEST_F(VerifyMode, InfOnlyWhcpPackagesSucceed) {
+    for (const char* package : {"tidepool-hid-infonly-2024", "tidepool-webusb-infonly-2024"}) {
+        const std::string folder = tmp_ / package;
+        CopyPackage(package, folder);
+        EXPECT_EQ(VerifyFolder(folder), Lines{"success"}) << package;
+    }
+}
+
+TEST_F(VerifyMode, VendorSignedPackagesAreIgnored) {
+    // Their PE files lie in subfolders; only the top-level INF and catalog count.
+    for (const char* package :
+         {"datalogic-usblan-win7-vendor-ev-2018", "datalogic-usblan-win8-vendor-ev-2018"}) {
+        const std::string folder = tmp_ / package;
+        CopyPackage(package, folder);
+        EXPECT_EQ(VerifyFolder(folder), Lines{"ignore"}) << package;
+    }
+}
+
+TEST_F(VerifyMode, InfStoredWithLfLineEndsIsNotInItsCatalog) {
+    // Only the CRLF form was signed. (The Prolific INF of the same kind has no catalog here.)
+    for (const char* name : {"ftdibus", "ftdiport"}) {
+        const std::string folder = tmp_ / name;
+        test::CopyFile(test::RealworldDir() + "negative/" + name + "_as-stored-LF_ftdi-cdm.inf",
+                       folder + "/" + name + ".inf");
+        test::CopyFile(test::RealworldDir() + "packages/ftdi-cdm-2.12.04-" + name + "-whql-2015/" +
+                           name + ".cat",
+                       folder + "/" + name + ".cat");
+        EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:Unknown error 800B0100", "fail"})) << name;
+    }
+}
+
+TEST_F(VerifyMode, CatalogsForEarlierWindowsAreIgnored) {
+    // Signed for 6.1 to 6.3; the platform is 10.0.
+    const std::string folder = tmp_ / "ftdi";
+    CopyPackage("ftdi-cdm-2.12.04-ftdibus-whql-2015", folder);
+    EXPECT_EQ(VerifyFolder(folder), Lines{"ignore"});
+}
+
+TEST_F(VerifyMode, RelativeFolderArgument) {
+    CopyPackage("tidepool-hid-infonly-2024", tmp_ / "hid");
+    EXPECT_EQ(VerifyFolder("hid", tmp_.path()), Lines{"success"});
+    EXPECT_EQ(VerifyFolder("./hid/", tmp_.path()), Lines{"success"});
+}
+
+TEST_F(VerifyMode, DirectiveProblemsFail) {
+    const std::string hid = test::RealworldDir() + "packages/tidepool-hid-infonly-2024/";
+    {
+        // No CatalogFile directive: both calls find no catalog.
+        const std::string folder = tmp_ / "nodirective";
+        test::WriteFile(folder + "/driver.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n");
+        test::CopyFile(hid + "tidepoolhid.cat", folder + "/tidepoolhid.cat");
+        EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:NoCatalog", "fail"}));
+    }
+    {
+        // The directive names a catalog that is not there.
+        const std::string folder = tmp_ / "missing";
+        test::WriteFile(folder + "/driver.inf", "[Version]\r\nCatalogFile=other.cat\r\n");
+        test::CopyFile(hid + "tidepoolhid.cat", folder + "/tidepoolhid.cat");
+        EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:Unknown error 80092003", "fail"}));
+    }
+}
+
+TEST_F(VerifyMode, TestPkiPairs) {
+    const auto& pki = fixtures::BuildTestPki();
+    auto pair = [&](const std::string& name, const fixtures::Identity& signer,
+                    const std::string& directive, const std::string& catName) {
+        const std::string folder = tmp_ / name;
+        const std::string inf = folder + "/driver.inf";
+        test::WriteFile(inf, "[Version]\r\nCatalogFile=" + directive + "\r\n");
+        fixtures::CatalogRecipe recipe;
+        recipe.version = 2;
+        recipe.hash = platform::DigestAlgorithm::Sha256;
+        recipe.signer = &signer;
+        fixtures::AddFileMember(
+            recipe, inf, {},
+            {fixtures::CatAttr{"OSAttr", "2:10.0", fixtures::kNameValueFlags, std::nullopt}});
+        fixtures::WriteCatalog(folder + "/" + catName, recipe);
+        return folder;
+    };
+    EXPECT_EQ(VerifyFolder(pair("whcp", pki.whcp, "driver.cat", "driver.cat")), Lines{"success"});
+    EXPECT_EQ(VerifyFolder(pair("contoso", pki.contoso, "driver.cat", "driver.cat")),
+              Lines{"ignore"});
+    EXPECT_EQ(VerifyFolder(pair("untrusted", pki.untrustedLeaf, "driver.cat", "driver.cat")),
+              Lines{"ignore"});
+
+    // The INF is verified through a catalog that is not the folder's *.cat.
+    const std::string other = pair("other", pki.whcp, "driver.sig", "driver.sig");
+    test::WriteFile(other + "/unrelated.cat", "x");
+    EXPECT_EQ(VerifyFolder(other), (Lines{"wrong:DifferentCatalog", "fail"}));
+}
+
+// An expired publisher whose time stamp's RSA block holds the bare digest (the old
+// VeriSign/Symantec form, which Windows accepts) is judged at the time stamp.
+TEST_F(VerifyMode, LegacyFormTimeStampOfAnExpiredPublisher) {
+    auto folderWith = [&](const std::string& name, bool digestChanged) {
+        const std::string folder = tmp_ / name;
+        const std::string inf = folder + "/driver.inf";
+        test::WriteFile(inf, "[Version]\r\nCatalogFile=driver.cat\r\n");
+        fixtures::CatalogRecipe recipe;
+        recipe.version = 2;
+        recipe.hash = platform::DigestAlgorithm::Sha256;
+        recipe.signer = &fixtures::BuildTestPki().whcpExpired;
+        recipe.timeStamp = fixtures::TimeStampKind::Legacy;
+        recipe.timeStampStyle.bareDigest = true;
+        recipe.timeStampStyle.alterDigest = digestChanged;
+        fixtures::AddFileMember(
+            recipe, inf, {},
+            {fixtures::CatAttr{"OSAttr", "2:10.0", fixtures::kNameValueFlags, std::nullopt}});
+        fixtures::WriteCatalog(folder + "/driver.cat", recipe);
+        return folder;
+    };
+    EXPECT_EQ(VerifyFolder(folderWith("bare", false)), Lines{"success"});
+    EXPECT_EQ(VerifyFolder(folderWith("changed", true)),
+              (Lines{"wrong:Unknown error 800B0101", "fail"}));
+}
+
+TEST_F(VerifyMode, FolderShapeAndMissingLibrary) {
+    const std::string empty = tmp_ / "empty";
+    fs::create_directories(empty);
+    EXPECT_EQ(VerifyFolder(empty), (Lines{"wrong:no single inf file: " + empty, "fail"}));
+
+    // A folder that cannot be listed is an error for the front end's handler.
+    const Lines missing = VerifyFolder(tmp_ / "absent");
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_EQ(missing[0].rfind("wrong:", 0), 0u);
+    EXPECT_NE(missing[0], "fail");
+
+    // The program without its Setup API library beside it.
+    const std::string alone = tmp_ / "alone";
+    test::CopyFile(test::BinDir() + "halyard", alone + "/halyard");
+    fs::permissions(alone + "/halyard", fs::perms::owner_exec, fs::perm_options::add);
+    const std::string folder = tmp_ / "hid";
+    CopyPackage("tidepool-hid-infonly-2024", folder);
+    const auto run = test::Run(alone + "/halyard", {"/verify", folder});
+    EXPECT_EQ(run.lines, (Lines{"wrong:LoadSetupApi failed", "fail"}));
+}
+
+// What the check cannot read is named on a line of its own before the verdict, and nothing
+// blocks or grows without end: a FIFO (an open() would wait for a writer for ever), a link to an
+// endless device, a file above the INF size cap.
+TEST_F(VerifyMode, InputsThatAreNoRegularFileOrTooLargeAreNamed) {
+    const std::string cat =
+        test::RealworldDir() + "packages/tidepool-hid-infonly-2024/tidepoolhid.cat";
+    const auto refused = [](const std::string& path, std::uint32_t code) {
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08X", code);
+        return "VerifyInfAndCat: Cannot read; Params: " + path + "; Last error: " + hex + " " +
+               platform::SysErrorMessage(code);
+    };
+    const std::string unreadable = "wrong:Unknown error 00000780";
+    {
+        const std::string folder = tmp_ / "fifo";
+        fs::create_directories(folder);
+        ASSERT_EQ(::mkfifo((folder + "/x.inf").c_str(), 0600), 0);
+        test::CopyFile(cat, folder + "/tidepoolhid.cat");
+        EXPECT_EQ(VerifyFolder(folder),
+                  (Lines{refused(folder + "/x.inf", platform::codes::kCantAccessFile), unreadable,
+                         "fail"}));
+    }
+    {
+        const std::string folder = tmp_ / "zero";
+        fs::create_directories(folder);
+        fs::create_symlink("/dev/zero", folder + "/x.inf");
+        test::CopyFile(cat, folder + "/tidepoolhid.cat");
+        EXPECT_EQ(VerifyFolder(folder),
+                  (Lines{refused(folder + "/x.inf", platform::codes::kCantAccessFile), unreadable,
+                         "fail"}));
+    }
+    {
+        const std::string folder = tmp_ / "large";
+        test::WriteFile(folder + "/x.inf", "[Version]\r\nCatalogFile=tidepoolhid.cat\r\n");
+        fs::resize_file(folder + "/x.inf", platform::kMaxInfFileSize + 1);
+        test::CopyFile(cat, folder + "/tidepoolhid.cat");
+        EXPECT_EQ(VerifyFolder(folder),
+                  (Lines{refused(folder + "/x.inf", platform::codes::kFileTooLarge),
+                         "wrong:Unknown error 000000DF", "fail"}));
+    }
+    {
+        // The INF names a catalog that is a FIFO: as a catalog that cannot be read.
+        const std::string folder = tmp_ / "fifocat";
+        test::WriteFile(folder + "/x.inf", "[Version]\r\nCatalogFile=x.cat\r\n");
+        ASSERT_EQ(::mkfifo((folder + "/x.cat").c_str(), 0600), 0);
+        EXPECT_EQ(VerifyFolder(folder),
+                  (Lines{refused(folder + "/x.cat", platform::codes::kCantAccessFile),
+                         "wrong:Unknown error 80092003", "fail"}));
+    }
+}
+
+} // namespace
+} // namespace halyard

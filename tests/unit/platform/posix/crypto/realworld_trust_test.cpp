@@ -1,0 +1,300 @@
+// Trust verification of the real-world packages through their catalogs, with the public roots of
+// the build's trust folder; osslsigncode, where installed, must agree on every PE file.
+#include "base/outcome.h"
+#include "base/unicode.h"
+#include "catalog/cat_file_tag.h"
+#include "catalog/code_signing.h"
+#include "crypto/pe_digest.h"
+#include "platform/catalog.h"
+#include "platform/trust.h"
+#include "report/output.h"
+#include "testkit.h"
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace halyard {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace platform::codes;
+
+struct Package {
+    std::string catalog;
+    std::vector<std::string> files; // PE and INF members
+};
+
+std::vector<Package> RealPackages() {
+    std::vector<Package> packages;
+    for (const auto& dir : fs::directory_iterator(test::RealworldDir() + "packages")) {
+        Package package;
+        for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+            const std::string ext = AsciiLower(entry.path().extension().string());
+            if (ext == ".cat") {
+                package.catalog = entry.path().string();
+            } else if (ext == ".sys" || ext == ".dll" || ext == ".inf") {
+                package.files.push_back(entry.path().string());
+            }
+        }
+        std::sort(package.files.begin(), package.files.end());
+        packages.push_back(std::move(package));
+    }
+    return packages;
+}
+
+std::set<std::string> MemberTags(const std::string& catalog) {
+    std::set<std::string> tags;
+    const auto store = platform::CryptCATOpen(catalog, 1);
+    if (store) {
+        for (const auto& member : (*store)->members) {
+            tags.insert(member.referenceTag);
+        }
+    }
+    return tags;
+}
+
+std::string Real(const std::string& relative) {
+    return test::RealworldDir() + relative;
+}
+
+class RealWorldTrust : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::RealworldAvailable()) {
+            GTEST_SKIP() << "real-world samples not available";
+        }
+    }
+};
+
+TEST_F(RealWorldTrust, EveryPackageMemberVerifiesUnderItsCatalogsTag) {
+    std::size_t checked = 0;
+    for (const Package& package : RealPackages()) {
+        ASSERT_FALSE(package.catalog.empty());
+        const std::set<std::string> tags = MemberTags(package.catalog);
+        ASSERT_FALSE(tags.empty()) << package.catalog;
+        for (const std::string& file : package.files) {
+            OutputCapture capture;
+            EXPECT_TRUE(IsCodeSigned(file, package.catalog, CALG_SHA_256)) << file;
+            EXPECT_EQ(LastTrustResult, 0u) << file;
+            EXPECT_TRUE(capture.lines().empty()) << capture.text();
+            EXPECT_EQ(tags.count(LastCodeSigningTag), 1u) << file << " " << LastCodeSigningTag;
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 36u);
+}
+
+TEST_F(RealWorldTrust, EachFileIsHashedOnceForTagAndTrustCheck) {
+    const std::string file = Real("packages/tidepool-ftdibus-2024/amd64/ftdibus.sys");
+    test::TempDir dir;
+    const std::string copy = dir / "ftdibus.sys";
+    test::CopyFile(file, copy);
+    const std::uint64_t before = platform::DigestPassCount();
+    EXPECT_TRUE(
+        IsCodeSigned(copy, Real("packages/tidepool-ftdibus-2024/ftdibus.cat"), CALG_SHA_256));
+    EXPECT_EQ(platform::DigestPassCount() - before, 1u);
+    // A v1 catalog needs the SHA-1 fallback, still from the same pass.
+    const std::string oldFile = dir / "old.sys";
+    test::CopyFile(Real("packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/amd64/ftdibus.sys"), oldFile);
+    const std::uint64_t middle = platform::DigestPassCount();
+    EXPECT_TRUE(IsCodeSigned(
+        oldFile, Real("packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/ftdibus.cat"), CALG_SHA_256));
+    EXPECT_EQ(LastCodeSigningTag.size(), 40u);
+    EXPECT_EQ(platform::DigestPassCount() - middle, 1u);
+}
+
+TEST_F(RealWorldTrust, ShaOneShadowEntriesOfVersionTwoCatalogsVerifyByTheirTag) {
+    const std::string cat = Real("packages/tidepool-ftdiport-2024/ftdiport.cat");
+    for (const char* file : {"packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys",
+                             "packages/tidepool-ftdiport-2024/ftdiport.inf"}) {
+        OutputCapture capture;
+        EXPECT_TRUE(IsCodeSigned(Real(file), cat, CALG_SHA1)) << capture.text();
+        EXPECT_EQ(LastCodeSigningTag.size(), 40u);
+        EXPECT_EQ(MemberTags(cat).count(LastCodeSigningTag), 1u);
+    }
+    // The shadow entry of one file does not vouch for another.
+    std::string tag;
+    ASSERT_TRUE(
+        CalcCatFileTag(cat, Real("packages/tidepool-ftdiport-2024/ftdiport.inf"), tag, CALG_SHA1));
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember(
+                  {cat, tag, Real("packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys")}),
+              kTrustEBadDigest);
+}
+
+// osslsigncode is told to skip revocation (-ignore-crl): with -ignore-cdp it still demands CRLs
+// it cannot fetch offline and fails every time-stamped file. We check revocation only against
+// CRLs of the trust folder, of which the real-world tree has none.
+TEST_F(RealWorldTrust, OsslsigncodeAgreesOnEveryPeFile) {
+    if (!fs::exists("/usr/bin/osslsigncode")) {
+        GTEST_SKIP() << "osslsigncode is not installed";
+    }
+    test::TempDir dir;
+    std::string roots;
+    for (const auto& entry : fs::directory_iterator(Real("certs/roots"))) {
+        roots += test::ReadFile(entry.path().string());
+    }
+    test::WriteFile(dir / "roots.pem", roots);
+    for (const Package& package : RealPackages()) {
+        for (const std::string& file : package.files) {
+            if (EndsWithIgnoreCase(file, ".inf")) {
+                continue;
+            }
+            const auto peer =
+                test::Run("/usr/bin/osslsigncode",
+                          {"verify", "-catalog", package.catalog, "-in", file, "-CAfile",
+                           dir / "roots.pem", "-TSA-CAfile", dir / "roots.pem", "-ignore-crl"});
+            OutputCapture capture;
+            const bool ours = IsCodeSigned(file, package.catalog, CALG_SHA_256);
+            EXPECT_EQ(peer.exitCode == 0, ours) << file << "\n" << peer.output;
+        }
+    }
+}
+
+TEST_F(RealWorldTrust, InfsStoredWithLfEndsAreNoMembers) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"negative/ftdibus_as-stored-LF_ftdi-cdm.inf",
+         "packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/ftdibus.cat"},
+        {"negative/ftdiport_as-stored-LF_ftdi-cdm.inf",
+         "packages/ftdi-cdm-2.12.04-ftdiport-whql-2015/ftdiport.cat"},
+    };
+    for (const auto& [inf, cat] : cases) {
+        OutputCapture capture;
+        EXPECT_FALSE(IsCodeSigned(Real(inf), Real(cat), CALG_SHA_256));
+        EXPECT_EQ(LastTrustResult, kTrustENoSignature);
+        EXPECT_EQ(LastCodeSigningTag.size(), 40u);
+        ASSERT_EQ(capture.lines().size(), 1u);
+        EXPECT_EQ(capture.lines()[0], "IsCodeSigned: WinVerifyTrust fail: " + Real(inf) +
+                                          "; Params: TRUST_E_NOSIGNATURE; Last error: 800B0100 "
+                                          "No signature was present in the subject");
+    }
+}
+
+TEST_F(RealWorldTrust, TamperedFileIsRefused) {
+    test::TempDir dir;
+    const std::string cat = Real("packages/tidepool-ftdiport-2024/ftdiport.cat");
+    const std::string file = dir / "FTSER2K.sys";
+    test::CopyFile(Real("packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys"), file);
+    ASSERT_TRUE(IsCodeSigned(file, cat, CALG_SHA_256));
+    const std::string goodTag = LastCodeSigningTag;
+
+    std::string bytes = test::ReadFile(file);
+    bytes[bytes.size() / 2] ^= 0x01;
+    test::WriteFile(file, bytes);
+    {
+        OutputCapture capture;
+        EXPECT_FALSE(IsCodeSigned(file, cat, CALG_SHA_256));
+        EXPECT_EQ(LastTrustResult, kTrustENoSignature);
+    }
+    // Asked as the member it claims to be, the file's digest no longer matches.
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, goodTag, file}), kTrustEBadDigest);
+    // Data appended after the signature-free image also changes the digest.
+    test::CopyFile(Real("packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys"), file);
+    test::WriteFile(file, test::ReadFile(file) + std::string(8, '\0'));
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, goodTag, file}), kTrustEBadDigest);
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, goodTag, dir / "missing.sys"}),
+              kCryptEFileError);
+}
+
+TEST_F(RealWorldTrust, TagsCompareIgnoringLetterCase) {
+    const std::string cat = Real("packages/tidepool-hid-infonly-2024/tidepoolhid.cat");
+    const std::string inf = Real("packages/tidepool-hid-infonly-2024/tidepoolhid.inf");
+    ASSERT_TRUE(IsCodeSigned(inf, cat, CALG_SHA_256));
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, AsciiLower(LastCodeSigningTag), inf}),
+              0u);
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, "00", inf}), kTrustENoSignature);
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, "", inf}), kInvalidParameter);
+}
+
+// Their publisher's certificate expired in 2016; their Symantec countersignature holds the bare
+// SHA-1 digest in its RSA block, which Windows accepts, so the chain is judged at 2014.
+TEST_F(RealWorldTrust, ExpiredGoogleCatalogsVerifyAtTheirLegacyTimeStamp) {
+    const std::pair<const char*, int> catalogs[] = {{"androidwinusb86.cat", 13},
+                                                    {"androidwinusba64.cat", 7}};
+    for (const auto& [name, second] : catalogs) {
+        const auto report =
+            platform::VerifyCatalogSignature(Real("catalogs/google-usb-driver-2014/") + name);
+        EXPECT_EQ(report.status, 0u) << name;
+        std::tm tm{};
+        tm.tm_year = 114, tm.tm_mon = 8, tm.tm_mday = 10, tm.tm_hour = 20, tm.tm_min = 59,
+        tm.tm_sec = second;
+        ASSERT_TRUE(report.timestamp) << name;
+        EXPECT_EQ(*report.timestamp, timegm(&tm)) << name;
+        ASSERT_EQ(report.signingChain.size(), 3u);
+        EXPECT_EQ(report.signingChain.front().issuedTo,
+                  "VeriSign Class 3 Public Primary Certification Authority - G5");
+        EXPECT_EQ(report.signingChain.back().issuedTo, "Google Inc");
+        EXPECT_EQ(report.signingChain.back().sha1Hex, "FCAC7E666CC54341CA213BECF2EB463F2B62ADB0");
+        ASSERT_EQ(report.timestampChain.size(), 3u);
+        EXPECT_EQ(report.timestampChain.front().issuedTo, "Thawte Timestamping CA");
+        EXPECT_EQ(report.timestampChain.back().issuedTo,
+                  "Symantec Time Stamping Services Signer - G4");
+    }
+    // The countersignature's RSA value ends the file: with one byte of it changed the time stamp
+    // no longer holds, and the publisher's certificate is judged today.
+    test::TempDir dir;
+    std::string bytes = test::ReadFile(Real("catalogs/google-usb-driver-2014/androidwinusb86.cat"));
+    bytes.back() ^= 0x01;
+    test::WriteFile(dir / "changed.cat", bytes);
+    const auto changed = platform::VerifyCatalogSignature(dir / "changed.cat");
+    EXPECT_EQ(changed.status, kCertEExpired);
+    EXPECT_FALSE(changed.timestamp);
+    // The INF beside them was edited after signing: no member.
+    OutputCapture capture;
+    EXPECT_FALSE(IsCodeSigned(Real("catalogs/google-usb-driver-2014/android_winusb.inf"),
+                              Real("catalogs/google-usb-driver-2014/androidwinusb86.cat"),
+                              CALG_SHA_256));
+    EXPECT_EQ(LastTrustResult, kTrustENoSignature);
+}
+
+TEST_F(RealWorldTrust, SignatureReportsCarryChainsAndTimeStamps) {
+    const auto legacy = platform::VerifyCatalogSignature(
+        Real("packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/ftdibus.cat"));
+    EXPECT_EQ(legacy.status, 0u);
+    ASSERT_TRUE(legacy.timestamp);
+    std::tm tm{};
+    tm.tm_year = 115, tm.tm_mon = 6, tm.tm_mday = 1, tm.tm_hour = 10, tm.tm_min = 16,
+    tm.tm_sec = 21;
+    EXPECT_EQ(*legacy.timestamp, timegm(&tm));
+    ASSERT_EQ(legacy.signingChain.size(), 3u);
+    EXPECT_EQ(legacy.signingChain[0].issuedTo, "Microsoft Root Certificate Authority");
+    EXPECT_EQ(legacy.signingChain[2].issuedTo,
+              "Microsoft Windows Hardware Compatibility Publisher");
+    EXPECT_EQ(legacy.signingChain[2].issuedBy, "Microsoft Windows Hardware Compatibility PCA");
+    EXPECT_EQ(legacy.signingChain[2].sha1Hex, "C802CA01BC3064BFC0510CC762FFAA20BFE8EC61");
+    EXPECT_EQ(legacy.timestampChain.back().issuedTo, "Microsoft Time-Stamp Service");
+
+    const auto rfc3161 =
+        platform::VerifyCatalogSignature(Real("packages/tidepool-ftdiport-2024/ftdiport.cat"));
+    EXPECT_EQ(rfc3161.status, 0u);
+    EXPECT_TRUE(rfc3161.timestamp);
+    ASSERT_EQ(rfc3161.timestampChain.size(), 3u);
+    EXPECT_EQ(rfc3161.timestampChain[0].issuedTo, "Microsoft Root Certificate Authority 2010");
+
+    const auto vendor = platform::VerifyCatalogSignature(
+        Real("catalogs/seeed-usb-serial-2024/seeed_usb_serial.cat"));
+    EXPECT_EQ(vendor.status, 0u);
+    EXPECT_EQ(vendor.signingChain.front().issuedTo, "GlobalSign Code Signing Root R45");
+}
+
+TEST_F(RealWorldTrust, CatalogsThatCannotBeVerified) {
+    EXPECT_EQ(platform::VerifyCatalogSignature(Real("catalogs/unsigned/catfiletest.cat")).status,
+              kTrustENoSignature);
+    EXPECT_EQ(
+        platform::VerifyCatalogSignature(Real("catalogs/ctl-not-a-catalog/authroot.stl")).status,
+        kCryptEUnexpectedMsgType);
+    EXPECT_EQ(platform::VerifyCatalogSignature(Real("catalogs/missing.cat")).status,
+              kCryptEFileError);
+    // A file signed with its own embedded signature is no member of an unrelated catalog.
+    OutputCapture capture;
+    EXPECT_FALSE(IsCodeSigned(Real("binaries/pciide.sys"),
+                              Real("packages/tidepool-ftdibus-2024/ftdibus.cat"), CALG_SHA_256));
+    EXPECT_EQ(LastTrustResult, kTrustENoSignature);
+}
+
+} // namespace
+} // namespace halyard
