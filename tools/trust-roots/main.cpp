@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -210,7 +211,12 @@ int main(int argc, char** argv) {
                 std::cout << sha1 << '\t' << uses << '\t' << name << '\n';
             }
         }
-        std::cerr << "mktrustroots: " << roots.entries.size() << " roots listed, " << enabled.size()
+        char date[32] = {};
+        std::tm tm{};
+        gmtime_r(&roots.thisUpdate, &tm);
+        std::strftime(date, sizeof date, "%Y-%m-%d", &tm);
+        std::cerr << "mktrustroots: the list of " << date << " verified; " << roots.entries.size()
+                  << " roots listed, " << enabled.size()
                   << " enabled for code signing or time stamping, " << written.size()
                   << " found in the bundles and written\n";
     } catch (const std::exception& e) {
