@@ -20,7 +20,8 @@ install(TARGETS halyard catinspect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS signtool_standin RUNTIME DESTINATION ${HALYARD_LIBEXEC_DIR})
 install(TARGETS setupapi LIBRARY DESTINATION ${HALYARD_LIBEXEC_DIR})
 install(FILES ${HALYARD_SHIPPED_ROOTS} DESTINATION ${CMAKE_INSTALL_DATADIR}/halyard/trust)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/halyard.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+configure_file(${PROJECT_SOURCE_DIR}/docs/halyard.1.in ${PROJECT_BINARY_DIR}/halyard.1 @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/halyard.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # `cpack` in a build folder makes halyard_<version>_amd64.deb (scripts/build-deb.sh).
 set(CPACK_GENERATOR DEB)

@@ -284,8 +284,8 @@ TrustAnchors::TrustAnchors(const std::vector<std::string>& folders) : store_(X50
     for (const auto& folder : folders) {
         // Subjects an earlier folder holds shadow the same subjects in later ones.
         shadowed_.clear();
-        for (const auto& [hash, index] : bySubject_) {
-            shadowed_.insert(hash);
+        for (const auto& entry : bySubject_) {
+            shadowed_.insert(entry.first);
         }
         read(folder);
     }
