@@ -14,6 +14,11 @@ std::string EncodeForStdout(std::string_view text);
 // Writes all bytes and flushes; false when the write failed.
 bool WriteStdout(std::string_view bytes);
 
+// Progress for a person watching: whether standard error is a terminal (a console on Windows),
+// and writing bytes to it unbuffered (failures are ignored: progress is never a result).
+bool StderrIsTerminal();
+void WriteStderr(std::string_view bytes);
+
 // The program's arguments after the program name, by the Windows rule: from the process command
 // line on Windows; from argv on POSIX, stopping at the first empty argument.
 std::vector<std::string> ProgramArguments(int argc, char** argv);

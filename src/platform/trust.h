@@ -38,8 +38,14 @@ struct CatalogSignatureReport {
 
 CatalogSignatureReport VerifyCatalogSignature(const std::string& catalogPath);
 
-// The folder of trusted roots (the POSIX stand-in for the root store): "trust" beside the
-// program. Empty on Windows, which uses the system's store.
+// The folder of trusted roots the program ships (the POSIX stand-in for the root store):
+// "trust" beside the program in a build tree, <prefix>/share/halyard/trust when installed.
+// Empty on Windows, which uses the system's store.
 std::string TrustFolder();
+
+// Every folder of trusted roots that is read, the administrator's first: when both hold roots with
+// the same subject, the administrator's are used and the shipped ones are passed over. Empty on
+// Windows.
+std::vector<std::string> TrustFolders();
 
 } // namespace halyard::platform

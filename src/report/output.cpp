@@ -3,6 +3,7 @@
 #include "base/errors.h"
 #include "base/unicode.h"
 #include "platform/console.h"
+#include "report/progress.h"
 
 #include <cerrno>
 #include <cstring>
@@ -71,6 +72,7 @@ void WriteLine(std::string_view text) {
         g_capture->lines_.push_back(line);
         return;
     }
+    EndProgress(); // a line on the terminal must not start after a progress line
     std::string bytes = platform::EncodeForStdout(line);
     bytes += "\r\n";
     if (!platform::WriteStdout(bytes)) {

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/sip.h"
 #include "report/output.h"
+#include "report/progress.h"
 
 namespace halyard {
 
@@ -27,6 +28,7 @@ std::vector<std::string> VerifyAndGetHashes(const std::vector<std::string>& driv
                                             const std::string& catFile) {
     std::vector<std::string> result;
     for (const auto& path : driverFiles) {
+        ShowProgress("Checking files", result.size(), driverFiles.size());
         if (!IsCodeSigned(path, catFile, platform::kCalgSha256)) {
             result.clear();
             WriteLine("IsCodeSigned failed for " + path);

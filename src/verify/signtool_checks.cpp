@@ -3,6 +3,7 @@
 #include "base/unicode.h"
 #include "external/process/dos_output.h"
 #include "report/output.h"
+#include "report/progress.h"
 
 #include <array>
 
@@ -72,7 +73,9 @@ bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
 bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
                              const std::string& catFile, const std::string& workPath,
                              const SigntoolRunner& run) {
-    for (const auto& file : driverFiles) {
+    for (std::size_t i = 0; i < driverFiles.size(); ++i) {
+        const std::string& file = driverFiles[i];
+        ShowProgress("SignTool", i, driverFiles.size());
         const std::vector<std::string> output = SplitSigntoolOutput(
             run("SignTool.exe verify /kp /c " + Quoted(catFile) + " " + Quoted(file), workPath));
         if (output.size() != 2) {

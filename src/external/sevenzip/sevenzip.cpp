@@ -8,6 +8,7 @@
 #include "platform/messages.h"
 #include "platform/module.h"
 #include "report/output.h"
+#include "report/progress.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -924,11 +925,25 @@ I7zInArchivePtr CreateInArchive(const GUID& classid, const std::string& library)
 
 namespace {
 
+// The library's progress (bytes of the archive's total) as the unpacking stage of the progress
+// line; sender points at the total.
+sevenzip::HRESULT UnpackProgress(void* sender, bool total, std::uint64_t value) {
+    auto* bytesTotal = static_cast<std::uint64_t*>(sender);
+    if (total) {
+        *bytesTotal = value;
+    }
+    constexpr std::uint64_t kMiB = 1024 * 1024;
+    ShowProgress("Unpacking", (total ? 0 : value) / kMiB, *bytesTotal / kMiB, " MiB");
+    return kOk;
+}
+
 // Opens the archive, then unpacks it as extract says; any error is told on one line.
 template <class Extract>
 bool UnZipWith(const std::string& fileName, Extract&& extract) {
     try {
         I7zInArchivePtr archive = CreateInArchive(CLSID_CFormat7z);
+        std::uint64_t bytesTotal = 0;
+        archive->SetProgressCallback(&bytesTotal, UnpackProgress);
         archive->OpenFile(fileName);
         extract(*archive.get());
         return true;

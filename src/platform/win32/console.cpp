@@ -2,6 +2,7 @@
 
 #include "platform/win32/wide.h"
 
+#include <algorithm>
 #include <windows.h>
 
 namespace halyard::platform {
@@ -31,6 +32,23 @@ std::string EncodeForStdout(std::string_view text) {
     std::string out(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(codePage, 0, wide.data(), units, out.data(), n, nullptr, nullptr);
     return out;
+}
+
+bool StderrIsTerminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+void WriteStderr(std::string_view bytes) {
+    const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    while (!bytes.empty() && err != nullptr && err != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        if (!::WriteFile(err, bytes.data(), chunk, &written, nullptr) || written == 0) {
+            return;
+        }
+        bytes.remove_prefix(written);
+    }
 }
 
 bool WriteStdout(std::string_view bytes) {

@@ -138,4 +138,8 @@ std::string TrustFolder() {
     return {};
 }
 
+std::vector<std::string> TrustFolders() {
+    return {};
+}
+
 } // namespace halyard::platform

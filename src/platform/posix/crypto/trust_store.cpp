@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -35,7 +34,10 @@ bool ReadSmallFile(const std::filesystem::path& path, std::string& out) {
     if (!in) {
         return false;
     }
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // One read of the known size: the folder holds a hundred roots or more.
+    out.resize(static_cast<std::size_t>(size));
+    in.read(out.data(), static_cast<std::streamsize>(size));
+    out.resize(static_cast<std::size_t>(in.gcount()));
     return !in.bad();
 }
 
@@ -272,10 +274,25 @@ bool SubjectHashOfCertificate(const std::string& der, unsigned long& hash) {
 
 } // namespace
 
-TrustAnchors::TrustAnchors(const std::string& folder) : store_(X509_STORE_new()) {
+TrustAnchors::TrustAnchors(const std::string& folder)
+    : TrustAnchors(std::vector<std::string>{folder}) {}
+
+TrustAnchors::TrustAnchors(const std::vector<std::string>& folders) : store_(X509_STORE_new()) {
     if (!store_) {
         return;
     }
+    for (const auto& folder : folders) {
+        // Subjects an earlier folder holds shadow the same subjects in later ones.
+        shadowed_.clear();
+        for (const auto& entry : bySubject_) {
+            shadowed_.insert(entry.first);
+        }
+        read(folder);
+    }
+    shadowed_.clear();
+}
+
+void TrustAnchors::read(const std::string& folder) {
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);
     if (ec) {
@@ -337,7 +354,7 @@ TrustAnchors::TrustAnchors(const std::string& folder) : store_(X509_STORE_new())
 
 void TrustAnchors::index(std::string der, bool aux) {
     unsigned long hash = 0;
-    if (!SubjectHashOfCertificate(der, hash)) {
+    if (!SubjectHashOfCertificate(der, hash) || shadowed_.contains(hash)) {
         return;
     }
     bySubject_.emplace(hash, certificates_.size());
@@ -383,12 +400,8 @@ X509_STORE* TrustAnchors::storeFor(X509* leaf, const std::vector<X509*>& untrust
 }
 
 const TrustAnchors& ProcessTrustAnchors() {
-    static const TrustAnchors anchors(TrustFolder());
+    static const TrustAnchors anchors(TrustFolders());
     return anchors;
-}
-
-std::string TrustFolder() {
-    return ProgramDirectory() + "trust";
 }
 
 ChainResult VerifyChain(const TrustAnchors& anchors, X509* leaf,

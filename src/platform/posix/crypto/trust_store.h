@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace halyard::platform {
@@ -44,6 +45,9 @@ public:
     // Reads every .pem, .crt, .cer (PEM or DER certificates, PEM files may also hold CRLs) and
     // .crl file of the folder; unreadable files and other entries are passed over.
     explicit TrustAnchors(const std::string& folder);
+    // Several folders, the first one's roots preferred: a root whose subject an earlier folder
+    // already holds is passed over.
+    explicit TrustAnchors(const std::vector<std::string>& folders);
     TrustAnchors(const TrustAnchors&) = delete;
     TrustAnchors& operator=(const TrustAnchors&) = delete;
 
@@ -58,12 +62,14 @@ private:
         bool aux = false;    // a "TRUSTED CERTIFICATE" with trust settings after it
         bool loaded = false; // parsed and in the store
     };
+    void read(const std::string& folder);
     void index(std::string der, bool aux);
     void loadIssuersOf(X509* cert, int depth) const;
 
     X509StorePtr store_;
     mutable std::vector<Anchor> certificates_;
     std::unordered_multimap<unsigned long, std::size_t> bySubject_;
+    std::unordered_set<unsigned long> shadowed_; // while reading: subjects of earlier folders
     std::size_t crlCount_ = 0;
 };
 

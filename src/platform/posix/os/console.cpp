@@ -9,6 +9,23 @@ std::string EncodeForStdout(std::string_view text) {
     return std::string(text);
 }
 
+bool StderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+void WriteStderr(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(STDERR_FILENO, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
 bool WriteStdout(std::string_view bytes) {
     const char* p = bytes.data();
     std::size_t left = bytes.size();

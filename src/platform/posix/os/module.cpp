@@ -2,6 +2,7 @@
 
 #include "base/outcome.h"
 #include "base/unicode.h"
+#include "os/install_layout.h"
 #include "platform/files.h"
 
 #include <cstdlib>
@@ -49,7 +50,9 @@ std::vector<std::string> Candidates(const std::string& name) {
     } else if (EndsWithIgnoreCase(lower, ".dll")) {
         file = "lib" + lower.substr(0, lower.size() - 4) + ".so";
     }
-    out.push_back(ProgramDirectory() + file);
+    for (const auto& dir : HelperFolders()) {
+        out.push_back(dir + file);
+    }
     for (const auto& dir : LibraryPathFolders()) {
         out.push_back(IncludeTrailingPathDelimiter(dir) + file);
     }

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include "base/unicode.h"
+#include "os/install_layout.h"
 #include "platform/files.h"
 
 #include <cerrno>
@@ -160,7 +161,8 @@ std::string FindProgram(const std::string& name) {
         const std::string base = name.front() == '/' ? std::string() : CurrentDirectory();
         return FirstExecutable(base, name);
     }
-    std::vector<std::string> folders{ProgramDirectory()};
+    // The program's own folder first; an installed tree keeps its helpers in libexec/halyard/.
+    std::vector<std::string> folders = HelperFolders();
     const std::string cwd = CurrentDirectory();
     if (!cwd.empty()) {
         folders.push_back(cwd);
