@@ -1,40 +1,19 @@
 // The trusted roots of the POSIX backend and the OpenSSL helpers the trust verification shares:
-// owning pointers, certificate lookup, chain building to a root of the trust folder with the
+// certificate lookup, chain building to a root of the trust folder with the
 // Windows trust code of the outcome. Internal to the POSIX backend.
 #pragma once
 
+#include "crypto/ossl_ptr.h"
 #include "platform/trust.h"
 
 #include <cstdint>
 #include <ctime>
-#include <memory>
-#include <openssl/cms.h>
-#include <openssl/pkcs7.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
 #include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace halyard::platform {
-
-struct X509Free {
-    void operator()(X509* p) const { X509_free(p); }
-};
-struct X509StoreFree {
-    void operator()(X509_STORE* p) const { X509_STORE_free(p); }
-};
-struct SignerInfoFree {
-    void operator()(PKCS7_SIGNER_INFO* p) const { PKCS7_SIGNER_INFO_free(p); }
-};
-struct CmsFree {
-    void operator()(CMS_ContentInfo* p) const { CMS_ContentInfo_free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-using X509StorePtr = std::unique_ptr<X509_STORE, X509StoreFree>;
-using SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, SignerInfoFree>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
 
 // The roots (and CRLs) of one trust folder. Certificates are indexed by subject when the folder is
 // read and parsed only when a chain needs them: a run that checks one catalog pays for the one or
@@ -59,6 +38,7 @@ private:
         bool loaded = false; // parsed and in the store
     };
     void index(std::string der, bool aux);
+    void addCrl(const std::string& der);
     void loadIssuersOf(X509* cert, int depth) const;
 
     X509StorePtr store_;
