@@ -172,9 +172,8 @@ bool VerifySignerInfo(std::span<const std::uint8_t> signerInfoDer, X509* signer,
     Bytes stored(fields->signedAttributes.begin(), fields->signedAttributes.end());
     stored[0] = 0x31;
     const unsigned char* q = stored.data();
-    const AttributeStackPtr attributes(
-        reinterpret_cast<STACK_OF(X509_ATTRIBUTE)*>(ASN1_item_d2i(
-            nullptr, &q, static_cast<long>(stored.size()), ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY))));
+    const AttributeStackPtr attributes(reinterpret_cast<STACK_OF(X509_ATTRIBUTE)*>(ASN1_item_d2i(
+        nullptr, &q, static_cast<long>(stored.size()), ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY))));
     const auto* messageDigest =
         attributes
             ? static_cast<const ASN1_OCTET_STRING*>(X509at_get0_data_by_OBJ(

@@ -1,9 +1,8 @@
 #include "crypto/trust_store.h"
 
-#include "crypto/trust_faults.h"
-
 #include "base/outcome.h"
 #include "base/unicode.h"
+#include "crypto/trust_faults.h"
 #include "platform/files.h"
 
 #include <filesystem>

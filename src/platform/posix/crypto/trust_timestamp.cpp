@@ -101,8 +101,7 @@ TimestampVerdict VerifyRfc3161Token(std::span<const std::uint8_t> token,
                    CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1 ||
         VerifyFirstSignerAsWindows(cms.get(), token, extra.get(), ContentOf(*encapsulated));
     const unsigned char* q = ASN1_STRING_get0_data(*encapsulated);
-    const TstInfoPtr info(
-        d2i_TS_TST_INFO(nullptr, &q, ASN1_STRING_length(*encapsulated)));
+    const TstInfoPtr info(d2i_TS_TST_INFO(nullptr, &q, ASN1_STRING_length(*encapsulated)));
     if (!info) {
         return verdict;
     }
@@ -119,8 +118,8 @@ TimestampVerdict VerifyRfc3161Token(std::span<const std::uint8_t> token,
     }
     // The stack is new; its certificates belong to the token.
     const X509ListPtr signers(CMS_get0_signers(cms.get()));
-    X509* signer = signers && sk_X509_num(signers.get()) > 0 ? sk_X509_value(signers.get(), 0)
-                                                             : nullptr;
+    X509* signer =
+        signers && sk_X509_num(signers.get()) > 0 ? sk_X509_value(signers.get(), 0) : nullptr;
     if (signer == nullptr) {
         return verdict;
     }
