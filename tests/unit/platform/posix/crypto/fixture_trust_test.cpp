@@ -60,16 +60,17 @@ protected:
     // The code IsCodeSigned ends with for the driver (SHA-256 first, SHA-1 after).
     std::uint32_t Check(const std::string& cat, const std::string& file) {
         OutputCapture capture;
-        IsCodeSigned(file, cat, CALG_SHA_256);
-        return LastTrustResult;
+        return IsCodeSigned(file, cat, CALG_SHA_256).trustCode;
     }
 };
 
 TEST_F(FixtureTrust, TrustedCatalogVerifiesItsMembers) {
     const std::string cat = Write(Recipe(&pki.whcp));
     OutputCapture capture;
-    EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
-    EXPECT_EQ(LastCodeSigningTag.size(), 64u);
+    const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
+    EXPECT_TRUE(signing.trusted);
+    EXPECT_EQ(signing.trustCode, 0u);
+    EXPECT_EQ(signing.tag.size(), 64u);
     EXPECT_TRUE(IsCodeSigned(inf, cat, CALG_SHA_256));
     EXPECT_TRUE(capture.lines().empty()) << capture.text();
     const auto report = platform::VerifyCatalogSignature(cat);
@@ -101,11 +102,11 @@ TEST_F(FixtureTrust, OneCatalogSignatureCheckServesEveryMember) {
 TEST_F(FixtureTrust, ShaOneOnlyCatalogKeepsTheShaOneTagWithoutReport) {
     const std::string cat = Write(Recipe(&pki.whcp, 1));
     OutputCapture capture;
-    EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
+    const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
+    EXPECT_TRUE(signing.trusted);
     EXPECT_TRUE(capture.lines().empty()) << capture.text();
-    EXPECT_EQ(LastCodeSigningTag.size(), 40u);
-    EXPECT_EQ(LastCodeSigningTag, fixtures::HexUpper(fixtures::FileCatalogDigest(
-                                      driver, platform::DigestAlgorithm::Sha1)));
+    EXPECT_EQ(signing.tag, fixtures::HexUpper(fixtures::FileCatalogDigest(
+                               driver, platform::DigestAlgorithm::Sha1)));
 }
 
 TEST_F(FixtureTrust, UntrustedRootAndBrokenChains) {
@@ -130,14 +131,16 @@ TEST_F(FixtureTrust, UntrustedRootAndBrokenChains) {
 TEST_F(FixtureTrust, UntrustedRootIsReportedWithItsCode) {
     const std::string cat = Write(Recipe(&pki.untrustedLeaf), "untrusted.cat");
     OutputCapture capture;
-    EXPECT_FALSE(IsCodeSigned(driver, cat, CALG_SHA_256));
+    const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
+    EXPECT_FALSE(signing.trusted);
+    EXPECT_EQ(signing.trustCode, kCertEUntrustedRoot);
     ASSERT_EQ(capture.lines().size(), 1u);
     EXPECT_EQ(capture.lines()[0].rfind("IsCodeSigned: WinVerifyTrust fail: " + driver +
                                            "; Params: 800B0109; Last error: 800B0109 ",
                                        0),
               0u)
         << capture.lines()[0];
-    EXPECT_EQ(LastCodeSigningTag.size(), 40u); // the SHA-1 attempt was the reported one
+    EXPECT_EQ(signing.tag.size(), 40u); // the SHA-1 attempt was the reported one
 }
 
 TEST_F(FixtureTrust, ExpiredSignerNeedsAVerifiedTimeStamp) {
@@ -235,22 +238,23 @@ TEST_F(FixtureTrust, RevocationListsInTheTrustFolderAreHonoured) {
     const std::string cat = Write(Recipe(&pki.whcp));
     test::TempDir trust;
     test::WriteFile(trust / "root.pem", pki.root.certPem);
+    std::string tag;
     {
         const platform::TrustAnchors anchors(trust.path());
         EXPECT_EQ(anchors.certificateCount(), 1u);
         EXPECT_FALSE(anchors.hasCrls());
         // The member check itself uses the catalog parser with the same signature code.
         OutputCapture capture;
-        ASSERT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
-        EXPECT_EQ(platform::VerifyCatalogMemberWith({cat, LastCodeSigningTag, driver}, anchors,
-                                                    std::time(nullptr)),
-                  0u);
+        const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
+        ASSERT_TRUE(signing.trusted);
+        tag = signing.tag;
+        EXPECT_EQ(
+            platform::VerifyCatalogMemberWith({cat, tag, driver}, anchors, std::time(nullptr)), 0u);
     }
     test::WriteFile(trust / "intermediate.crl", RevocationListPem(pki));
     const platform::TrustAnchors anchors(trust.path());
     EXPECT_TRUE(anchors.hasCrls());
-    EXPECT_EQ(platform::VerifyCatalogMemberWith({cat, LastCodeSigningTag, driver}, anchors,
-                                                std::time(nullptr)),
+    EXPECT_EQ(platform::VerifyCatalogMemberWith({cat, tag, driver}, anchors, std::time(nullptr)),
               kCertERevoked);
     // Another publisher of the same issuer is not affected by the list.
     const std::string contoso = Write(Recipe(&pki.contoso), "contoso.cat");
