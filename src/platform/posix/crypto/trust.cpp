@@ -12,6 +12,7 @@
 //   trusted                                                    0
 //   empty catalog path or member tag                           ERROR_INVALID_PARAMETER 0x57
 //   catalog missing or unreadable (any file error)             CRYPT_E_FILE_ERROR 0x80092003
+//     (CatalogFileFailureCode, shared with the Setup API)
 //   catalog not a catalog (the parser's code)                  CRYPT_E_ASN1_BADTAG 0x8009310B,
 //                                                              CRYPT_E_INVALID_MSG_TYPE, ...
 //   no member with that tag                                    TRUST_E_NOSIGNATURE 0x800B0100
@@ -81,11 +82,6 @@ CertificateSet ReadCertificates(const ParsedCatalog& catalog) {
         }
     }
     return set;
-}
-
-std::uint32_t ParseFailureCode(std::uint32_t code) {
-    // Win32 codes are the file's own errors; the parser's format errors are HRESULTs.
-    return code < 0x10000 ? kCryptEFileError : code;
 }
 
 std::vector<std::uint8_t> HexBytes(const std::string& hex) {
@@ -176,7 +172,7 @@ std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCh
     }
     const auto parsed = ParseCatalogFile(request.catalogFilePath);
     if (!parsed) {
-        return ParseFailureCode(parsed.error());
+        return CatalogFileFailureCode(parsed.error());
     }
     const ParsedCatalog& catalog = **parsed;
     const CatMember* member = FindMemberByTag(catalog, request.memberTag);
@@ -191,6 +187,11 @@ std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCh
 }
 
 } // namespace
+
+std::uint32_t CatalogFileFailureCode(std::uint32_t openError) {
+    // Win32 codes are the file's own errors; the parser's format errors are HRESULTs.
+    return openError < 0x10000 ? kCryptEFileError : openError;
+}
 
 std::uint64_t CatalogSignatureVerificationCount() {
     return g_verifications.load(std::memory_order_relaxed);
@@ -280,7 +281,7 @@ CatalogSignatureReport VerifyCatalogSignature(const std::string& catalogPath) {
     const auto parsed = ParseCatalogFile(catalogPath);
     if (!parsed) {
         CatalogSignatureReport report;
-        report.status = ParseFailureCode(parsed.error());
+        report.status = CatalogFileFailureCode(parsed.error());
         return report;
     }
     return CachedSignatureReport(catalogPath, **parsed);
