@@ -55,7 +55,7 @@ inline constexpr const char* kOidCodeSigningUsage = "1.3.6.1.5.5.7.3.3";
 inline constexpr const char* kOidTimeStampingUsage = "1.3.6.1.5.5.7.3.8";
 
 struct ChainResult {
-    std::uint32_t status = 0;              // 0, or the Windows trust code (see trust.cpp)
+    std::uint32_t status = 0;              // 0, or the Windows trust code (trust_faults.h)
     std::vector<CertificateSummary> chain; // root first, as far as it could be built
 };
 
