@@ -7,9 +7,6 @@
 
 namespace halyard {
 
-std::string LastCodeSigningTag;
-std::uint32_t LastTrustResult = platform::codes::kNoCode;
-
 namespace {
 
 using namespace platform::codes;
@@ -41,22 +38,21 @@ std::string TrustResultName(std::uint32_t code) {
     }
 }
 
-bool IsCodeSigned(const std::string& filename, const std::string& catFile, std::uint32_t alg) {
-    LastCodeSigningTag.clear();
-    LastTrustResult = kNoCode;
-
+CodeSigningResult IsCodeSigned(const std::string& filename, const std::string& catFile,
+                               std::uint32_t alg) {
+    CodeSigningResult result;
     if (catFile.empty()) {
         CollectError(kFunc, "No cat file", filename, kNoCode);
-        return false;
+        return result;
     }
 
     std::string tag;
     std::uint32_t lastError = 0;
     if (!CalcCatFileTag(catFile, filename, tag, alg, lastError)) {
         CollectError(kFunc, "CalcCatFileTag fail: " + filename, catFile, lastError);
-        return false;
+        return result;
     }
-    LastCodeSigningTag = tag;
+    result.tag = tag;
 
     // WINTRUST_CATALOG_INFO: catalog, member tag and member file; the trust query runs without
     // user interface and checks revocation of the whole chain.
@@ -64,17 +60,18 @@ bool IsCodeSigned(const std::string& filename, const std::string& catFile, std::
     request.catalogFilePath = catFile;
     request.memberTag = tag;
     request.memberFilePath = filename;
-    const std::uint32_t result = platform::WinVerifyTrustCatalogMember(request);
-    LastTrustResult = result;
-    if (result == 0) {
-        return true;
+    result.trustCode = platform::WinVerifyTrustCatalogMember(request);
+    if (result.trustCode == 0) {
+        result.trusted = true;
+        return result;
     }
     if (alg == CALG_SHA_256) {
         return IsCodeSigned(filename, catFile, CALG_SHA1);
     }
     // WinVerifyTrust leaves its result as the thread's last error.
-    CollectError(kFunc, "WinVerifyTrust fail: " + filename, TrustResultName(result), result);
-    return false;
+    CollectError(kFunc, "WinVerifyTrust fail: " + filename, TrustResultName(result.trustCode),
+                 result.trustCode);
+    return result;
 }
 
 } // namespace halyard

@@ -29,17 +29,18 @@ std::vector<std::string> VerifyAndGetHashes(const std::vector<std::string>& driv
     std::vector<std::string> result;
     for (const auto& path : driverFiles) {
         ShowProgress("Checking files", result.size(), driverFiles.size());
-        if (!IsCodeSigned(path, catFile, platform::kCalgSha256)) {
+        const CodeSigningResult signing = IsCodeSigned(path, catFile, platform::kCalgSha256);
+        if (!signing) {
             result.clear();
             WriteLine("IsCodeSigned failed for " + path);
             return result;
         }
-        if (LastCodeSigningTag.empty()) {
+        if (signing.tag.empty()) {
             result.clear();
             WriteLine("No tag for " + path);
             return result;
         }
-        result.push_back(LastCodeSigningTag);
+        result.push_back(signing.tag);
     }
     return result;
 }

@@ -95,13 +95,14 @@ int ListCatalog(const std::string& path) {
 int CheckFiles(const std::string& catalog, const std::vector<std::string>& files, bool verbose) {
     for (const auto& file : files) {
         std::vector<std::string> diagnostics;
+        CodeSigningResult signing;
         {
             OutputCapture capture;
-            IsCodeSigned(file, catalog, CALG_SHA_256);
+            signing = IsCodeSigned(file, catalog, CALG_SHA_256);
             diagnostics = capture.lines();
         }
-        WriteLine(file + " " + (LastCodeSigningTag.empty() ? "-" : LastCodeSigningTag) + " " +
-                  Hex8(LastTrustResult));
+        WriteLine(file + " " + (signing.tag.empty() ? "-" : signing.tag) + " " +
+                  Hex8(signing.trustCode));
         if (verbose) {
             for (const auto& line : diagnostics) {
                 WriteLine("  " + line);

@@ -1,6 +1,7 @@
 // "/verify" end to end: the built program, its Setup API library and the trusted public roots,
 // on real driver packages and on pairs signed by the test PKI.
 #include "base/outcome.h"
+#include "crypto/catalog_parser.h"
 #include "fixtures.h"
 #include "platform/filestream.h"
 #include "platform/messages.h"
@@ -231,6 +232,14 @@ TEST_F(VerifyMode, InputsThatAreNoRegularFileOrTooLargeAreNamed) {
         EXPECT_EQ(VerifyFolder(folder),
                   (Lines{refused(folder + "/x.cat", platform::codes::kCantAccessFile),
                          "wrong:Unknown error 80092003", "fail"}));
+    }
+    {
+        // A catalog above the size cap is a catalog that cannot be read, whatever the file
+        // error: the trust service's CRYPT_E_FILE_ERROR, as in the package check.
+        const std::string folder = tmp_ / "largecat";
+        CopyPackage("tidepool-hid-infonly-2024", folder);
+        fs::resize_file(folder + "/tidepoolhid.cat", platform::kMaxCatalogFileSize + 1);
+        EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:Unknown error 80092003", "fail"}));
     }
 }
 

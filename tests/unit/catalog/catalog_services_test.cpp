@@ -102,17 +102,20 @@ TEST_F(CatalogServices, RefusedAlgorithmFallsBackOnlyForShaTwoFiftySix) {
 
 TEST_F(CatalogServices, NoCatalogAndUncomputableTagAreReported) {
     OutputCapture capture;
-    LastCodeSigningTag = "stale";
-    EXPECT_FALSE(IsCodeSigned(dir / "never-read.sys", "", CALG_SHA_256));
-    EXPECT_EQ(LastCodeSigningTag, "");
-    EXPECT_EQ(LastTrustResult, kNoCode);
+    const CodeSigningResult noCatalog = IsCodeSigned(dir / "never-read.sys", "", CALG_SHA_256);
+    EXPECT_FALSE(noCatalog.trusted);
+    EXPECT_EQ(noCatalog.tag, "");
+    EXPECT_EQ(noCatalog.trustCode, kNoCode);
     ASSERT_EQ(capture.lines().size(), 1u);
     EXPECT_EQ(capture.lines()[0], "IsCodeSigned: No cat file; Params: " + dir / "never-read.sys");
 
     capture.clear();
     const std::string file = dir / "a.inf";
     test::WriteFile(file, "[Version]\r\n");
-    EXPECT_FALSE(IsCodeSigned(file, dir / "missing.cat", CALG_SHA_256));
+    const CodeSigningResult noTag = IsCodeSigned(file, dir / "missing.cat", CALG_SHA_256);
+    EXPECT_FALSE(noTag.trusted);
+    EXPECT_EQ(noTag.tag, "");
+    EXPECT_EQ(noTag.trustCode, kNoCode);
     ASSERT_EQ(capture.lines().size(), 2u); // no SHA-1 attempt follows
     EXPECT_EQ(capture.lines()[1],
               FormatCollectedError("IsCodeSigned", "CalcCatFileTag fail: " + file,

@@ -1,9 +1,9 @@
 #include "crypto/der.h"
 
 #include "base/unicode.h"
+#include "crypto/ossl_ptr.h"
 
 #include <climits>
-#include <memory>
 #include <openssl/asn1.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
@@ -112,8 +112,7 @@ std::optional<std::string> OidText(std::span<const std::uint8_t> data, const Ele
         return std::nullopt;
     }
     const unsigned char* p = data.data() + e.offset;
-    std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> obj(
-        d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(e.totalSize())), ASN1_OBJECT_free);
+    const Asn1ObjectPtr obj(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(e.totalSize())));
     if (!obj) {
         ERR_clear_error();
         return std::nullopt;

@@ -1,13 +1,14 @@
 #include "platform/hash.h"
 
+#include "crypto/ossl_ptr.h"
+
 #include <openssl/evp.h>
 #include <stdexcept>
 
 namespace halyard::platform {
 
 struct Digest::State {
-    EVP_MD_CTX* ctx = nullptr;
-    ~State() { EVP_MD_CTX_free(ctx); }
+    EvpMdCtxPtr ctx;
 };
 
 std::size_t DigestSize(DigestAlgorithm alg) {
@@ -15,37 +16,27 @@ std::size_t DigestSize(DigestAlgorithm alg) {
 }
 
 Digest::Digest(DigestAlgorithm alg) : alg_(alg), state_(std::make_unique<State>()) {
-    state_->ctx = EVP_MD_CTX_new();
+    state_->ctx.reset(EVP_MD_CTX_new());
     const EVP_MD* md = alg == DigestAlgorithm::Sha1 ? EVP_sha1() : EVP_sha256();
-    if (state_->ctx == nullptr || EVP_DigestInit_ex(state_->ctx, md, nullptr) != 1) {
+    if (!state_->ctx || EVP_DigestInit_ex(state_->ctx.get(), md, nullptr) != 1) {
         throw std::runtime_error("digest initialisation failed");
     }
 }
 
 Digest::~Digest() = default;
 
-void Digest::update(std::span<const std::uint8_t> data) {
-    update(data.data(), data.size());
-}
-
 void Digest::update(const void* data, std::size_t size) {
     if (size > 0) {
-        EVP_DigestUpdate(state_->ctx, data, size);
+        EVP_DigestUpdate(state_->ctx.get(), data, size);
     }
 }
 
 std::vector<std::uint8_t> Digest::finish() {
     std::vector<std::uint8_t> out(EVP_MAX_MD_SIZE);
     unsigned int len = 0;
-    EVP_DigestFinal_ex(state_->ctx, out.data(), &len);
+    EVP_DigestFinal_ex(state_->ctx.get(), out.data(), &len);
     out.resize(len);
     return out;
-}
-
-std::vector<std::uint8_t> DigestOf(DigestAlgorithm alg, std::span<const std::uint8_t> data) {
-    Digest d(alg);
-    d.update(data);
-    return d.finish();
 }
 
 } // namespace halyard::platform

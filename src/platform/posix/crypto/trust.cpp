@@ -12,6 +12,7 @@
 //   trusted                                                    0
 //   empty catalog path or member tag                           ERROR_INVALID_PARAMETER 0x57
 //   catalog missing or unreadable (any file error)             CRYPT_E_FILE_ERROR 0x80092003
+//     (CatalogFileFailureCode, shared with the Setup API)
 //   catalog not a catalog (the parser's code)                  CRYPT_E_ASN1_BADTAG 0x8009310B,
 //                                                              CRYPT_E_INVALID_MSG_TYPE, ...
 //   no member with that tag                                    TRUST_E_NOSIGNATURE 0x800B0100
@@ -25,19 +26,10 @@
 //   signer certificate not in the catalog                      TRUST_E_NO_SIGNER_CERT 0x80096002
 //   SignerInfo unreadable, digest algorithm unknown, CTL       TRUST_E_BAD_DIGEST 0x80096010
 //     digest differs from messageDigest, signature false
-//   chain (ranked in this order when several apply):
-//     a certificate's signature is false                       TRUST_E_CERT_SIGNATURE 0x80096004
-//     self-signed top not among the trusted roots              CERT_E_UNTRUSTEDROOT 0x800B0109
-//     a certificate not valid at the time stamp's time (the    CERT_E_EXPIRED 0x800B0101
-//       current time without a verified time stamp)
-//     revoked by a CRL in the trust folder                     CERT_E_REVOKED 0x800B010C
-//     a CRL of the trust folder that cannot be checked         CERT_E_REVOCATION_FAILURE 0x800B010E
-//     a certificate whose extended key usage excludes code     CERT_E_WRONG_USAGE 0x800B0110
-//       signing (the root's own usages do not count)
-//     unknown critical extension                               CERT_E_CRITICAL 0x800B0105
-//     CA flag, path length or key usage of an issuer           TRUST_E_BASIC_CONSTRAINTS 0x80096019
-//     no issuer found (partial chain), any other chain fault   CERT_E_CHAINING 0x800B010A
-//     certificate rejected by the store                        TRUST_E_EXPLICIT_DISTRUST 0x800B0111
+//   a fault of the signer's chain (when several hold, the      the fault's code in the ordered
+//     highest-ranked one: trust_faults.h)                      table of trust_faults.cpp
+//                                                              (TRUST_E_CERT_SIGNATURE ...
+//                                                              TRUST_E_EXPLICIT_DISTRUST)
 //
 // Signatures (the catalog's and the time stamps') are checked as Crypt32 checks them, legacy
 // forms included (trust_signature.h).
@@ -81,11 +73,6 @@ CertificateSet ReadCertificates(const ParsedCatalog& catalog) {
         }
     }
     return set;
-}
-
-std::uint32_t ParseFailureCode(std::uint32_t code) {
-    // Win32 codes are the file's own errors; the parser's format errors are HRESULTs.
-    return code < 0x10000 ? kCryptEFileError : code;
 }
 
 std::vector<std::uint8_t> HexBytes(const std::string& hex) {
@@ -176,7 +163,7 @@ std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCh
     }
     const auto parsed = ParseCatalogFile(request.catalogFilePath);
     if (!parsed) {
-        return ParseFailureCode(parsed.error());
+        return CatalogFileFailureCode(parsed.error());
     }
     const ParsedCatalog& catalog = **parsed;
     const CatMember* member = FindMemberByTag(catalog, request.memberTag);
@@ -191,6 +178,11 @@ std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCh
 }
 
 } // namespace
+
+std::uint32_t CatalogFileFailureCode(std::uint32_t openError) {
+    // Win32 codes are the file's own errors; the parser's format errors are HRESULTs.
+    return openError < 0x10000 ? kCryptEFileError : openError;
+}
 
 std::uint64_t CatalogSignatureVerificationCount() {
     return g_verifications.load(std::memory_order_relaxed);
@@ -280,7 +272,7 @@ CatalogSignatureReport VerifyCatalogSignature(const std::string& catalogPath) {
     const auto parsed = ParseCatalogFile(catalogPath);
     if (!parsed) {
         CatalogSignatureReport report;
-        report.status = ParseFailureCode(parsed.error());
+        report.status = CatalogFileFailureCode(parsed.error());
         return report;
     }
     return CachedSignatureReport(catalogPath, **parsed);

@@ -20,6 +20,12 @@ CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog
 std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
                                       const TrustAnchors& anchors, std::time_t now);
 
+// The trust code of a catalog that could not be read (the code ParseCatalogFile or CryptCATOpen
+// failed with). Every file error (a Win32 code: missing, unreadable, no regular file, above the
+// size cap) is CRYPT_E_FILE_ERROR, as WinVerifyTrust reports it and the Setup API passes it on;
+// the parser's codes for a file that is no catalog (HRESULTs) stand.
+std::uint32_t CatalogFileFailureCode(std::uint32_t openError);
+
 // How many catalog signatures this process has verified (the cache spares repeats).
 std::uint64_t CatalogSignatureVerificationCount();
 

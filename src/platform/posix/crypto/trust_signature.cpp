@@ -1,9 +1,9 @@
 #include "crypto/trust_signature.h"
 
 #include "crypto/der.h"
+#include "crypto/ossl_ptr.h"
 
 #include <cstring>
-#include <memory>
 #include <openssl/asn1.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
@@ -17,27 +17,6 @@ namespace halyard::platform {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct AlgorFree {
-    void operator()(X509_ALGOR* p) const { X509_ALGOR_free(p); }
-};
-struct AttributesFree {
-    void operator()(STACK_OF(X509_ATTRIBUTE) * p) const {
-        sk_X509_ATTRIBUTE_pop_free(p, X509_ATTRIBUTE_free);
-    }
-};
-struct SigFree {
-    void operator()(X509_SIG* p) const { X509_SIG_free(p); }
-};
-struct KeyContextFree {
-    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct MdContextFree {
-    void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
-};
-struct OpenSslBytesFree {
-    void operator()(unsigned char* p) const { OPENSSL_free(p); }
-};
 
 // Where the fields the signature check reads lie in a SignerInfo's DER.
 struct SignerInfoFields {
@@ -89,7 +68,7 @@ Bytes Digest(const EVP_MD* md, std::span<const std::uint8_t> data) {
 // DigestInfo ::= SEQUENCE { AlgorithmIdentifier (the digest's, NULL parameters), OCTET STRING },
 // the encoding OpenSSL's own RSA verification expects.
 Bytes DigestInfo(const EVP_MD* md, const Bytes& digest) {
-    std::unique_ptr<X509_SIG, SigFree> sig(X509_SIG_new());
+    const X509SigPtr sig(X509_SIG_new());
     if (!sig) {
         return {};
     }
@@ -102,7 +81,7 @@ Bytes DigestInfo(const EVP_MD* md, const Bytes& digest) {
     }
     unsigned char* encoded = nullptr;
     const int length = i2d_X509_SIG(sig.get(), &encoded);
-    std::unique_ptr<unsigned char, OpenSslBytesFree> owner(encoded);
+    const OpenSslBytesPtr owner(encoded);
     if (length <= 0) {
         return {};
     }
@@ -112,7 +91,7 @@ Bytes DigestInfo(const EVP_MD* md, const Bytes& digest) {
 // The payload of an RSA signature after the PKCS#1 v1.5 type 1 padding (00 01 FF..FF 00, at
 // least eight FF), recovered with the public key; empty when the padding does not hold.
 Bytes RecoverPkcs1Payload(EVP_PKEY* key, std::span<const std::uint8_t> signature) {
-    std::unique_ptr<EVP_PKEY_CTX, KeyContextFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
+    const EvpKeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
     std::size_t length = 0;
     if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) != 1 ||
         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
@@ -136,7 +115,7 @@ Bytes SortedEncoding(STACK_OF(X509_ATTRIBUTE) * attributes) {
     unsigned char* encoded = nullptr;
     const int length = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(attributes), &encoded,
                                      ASN1_ITEM_rptr(PKCS7_ATTR_SIGN));
-    std::unique_ptr<unsigned char, OpenSslBytesFree> owner(encoded);
+    const OpenSslBytesPtr owner(encoded);
     if (length <= 0) {
         return {};
     }
@@ -151,7 +130,7 @@ bool VerifySignatureValue(EVP_PKEY* key, const EVP_MD* md, std::span<const std::
         return false;
     }
     if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) {
-        std::unique_ptr<EVP_MD_CTX, MdContextFree> ctx(EVP_MD_CTX_new());
+        const EvpMdCtxPtr ctx(EVP_MD_CTX_new());
         const bool ok = ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) == 1 &&
                         EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), data.data(),
                                          data.size()) == 1;
@@ -178,7 +157,7 @@ bool VerifySignerInfo(std::span<const std::uint8_t> signerInfoDer, X509* signer,
         return false;
     }
     const unsigned char* p = fields->digestAlgorithm.data();
-    std::unique_ptr<X509_ALGOR, AlgorFree> algorithm(
+    const X509AlgorPtr algorithm(
         d2i_X509_ALGOR(nullptr, &p, static_cast<long>(fields->digestAlgorithm.size())));
     const EVP_MD* md = algorithm ? EVP_get_digestbyobj(algorithm->algorithm) : nullptr;
     if (md == nullptr) {
@@ -193,9 +172,8 @@ bool VerifySignerInfo(std::span<const std::uint8_t> signerInfoDer, X509* signer,
     Bytes stored(fields->signedAttributes.begin(), fields->signedAttributes.end());
     stored[0] = 0x31;
     const unsigned char* q = stored.data();
-    std::unique_ptr<STACK_OF(X509_ATTRIBUTE), AttributesFree> attributes(
-        reinterpret_cast<STACK_OF(X509_ATTRIBUTE)*>(ASN1_item_d2i(
-            nullptr, &q, static_cast<long>(stored.size()), ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY))));
+    const AttributeStackPtr attributes(reinterpret_cast<STACK_OF(X509_ATTRIBUTE)*>(ASN1_item_d2i(
+        nullptr, &q, static_cast<long>(stored.size()), ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY))));
     const auto* messageDigest =
         attributes
             ? static_cast<const ASN1_OCTET_STRING*>(X509at_get0_data_by_OBJ(

@@ -2,6 +2,7 @@
 
 #include "base/outcome.h"
 #include "base/unicode.h"
+#include "crypto/trust_faults.h"
 #include "platform/files.h"
 
 #include <filesystem>
@@ -51,138 +52,31 @@ std::string ObjectText(const ASN1_OBJECT* object) {
 // Does the certificate's extended key usage (when it has one) allow the usage?
 bool AllowsUsage(X509* cert, const char* usageOid) {
     int critical = 0;
-    auto* usages = static_cast<EXTENDED_KEY_USAGE*>(
-        X509_get_ext_d2i(cert, NID_ext_key_usage, &critical, nullptr));
-    if (usages == nullptr) {
+    const ExtendedKeyUsagePtr usages(static_cast<EXTENDED_KEY_USAGE*>(
+        X509_get_ext_d2i(cert, NID_ext_key_usage, &critical, nullptr)));
+    if (!usages) {
         return critical == -1; // absent: every usage; present but unreadable: none
     }
     bool allowed = false;
-    for (int i = 0; i < sk_ASN1_OBJECT_num(usages) && !allowed; ++i) {
-        const std::string oid = ObjectText(sk_ASN1_OBJECT_value(usages, i));
+    for (int i = 0; i < sk_ASN1_OBJECT_num(usages.get()) && !allowed; ++i) {
+        const std::string oid = ObjectText(sk_ASN1_OBJECT_value(usages.get(), i));
         allowed = oid == usageOid || oid == "2.5.29.37.0"; // anyExtendedKeyUsage
     }
-    EXTENDED_KEY_USAGE_free(usages);
     return allowed;
 }
 
-// Faults OpenSSL reports while building and checking a chain, collected so that they can be
-// ranked as Windows ranks the chain's error status.
-struct ChainFaults {
-    bool signature = false;
-    bool untrustedRoot = false;
-    bool time = false;
-    bool revoked = false;
-    bool revocationFailure = false;
-    bool usage = false;
-    bool critical = false;
-    bool basicConstraints = false;
-    bool partial = false;
-    bool distrust = false;
-    bool other = false;
-};
-
+// Collects every fault OpenSSL reports while building and checking a chain, so that they can be
+// ranked (trust_faults.h).
 int CollectFault(int ok, X509_STORE_CTX* ctx) {
     if (ok != 0) {
         return 1;
     }
     auto* faults = static_cast<ChainFaults*>(X509_STORE_CTX_get_app_data(ctx));
-    switch (X509_STORE_CTX_get_error(ctx)) {
-    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-    case X509_V_ERR_UNABLE_TO_DECRYPT_CERT_SIGNATURE:
-    case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY:
-        faults->signature = true;
-        break;
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-        faults->untrustedRoot = true;
-        break;
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-    case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
-    case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD:
-        faults->time = true;
-        break;
-    case X509_V_ERR_CERT_REVOKED:
-        faults->revoked = true;
-        break;
-    case X509_V_ERR_CRL_SIGNATURE_FAILURE:
-    case X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE:
-    case X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD:
-    case X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD:
-        faults->revocationFailure = true;
-        break;
-    // Only CRLs present in the trust folder are consulted: a certificate without one, or with a
-    // stale one, is not held against the chain (there is no network to fetch a fresh one).
-    case X509_V_ERR_UNABLE_TO_GET_CRL:
-    case X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER:
-    case X509_V_ERR_CRL_HAS_EXPIRED:
-    case X509_V_ERR_CRL_NOT_YET_VALID:
-    case X509_V_ERR_DIFFERENT_CRL_SCOPE:
-        break;
-    case X509_V_ERR_INVALID_PURPOSE:
-        faults->usage = true;
-        break;
-    case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
-    case X509_V_ERR_UNHANDLED_CRITICAL_CRL_EXTENSION:
-        faults->critical = true;
-        break;
-    case X509_V_ERR_INVALID_CA:
-    case X509_V_ERR_INVALID_NON_CA:
-    case X509_V_ERR_PATH_LENGTH_EXCEEDED:
-    case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
-        faults->basicConstraints = true;
-        break;
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        faults->partial = true;
-        break;
-    case X509_V_ERR_CERT_REJECTED:
-        faults->distrust = true;
-        break;
-    default:
-        faults->other = true;
-        break;
+    if (const auto fault = ChainFaultOf(X509_STORE_CTX_get_error(ctx))) {
+        Add(*faults, *fault);
     }
     // Go on, so that every fault of the chain is seen before one is chosen.
     return 1;
-}
-
-// The chain's faults as one Windows trust code, in the order WinVerifyTrust's policy ranks the
-// chain error status (signature, root, time, revocation, usage, extensions, constraints, partial
-// chain, distrust).
-std::uint32_t RankFaults(const ChainFaults& f) {
-    if (f.signature) {
-        return kTrustECertSignature;
-    }
-    if (f.untrustedRoot) {
-        return kCertEUntrustedRoot;
-    }
-    if (f.time) {
-        return kCertEExpired;
-    }
-    if (f.revoked) {
-        return kCertERevoked;
-    }
-    if (f.revocationFailure) {
-        return kCertERevocationFailure;
-    }
-    if (f.usage) {
-        return kCertEWrongUsage;
-    }
-    if (f.critical) {
-        return kCertECritical;
-    }
-    if (f.basicConstraints) {
-        return kTrustEBasicConstraints;
-    }
-    if (f.partial || f.other) {
-        return kCertEChaining;
-    }
-    if (f.distrust) {
-        return kTrustEExplicitDistrust;
-    }
-    return 0;
 }
 
 std::string NameEntryText(const X509_NAME* name, int nid) {
@@ -193,12 +87,11 @@ std::string NameEntryText(const X509_NAME* name, int nid) {
     const ASN1_STRING* data = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index));
     unsigned char* utf8 = nullptr;
     const int n = ASN1_STRING_to_UTF8(&utf8, data);
+    const OpenSslBytesPtr owner(utf8);
     if (n < 0) {
         return {};
     }
-    std::string text(reinterpret_cast<char*>(utf8), static_cast<std::size_t>(n));
-    OPENSSL_free(utf8);
-    return text;
+    return std::string(reinterpret_cast<char*>(utf8), static_cast<std::size_t>(n));
 }
 
 // CERT_NAME_SIMPLE_DISPLAY_TYPE: the common name, else the organisational unit, else the
@@ -266,10 +159,8 @@ bool SubjectHashOfCertificate(const std::string& der, unsigned long& hash) {
         return false;
     }
     const unsigned char* in = subject;
-    X509_NAME* name = d2i_X509_NAME(nullptr, &in, (p - subject) + length);
-    const bool ok = name != nullptr && NameHash(name, hash);
-    X509_NAME_free(name);
-    return ok;
+    const X509NamePtr name(d2i_X509_NAME(nullptr, &in, (p - subject) + length));
+    return name && NameHash(name.get(), hash);
 }
 
 } // namespace
@@ -311,12 +202,15 @@ void TrustAnchors::read(const std::string& folder) {
             continue;
         }
         if (bytes.find("-----BEGIN") != std::string::npos) {
-            BIO* bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()));
+            const BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
             char* name = nullptr;
             char* header = nullptr;
             unsigned char* data = nullptr;
             long length = 0;
-            while (bio != nullptr && PEM_read_bio(bio, &name, &header, &data, &length) == 1) {
+            while (bio && PEM_read_bio(bio.get(), &name, &header, &data, &length) == 1) {
+                const OpenSslTextPtr nameOwner(name);
+                const OpenSslTextPtr headerOwner(header);
+                const OpenSslBytesPtr dataOwner(data);
                 const std::string type = name;
                 std::string der(reinterpret_cast<const char*>(data),
                                 static_cast<std::size_t>(length));
@@ -325,18 +219,10 @@ void TrustAnchors::read(const std::string& folder) {
                 } else if (type == PEM_STRING_X509_TRUSTED) {
                     index(std::move(der), true);
                 } else if (type == PEM_STRING_X509_CRL) {
-                    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-                    if (X509_CRL* crl = d2i_X509_CRL(nullptr, &p, length)) {
-                        crlCount_ += X509_STORE_add_crl(store_.get(), crl) == 1 ? 1 : 0;
-                        X509_CRL_free(crl);
-                    }
+                    addCrl(der);
                 }
-                OPENSSL_free(name);
-                OPENSSL_free(header);
-                OPENSSL_free(data);
             }
             ERR_clear_error(); // the end of the PEM blocks reads as an error
-            BIO_free(bio);
             continue;
         }
         unsigned long hash = 0;
@@ -344,11 +230,15 @@ void TrustAnchors::read(const std::string& folder) {
             index(std::move(bytes), false);
             continue;
         }
-        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        if (X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(bytes.size()))) {
-            crlCount_ += X509_STORE_add_crl(store_.get(), crl) == 1 ? 1 : 0;
-            X509_CRL_free(crl);
-        }
+        addCrl(bytes);
+    }
+}
+
+void TrustAnchors::addCrl(const std::string& der) {
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    const X509CrlPtr crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size())));
+    if (crl && X509_STORE_add_crl(store_.get(), crl.get()) == 1) {
+        ++crlCount_;
     }
 }
 
@@ -407,37 +297,36 @@ const TrustAnchors& ProcessTrustAnchors() {
 ChainResult VerifyChain(const TrustAnchors& anchors, X509* leaf,
                         const std::vector<X509*>& untrusted, std::time_t at, const char* usageOid) {
     ChainResult result;
-    STACK_OF(X509)* intermediates = sk_X509_new_null();
+    // The stack lists the caller's certificates; it does not own them.
+    const X509ListPtr intermediates(sk_X509_new_null());
     for (X509* cert : untrusted) {
-        sk_X509_push(intermediates, cert);
+        sk_X509_push(intermediates.get(), cert);
     }
-    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    const X509StoreCtxPtr ctx(X509_STORE_CTX_new());
     ChainFaults faults;
     X509_STORE* store = anchors.storeFor(leaf, untrusted);
-    if (ctx == nullptr || store == nullptr ||
-        X509_STORE_CTX_init(ctx, store, leaf, intermediates) != 1) {
-        X509_STORE_CTX_free(ctx);
-        sk_X509_free(intermediates);
+    if (!ctx || store == nullptr ||
+        X509_STORE_CTX_init(ctx.get(), store, leaf, intermediates.get()) != 1) {
         result.status = kCertEChaining;
         return result;
     }
-    X509_STORE_CTX_set_app_data(ctx, &faults);
-    X509_STORE_CTX_set_verify_cb(ctx, CollectFault);
-    X509_STORE_CTX_set_time(ctx, 0, at);
+    X509_STORE_CTX_set_app_data(ctx.get(), &faults);
+    X509_STORE_CTX_set_verify_cb(ctx.get(), CollectFault);
+    X509_STORE_CTX_set_time(ctx.get(), 0, at);
     if (anchors.hasCrls()) {
-        X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+        X509_STORE_CTX_set_flags(ctx.get(), X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
     }
-    if (X509_verify_cert(ctx) < 0) {
-        faults.other = true;
+    if (X509_verify_cert(ctx.get()) < 0) {
+        Add(faults, ChainFault::Chaining);
     }
-    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx);
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx.get());
     const int count = chain != nullptr ? sk_X509_num(chain) : 0;
     for (int i = 0; i < count; ++i) {
         X509* cert = sk_X509_value(chain, i);
         // The root's own usages are not held against the chain.
         const bool root = i == count - 1 && X509_check_issued(cert, cert) == X509_V_OK;
         if (!root && !AllowsUsage(cert, usageOid)) {
-            faults.usage = true;
+            Add(faults, ChainFault::Usage);
         }
     }
     for (int i = count - 1; i >= 0; --i) {
@@ -446,9 +335,7 @@ ChainResult VerifyChain(const TrustAnchors& anchors, X509* leaf,
     if (count == 0) {
         result.chain.push_back(Summarize(leaf));
     }
-    result.status = RankFaults(faults);
-    X509_STORE_CTX_free(ctx);
-    sk_X509_free(intermediates);
+    result.status = TrustCodeOf(faults);
     return result;
 }
 

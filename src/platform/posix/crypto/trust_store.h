@@ -1,17 +1,13 @@
 // The trusted roots of the POSIX backend and the OpenSSL helpers the trust verification shares:
-// owning pointers, certificate lookup, chain building to a root of the trust folder with the
+// certificate lookup, chain building to a root of the trust folder with the
 // Windows trust code of the outcome. Internal to the POSIX backend.
 #pragma once
 
+#include "crypto/ossl_ptr.h"
 #include "platform/trust.h"
 
 #include <cstdint>
 #include <ctime>
-#include <memory>
-#include <openssl/cms.h>
-#include <openssl/pkcs7.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -19,23 +15,6 @@
 #include <vector>
 
 namespace halyard::platform {
-
-struct X509Free {
-    void operator()(X509* p) const { X509_free(p); }
-};
-struct X509StoreFree {
-    void operator()(X509_STORE* p) const { X509_STORE_free(p); }
-};
-struct SignerInfoFree {
-    void operator()(PKCS7_SIGNER_INFO* p) const { PKCS7_SIGNER_INFO_free(p); }
-};
-struct CmsFree {
-    void operator()(CMS_ContentInfo* p) const { CMS_ContentInfo_free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-using X509StorePtr = std::unique_ptr<X509_STORE, X509StoreFree>;
-using SignerInfoPtr = std::unique_ptr<PKCS7_SIGNER_INFO, SignerInfoFree>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
 
 // The roots (and CRLs) of one trust folder. Certificates are indexed by subject when the folder is
 // read and parsed only when a chain needs them: a run that checks one catalog pays for the one or
@@ -64,6 +43,7 @@ private:
     };
     void read(const std::string& folder);
     void index(std::string der, bool aux);
+    void addCrl(const std::string& der);
     void loadIssuersOf(X509* cert, int depth) const;
 
     X509StorePtr store_;
@@ -81,7 +61,7 @@ inline constexpr const char* kOidCodeSigningUsage = "1.3.6.1.5.5.7.3.3";
 inline constexpr const char* kOidTimeStampingUsage = "1.3.6.1.5.5.7.3.8";
 
 struct ChainResult {
-    std::uint32_t status = 0;              // 0, or the Windows trust code (see trust.cpp)
+    std::uint32_t status = 0;              // 0, or the Windows trust code (trust_faults.h)
     std::vector<CertificateSummary> chain; // root first, as far as it could be built
 };
 

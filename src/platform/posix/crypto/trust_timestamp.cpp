@@ -13,16 +13,6 @@ namespace halyard::platform {
 
 namespace {
 
-struct TstInfoFree {
-    void operator()(TS_TST_INFO* p) const { TS_TST_INFO_free(p); }
-};
-struct BioFree {
-    void operator()(BIO* p) const { BIO_free(p); }
-};
-struct X509StackFree {
-    void operator()(STACK_OF(X509) * p) const { sk_X509_pop_free(p, X509_free); }
-};
-
 bool SameBytes(const ASN1_OCTET_STRING* a, const std::vector<std::uint8_t>& b) {
     return a != nullptr && !b.empty() &&
            static_cast<std::size_t>(ASN1_STRING_length(a)) == b.size() &&
@@ -95,7 +85,7 @@ TimestampVerdict VerifyRfc3161Token(std::span<const std::uint8_t> token,
         OBJ_obj2nid(CMS_get0_eContentType(cms.get())) != NID_id_smime_ct_TSTInfo) {
         return verdict;
     }
-    std::unique_ptr<STACK_OF(X509), X509StackFree> extra(sk_X509_new_null());
+    const X509StackPtr extra(sk_X509_new_null());
     for (X509* cert : certs) {
         X509_up_ref(cert);
         sk_X509_push(extra.get(), cert);
@@ -104,15 +94,14 @@ TimestampVerdict VerifyRfc3161Token(std::span<const std::uint8_t> token,
     if (encapsulated == nullptr || *encapsulated == nullptr) {
         return verdict;
     }
-    std::unique_ptr<BIO, BioFree> content(BIO_new(BIO_s_mem()));
+    const BioPtr content(BIO_new(BIO_s_mem()));
     // The signer's chain is checked below, at the token's own time.
     const bool signatureOk =
         CMS_verify(cms.get(), extra.get(), nullptr, nullptr, content.get(),
                    CMS_NO_SIGNER_CERT_VERIFY | CMS_BINARY) == 1 ||
         VerifyFirstSignerAsWindows(cms.get(), token, extra.get(), ContentOf(*encapsulated));
     const unsigned char* q = ASN1_STRING_get0_data(*encapsulated);
-    std::unique_ptr<TS_TST_INFO, TstInfoFree> info(
-        d2i_TS_TST_INFO(nullptr, &q, ASN1_STRING_length(*encapsulated)));
+    const TstInfoPtr info(d2i_TS_TST_INFO(nullptr, &q, ASN1_STRING_length(*encapsulated)));
     if (!info) {
         return verdict;
     }
@@ -127,14 +116,14 @@ TimestampVerdict VerifyRfc3161Token(std::span<const std::uint8_t> token,
                    DigestWith(algorithm->algorithm, signatureValue))) {
         return verdict;
     }
-    STACK_OF(X509)* signers = CMS_get0_signers(cms.get());
+    // The stack is new; its certificates belong to the token.
+    const X509ListPtr signers(CMS_get0_signers(cms.get()));
     X509* signer =
-        signers != nullptr && sk_X509_num(signers) > 0 ? sk_X509_value(signers, 0) : nullptr;
-    sk_X509_free(signers);
+        signers && sk_X509_num(signers.get()) > 0 ? sk_X509_value(signers.get(), 0) : nullptr;
     if (signer == nullptr) {
         return verdict;
     }
-    std::unique_ptr<STACK_OF(X509), X509StackFree> own(CMS_get1_certs(cms.get()));
+    const X509StackPtr own(CMS_get1_certs(cms.get()));
     std::vector<X509*> intermediates(certs);
     for (int i = 0; own && i < sk_X509_num(own.get()); ++i) {
         intermediates.push_back(sk_X509_value(own.get(), i));

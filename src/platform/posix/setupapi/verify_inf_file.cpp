@@ -3,6 +3,7 @@
 #include "base/errors.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
+#include "crypto/trust_catalog.h"
 #include "platform/catalog.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
@@ -298,20 +299,8 @@ InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& 
 
     const auto store = platform::CryptCATOpen(catalogFull, 0);
     if (!store) {
-        // A catalog that is there but cannot be read counts as missing; one that is not a
-        // catalog keeps the parser's reason.
-        switch (store.error()) {
-        case codes::kFileNotFound:
-        case codes::kPathNotFound:
-        case codes::kAccessDenied:
-        case codes::kCantAccessFile:
-        case codes::kReadFault:
-        case codes::kIoDevice:
-            out.code = codes::kCryptEFileError;
-            break;
-        default:
-            out.code = store.error();
-        }
+        // The catalog is verified through the trust service, whose code the Setup API returns.
+        out.code = platform::CatalogFileFailureCode(store.error());
         return out;
     }
 

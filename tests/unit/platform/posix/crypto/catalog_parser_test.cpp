@@ -1,6 +1,7 @@
 // The POSIX catalog reader against the real catalogs, and against damaged bytes.
 #include "crypto/catalog_parser.h"
 #include "crypto/der.h"
+#include "crypto/ossl_ptr.h"
 #include "platform/catalog.h"
 #include "platform/ctl.h"
 #include "testkit.h"
@@ -77,7 +78,8 @@ void ExpectSignerDigestCoversCtlContent(const ParsedCatalog& catalog) {
     ASSERT_FALSE(catalog.signerInfos.empty());
     const auto siBytes = catalog.bytes(catalog.signerInfos.front().der);
     const unsigned char* p = siBytes.data();
-    PKCS7_SIGNER_INFO* si = d2i_PKCS7_SIGNER_INFO(nullptr, &p, static_cast<long>(siBytes.size()));
+    const platform::SignerInfoPtr si(
+        d2i_PKCS7_SIGNER_INFO(nullptr, &p, static_cast<long>(siBytes.size())));
     ASSERT_NE(si, nullptr);
     const ASN1_OCTET_STRING* signedDigest = PKCS7_digest_from_attributes(si->auth_attr);
     ASSERT_NE(signedDigest, nullptr);
@@ -91,7 +93,6 @@ void ExpectSignerDigestCoversCtlContent(const ParsedCatalog& catalog) {
     ASSERT_EQ(EVP_Digest(content.data(), content.size(), digest, &len, md, nullptr), 1);
     EXPECT_EQ(Bytes(digest, digest + len),
               Bytes(signedDigest->data, signedDigest->data + signedDigest->length));
-    PKCS7_SIGNER_INFO_free(si);
 }
 
 TEST_F(RealCatalogs, EverySignedCatalogOpensWithSignerAndMembers) {

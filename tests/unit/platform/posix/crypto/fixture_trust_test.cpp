@@ -12,8 +12,6 @@
 
 #include <ctime>
 #include <gtest/gtest.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 #include <string>
 
 namespace halyard {
@@ -60,16 +58,17 @@ protected:
     // The code IsCodeSigned ends with for the driver (SHA-256 first, SHA-1 after).
     std::uint32_t Check(const std::string& cat, const std::string& file) {
         OutputCapture capture;
-        IsCodeSigned(file, cat, CALG_SHA_256);
-        return LastTrustResult;
+        return IsCodeSigned(file, cat, CALG_SHA_256).trustCode;
     }
 };
 
 TEST_F(FixtureTrust, TrustedCatalogVerifiesItsMembers) {
     const std::string cat = Write(Recipe(&pki.whcp));
     OutputCapture capture;
-    EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
-    EXPECT_EQ(LastCodeSigningTag.size(), 64u);
+    const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
+    EXPECT_TRUE(signing.trusted);
+    EXPECT_EQ(signing.trustCode, 0u);
+    EXPECT_EQ(signing.tag.size(), 64u);
     EXPECT_TRUE(IsCodeSigned(inf, cat, CALG_SHA_256));
     EXPECT_TRUE(capture.lines().empty()) << capture.text();
     const auto report = platform::VerifyCatalogSignature(cat);
@@ -101,11 +100,11 @@ TEST_F(FixtureTrust, OneCatalogSignatureCheckServesEveryMember) {
 TEST_F(FixtureTrust, ShaOneOnlyCatalogKeepsTheShaOneTagWithoutReport) {
     const std::string cat = Write(Recipe(&pki.whcp, 1));
     OutputCapture capture;
-    EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
+    const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
+    EXPECT_TRUE(signing.trusted);
     EXPECT_TRUE(capture.lines().empty()) << capture.text();
-    EXPECT_EQ(LastCodeSigningTag.size(), 40u);
-    EXPECT_EQ(LastCodeSigningTag, fixtures::HexUpper(fixtures::FileCatalogDigest(
-                                      driver, platform::DigestAlgorithm::Sha1)));
+    EXPECT_EQ(signing.tag, fixtures::HexUpper(fixtures::FileCatalogDigest(
+                               driver, platform::DigestAlgorithm::Sha1)));
 }
 
 TEST_F(FixtureTrust, UntrustedRootAndBrokenChains) {
@@ -130,14 +129,16 @@ TEST_F(FixtureTrust, UntrustedRootAndBrokenChains) {
 TEST_F(FixtureTrust, UntrustedRootIsReportedWithItsCode) {
     const std::string cat = Write(Recipe(&pki.untrustedLeaf), "untrusted.cat");
     OutputCapture capture;
-    EXPECT_FALSE(IsCodeSigned(driver, cat, CALG_SHA_256));
+    const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
+    EXPECT_FALSE(signing.trusted);
+    EXPECT_EQ(signing.trustCode, kCertEUntrustedRoot);
     ASSERT_EQ(capture.lines().size(), 1u);
     EXPECT_EQ(capture.lines()[0].rfind("IsCodeSigned: WinVerifyTrust fail: " + driver +
                                            "; Params: 800B0109; Last error: 800B0109 ",
                                        0),
               0u)
         << capture.lines()[0];
-    EXPECT_EQ(LastCodeSigningTag.size(), 40u); // the SHA-1 attempt was the reported one
+    EXPECT_EQ(signing.tag.size(), 40u); // the SHA-1 attempt was the reported one
 }
 
 TEST_F(FixtureTrust, ExpiredSignerNeedsAVerifiedTimeStamp) {
@@ -186,71 +187,28 @@ TEST_F(FixtureTrust, TamperedCatalogContentIsRefused) {
     EXPECT_EQ(platform::VerifyCatalogSignature(dir / "tampered.cat").status, kTrustEBadDigest);
 }
 
-// A CRL by the intermediate that revokes the publisher.
-std::string RevocationListPem(const fixtures::TestPki& pki) {
-    auto certOf = [](const std::string& pem) {
-        BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-        X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-        BIO_free(bio);
-        return cert;
-    };
-    X509* issuer = certOf(pki.intermediate.certPem);
-    X509* revoked = certOf(pki.whcp.certPem);
-    BIO* keyBio = BIO_new_mem_buf(pki.intermediate.keyPem.data(),
-                                  static_cast<int>(pki.intermediate.keyPem.size()));
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
-    BIO_free(keyBio);
-
-    X509_CRL* crl = X509_CRL_new();
-    X509_CRL_set_version(crl, 1);
-    X509_CRL_set_issuer_name(crl, X509_get_subject_name(issuer));
-    const std::time_t now = std::time(nullptr);
-    ASN1_TIME* last = ASN1_TIME_set(nullptr, now - 86400);
-    ASN1_TIME* next = ASN1_TIME_set(nullptr, now + 30 * 86400);
-    X509_CRL_set1_lastUpdate(crl, last);
-    X509_CRL_set1_nextUpdate(crl, next);
-    X509_REVOKED* entry = X509_REVOKED_new();
-    X509_REVOKED_set_serialNumber(entry, X509_get_serialNumber(revoked));
-    X509_REVOKED_set_revocationDate(entry, last);
-    X509_CRL_add0_revoked(crl, entry);
-    X509_CRL_sort(crl);
-    X509_CRL_sign(crl, key, EVP_sha256());
-
-    BIO* out = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509_CRL(out, crl);
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(out, &data);
-    std::string pem(data, static_cast<std::size_t>(size));
-    BIO_free(out);
-    X509_CRL_free(crl);
-    ASN1_TIME_free(last);
-    ASN1_TIME_free(next);
-    EVP_PKEY_free(key);
-    X509_free(issuer);
-    X509_free(revoked);
-    return pem;
-}
-
 TEST_F(FixtureTrust, RevocationListsInTheTrustFolderAreHonoured) {
     const std::string cat = Write(Recipe(&pki.whcp));
     test::TempDir trust;
     test::WriteFile(trust / "root.pem", pki.root.certPem);
+    std::string tag;
     {
         const platform::TrustAnchors anchors(trust.path());
         EXPECT_EQ(anchors.certificateCount(), 1u);
         EXPECT_FALSE(anchors.hasCrls());
         // The member check itself uses the catalog parser with the same signature code.
         OutputCapture capture;
-        ASSERT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
-        EXPECT_EQ(platform::VerifyCatalogMemberWith({cat, LastCodeSigningTag, driver}, anchors,
-                                                    std::time(nullptr)),
-                  0u);
+        const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
+        ASSERT_TRUE(signing.trusted);
+        tag = signing.tag;
+        EXPECT_EQ(
+            platform::VerifyCatalogMemberWith({cat, tag, driver}, anchors, std::time(nullptr)), 0u);
     }
-    test::WriteFile(trust / "intermediate.crl", RevocationListPem(pki));
+    test::WriteFile(trust / "intermediate.crl",
+                    fixtures::RevocationListPem(pki.intermediate, pki.whcp, std::time(nullptr)));
     const platform::TrustAnchors anchors(trust.path());
     EXPECT_TRUE(anchors.hasCrls());
-    EXPECT_EQ(platform::VerifyCatalogMemberWith({cat, LastCodeSigningTag, driver}, anchors,
-                                                std::time(nullptr)),
+    EXPECT_EQ(platform::VerifyCatalogMemberWith({cat, tag, driver}, anchors, std::time(nullptr)),
               kCertERevoked);
     // Another publisher of the same issuer is not affected by the list.
     const std::string contoso = Write(Recipe(&pki.contoso), "contoso.cat");

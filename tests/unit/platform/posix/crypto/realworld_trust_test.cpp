@@ -79,10 +79,11 @@ TEST_F(RealWorldTrust, EveryPackageMemberVerifiesUnderItsCatalogsTag) {
         ASSERT_FALSE(tags.empty()) << package.catalog;
         for (const std::string& file : package.files) {
             OutputCapture capture;
-            EXPECT_TRUE(IsCodeSigned(file, package.catalog, CALG_SHA_256)) << file;
-            EXPECT_EQ(LastTrustResult, 0u) << file;
+            const CodeSigningResult signing = IsCodeSigned(file, package.catalog, CALG_SHA_256);
+            EXPECT_TRUE(signing.trusted) << file;
+            EXPECT_EQ(signing.trustCode, 0u) << file;
             EXPECT_TRUE(capture.lines().empty()) << capture.text();
-            EXPECT_EQ(tags.count(LastCodeSigningTag), 1u) << file << " " << LastCodeSigningTag;
+            EXPECT_EQ(tags.count(signing.tag), 1u) << file << " " << signing.tag;
             ++checked;
         }
     }
@@ -102,9 +103,10 @@ TEST_F(RealWorldTrust, EachFileIsHashedOnceForTagAndTrustCheck) {
     const std::string oldFile = dir / "old.sys";
     test::CopyFile(Real("packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/amd64/ftdibus.sys"), oldFile);
     const std::uint64_t middle = platform::DigestPassCount();
-    EXPECT_TRUE(IsCodeSigned(
-        oldFile, Real("packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/ftdibus.cat"), CALG_SHA_256));
-    EXPECT_EQ(LastCodeSigningTag.size(), 40u);
+    const CodeSigningResult old = IsCodeSigned(
+        oldFile, Real("packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/ftdibus.cat"), CALG_SHA_256);
+    EXPECT_TRUE(old.trusted);
+    EXPECT_EQ(old.tag.size(), 40u);
     EXPECT_EQ(platform::DigestPassCount() - middle, 1u);
 }
 
@@ -113,9 +115,10 @@ TEST_F(RealWorldTrust, ShaOneShadowEntriesOfVersionTwoCatalogsVerifyByTheirTag) 
     for (const char* file : {"packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys",
                              "packages/tidepool-ftdiport-2024/ftdiport.inf"}) {
         OutputCapture capture;
-        EXPECT_TRUE(IsCodeSigned(Real(file), cat, CALG_SHA1)) << capture.text();
-        EXPECT_EQ(LastCodeSigningTag.size(), 40u);
-        EXPECT_EQ(MemberTags(cat).count(LastCodeSigningTag), 1u);
+        const CodeSigningResult signing = IsCodeSigned(Real(file), cat, CALG_SHA1);
+        EXPECT_TRUE(signing.trusted) << capture.text();
+        EXPECT_EQ(signing.tag.size(), 40u);
+        EXPECT_EQ(MemberTags(cat).count(signing.tag), 1u);
     }
     // The shadow entry of one file does not vouch for another.
     std::string tag;
@@ -149,7 +152,7 @@ TEST_F(RealWorldTrust, OsslsigncodeAgreesOnEveryPeFile) {
                           {"verify", "-catalog", package.catalog, "-in", file, "-CAfile",
                            dir / "roots.pem", "-TSA-CAfile", dir / "roots.pem", "-ignore-crl"});
             OutputCapture capture;
-            const bool ours = IsCodeSigned(file, package.catalog, CALG_SHA_256);
+            const bool ours = IsCodeSigned(file, package.catalog, CALG_SHA_256).trusted;
             EXPECT_EQ(peer.exitCode == 0, ours) << file << "\n" << peer.output;
         }
     }
@@ -164,9 +167,10 @@ TEST_F(RealWorldTrust, InfsStoredWithLfEndsAreNoMembers) {
     };
     for (const auto& [inf, cat] : cases) {
         OutputCapture capture;
-        EXPECT_FALSE(IsCodeSigned(Real(inf), Real(cat), CALG_SHA_256));
-        EXPECT_EQ(LastTrustResult, kTrustENoSignature);
-        EXPECT_EQ(LastCodeSigningTag.size(), 40u);
+        const CodeSigningResult signing = IsCodeSigned(Real(inf), Real(cat), CALG_SHA_256);
+        EXPECT_FALSE(signing.trusted);
+        EXPECT_EQ(signing.trustCode, kTrustENoSignature);
+        EXPECT_EQ(signing.tag.size(), 40u);
         ASSERT_EQ(capture.lines().size(), 1u);
         EXPECT_EQ(capture.lines()[0], "IsCodeSigned: WinVerifyTrust fail: " + Real(inf) +
                                           "; Params: TRUST_E_NOSIGNATURE; Last error: 800B0100 "
@@ -179,16 +183,18 @@ TEST_F(RealWorldTrust, TamperedFileIsRefused) {
     const std::string cat = Real("packages/tidepool-ftdiport-2024/ftdiport.cat");
     const std::string file = dir / "FTSER2K.sys";
     test::CopyFile(Real("packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys"), file);
-    ASSERT_TRUE(IsCodeSigned(file, cat, CALG_SHA_256));
-    const std::string goodTag = LastCodeSigningTag;
+    const CodeSigningResult good = IsCodeSigned(file, cat, CALG_SHA_256);
+    ASSERT_TRUE(good.trusted);
+    const std::string goodTag = good.tag;
 
     std::string bytes = test::ReadFile(file);
     bytes[bytes.size() / 2] ^= 0x01;
     test::WriteFile(file, bytes);
     {
         OutputCapture capture;
-        EXPECT_FALSE(IsCodeSigned(file, cat, CALG_SHA_256));
-        EXPECT_EQ(LastTrustResult, kTrustENoSignature);
+        const CodeSigningResult tampered = IsCodeSigned(file, cat, CALG_SHA_256);
+        EXPECT_FALSE(tampered.trusted);
+        EXPECT_EQ(tampered.trustCode, kTrustENoSignature);
     }
     // Asked as the member it claims to be, the file's digest no longer matches.
     EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, goodTag, file}), kTrustEBadDigest);
@@ -203,9 +209,9 @@ TEST_F(RealWorldTrust, TamperedFileIsRefused) {
 TEST_F(RealWorldTrust, TagsCompareIgnoringLetterCase) {
     const std::string cat = Real("packages/tidepool-hid-infonly-2024/tidepoolhid.cat");
     const std::string inf = Real("packages/tidepool-hid-infonly-2024/tidepoolhid.inf");
-    ASSERT_TRUE(IsCodeSigned(inf, cat, CALG_SHA_256));
-    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, AsciiLower(LastCodeSigningTag), inf}),
-              0u);
+    const CodeSigningResult signing = IsCodeSigned(inf, cat, CALG_SHA_256);
+    ASSERT_TRUE(signing.trusted);
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, AsciiLower(signing.tag), inf}), 0u);
     EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, "00", inf}), kTrustENoSignature);
     EXPECT_EQ(platform::WinVerifyTrustCatalogMember({cat, "", inf}), kInvalidParameter);
 }
@@ -245,10 +251,11 @@ TEST_F(RealWorldTrust, ExpiredGoogleCatalogsVerifyAtTheirLegacyTimeStamp) {
     EXPECT_FALSE(changed.timestamp);
     // The INF beside them was edited after signing: no member.
     OutputCapture capture;
-    EXPECT_FALSE(IsCodeSigned(Real("catalogs/google-usb-driver-2014/android_winusb.inf"),
-                              Real("catalogs/google-usb-driver-2014/androidwinusb86.cat"),
-                              CALG_SHA_256));
-    EXPECT_EQ(LastTrustResult, kTrustENoSignature);
+    const CodeSigningResult edited =
+        IsCodeSigned(Real("catalogs/google-usb-driver-2014/android_winusb.inf"),
+                     Real("catalogs/google-usb-driver-2014/androidwinusb86.cat"), CALG_SHA_256);
+    EXPECT_FALSE(edited.trusted);
+    EXPECT_EQ(edited.trustCode, kTrustENoSignature);
 }
 
 TEST_F(RealWorldTrust, SignatureReportsCarryChainsAndTimeStamps) {
@@ -291,9 +298,11 @@ TEST_F(RealWorldTrust, CatalogsThatCannotBeVerified) {
               kCryptEFileError);
     // A file signed with its own embedded signature is no member of an unrelated catalog.
     OutputCapture capture;
-    EXPECT_FALSE(IsCodeSigned(Real("binaries/pciide.sys"),
-                              Real("packages/tidepool-ftdibus-2024/ftdibus.cat"), CALG_SHA_256));
-    EXPECT_EQ(LastTrustResult, kTrustENoSignature);
+    const CodeSigningResult embedded =
+        IsCodeSigned(Real("binaries/pciide.sys"),
+                     Real("packages/tidepool-ftdibus-2024/ftdibus.cat"), CALG_SHA_256);
+    EXPECT_FALSE(embedded.trusted);
+    EXPECT_EQ(embedded.trustCode, kTrustENoSignature);
 }
 
 } // namespace
