@@ -1,6 +1,7 @@
 // "/verify" end to end on real driver packages: the built program, its Setup API library and the
 // trusted public roots.
 #include "testkit.h"
+#include "verify_folder.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -14,11 +15,7 @@ namespace fs = std::filesystem;
 
 using Lines = std::vector<std::string>;
 
-Lines VerifyFolder(const std::string& folder, const std::string& workDir = {}) {
-    const auto run = test::RunHalyard({"/verify", folder}, workDir);
-    EXPECT_EQ(run.exitCode, 0);
-    return run.lines;
-}
+using test::VerifyFolder;
 
 // Copies a real package whole (subfolders too) into a fresh folder.
 void CopyPackage(const std::string& package, const std::string& to) {

@@ -5,6 +5,7 @@
 #include "platform/filestream.h"
 #include "platform/messages.h"
 #include "testkit.h"
+#include "verify_folder.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -19,11 +20,7 @@ namespace fs = std::filesystem;
 
 using Lines = std::vector<std::string>;
 
-Lines VerifyFolder(const std::string& folder, const std::string& workDir = {}) {
-    const auto run = test::RunHalyard({"/verify", folder}, workDir);
-    EXPECT_EQ(run.exitCode, 0);
-    return run.lines;
-}
+using test::VerifyFolder;
 
 // An INF with the directive, in a catalog signed by the signer (OSAttr 2:10.0) under catName.
 std::string SignedPair(const std::string& folder, const fixtures::Identity& signer,

@@ -18,19 +18,13 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes ReadBytes(const std::string& path) {
-    const std::string text = test::ReadFile(path);
-    return Bytes(text.begin(), text.end());
-}
-
 // The fixture builder's catalogs: unsigned (v1) and signed by the test PKI (v2).
-std::string WriteUnsignedCatalog(const std::string& path) {
+fixtures::CatalogRecipe UnsignedRecipe() {
     fixtures::CatalogRecipe recipe;
     fixtures::CatalogMemberRecipe member;
     member.digest = fixtures::Bytes(20, 0x5A);
     recipe.members.push_back(member);
-    fixtures::WriteCatalog(path, recipe);
-    return path;
+    return recipe;
 }
 
 std::string WriteSignedCatalog(const std::string& path) {
@@ -47,7 +41,7 @@ std::string WriteSignedCatalog(const std::string& path) {
 
 TEST(CtlQuery, ReadsBase64AndRefusesOtherContent) {
     test::TempDir dir;
-    const Bytes der = ReadBytes(WriteUnsignedCatalog(dir / "der.cat"));
+    const Bytes der = fixtures::BuildCatalog(UnsignedRecipe());
     std::vector<unsigned char> b64(4 * ((der.size() + 2) / 3) + 1);
     EVP_EncodeBlock(b64.data(), der.data(), static_cast<int>(der.size()));
     std::string text(reinterpret_cast<const char*>(b64.data()));
@@ -79,7 +73,8 @@ TEST(CtlQuery, ReadsBase64AndRefusesOtherContent) {
 
 TEST(CatalogCache, ParsedFilesAreCachedUntilTheFileChanges) {
     test::TempDir dir;
-    const std::string path = WriteUnsignedCatalog(dir / "c.cat");
+    const std::string path = dir / "c.cat";
+    fixtures::WriteCatalog(path, UnsignedRecipe());
     const auto first = ParseCatalogFile(path);
     const auto second = ParseCatalogFile(path);
     ASSERT_TRUE(first.ok() && second.ok());
