@@ -74,6 +74,14 @@ std::string RealworldDir() {
 bool RealworldAvailable() {
     return fs::is_directory(HALYARD_REALWORLD_DIR);
 }
+bool RunningInCi() {
+    const char* ci = std::getenv("CI");
+    if (ci == nullptr) {
+        return false;
+    }
+    const std::string value = ci;
+    return !value.empty() && value != "0" && value != "false";
+}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ std::string SourceDir();    // the repository, with a trailing '/'
 std::string RealworldDir(); // shared/realworld, with a trailing '/'
 bool RealworldAvailable();
 
+// True in a CI run: the environment variable CI is set (and neither empty, "0" nor "false").
+// There a missing prerequisite of a test is a fault of the run, not a reason to skip.
+bool RunningInCi();
+
 void WriteFile(const std::string& path, const std::string& bytes);
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::string ReadFile(const std::string& path);
@@ -47,6 +52,19 @@ bool RunningUnderWine();
 #define HALYARD_WINDOWS_ONLY()                                                                     \
     if (::halyard::test::RunningUnderWine())                                                       \
     GTEST_SKIP() << "Wine lacks the behaviour this test checks"
+
+// A test that needs the real-world samples (or a program, such as 7zz or osslsigncode) fails
+// without them in CI and skips elsewhere. Usable in a test body or a fixture's SetUp().
+#define HALYARD_NEED(available, what)                                                              \
+    if (available) {                                                                               \
+    } else if (::halyard::test::RunningInCi())                                                     \
+        FAIL() << (what) << " is missing (the environment variable CI is set)";                    \
+    else                                                                                           \
+        GTEST_SKIP() << (what) << " is missing"
+#define HALYARD_NEED_REALWORLD()                                                                   \
+    HALYARD_NEED(::halyard::test::RealworldAvailable(), ::halyard::test::RealworldDir())
+#define HALYARD_NEED_PROGRAM(path)                                                                 \
+    HALYARD_NEED(::std::filesystem::exists(path), ::std::string(path))
 
 // Runs a program with arguments (no shell), optionally in a working folder.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,

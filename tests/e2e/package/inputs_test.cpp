@@ -14,11 +14,7 @@ using Lines = std::vector<std::string>;
 
 class PackageInputs : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (SevenZip().empty()) {
-            GTEST_SKIP() << "7zz is not installed";
-        }
-    }
+    void SetUp() override { HALYARD_NEED(!SevenZip().empty(), "7zz"); }
     static RunResult Check(PackageBuilder& pkg) {
         const auto r = RunHalyard({pkg.pack()});
         EXPECT_EQ(r.exitCode, 0);

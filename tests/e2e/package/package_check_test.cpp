@@ -23,11 +23,7 @@ std::set<std::string> Snapshot(const std::string& dir) {
 
 class PackageCheck : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (SevenZip().empty()) {
-            GTEST_SKIP() << "7zz is not installed";
-        }
-    }
+    void SetUp() override { HALYARD_NEED(!SevenZip().empty(), "7zz"); }
 
     // Runs the check on the packed archive and verifies that the work folder is gone and that
     // nothing was left beside the archive.

@@ -88,9 +88,8 @@ std::string Repack(const RealPackage& p, TempDir& dir) {
 }
 
 TEST(RealworldPackages, RepackedInTheDeliveryLayout) {
-    if (!RealworldAvailable() || SevenZip().empty()) {
-        GTEST_SKIP() << "needs shared/realworld and 7zz";
-    }
+    HALYARD_NEED_REALWORLD();
+    HALYARD_NEED(!SevenZip().empty(), "7zz");
     const RealPackage packages[] = {
         {"ftdi-cdm-2.12.04-ftdibus-whql-2015", "2.12.04", "06-19-2015", "7_64", "success"},
         {"ftdi-cdm-2.12.04-ftdiport-whql-2015", "2.12.04", "06-19-2015", "81_32", "success"},

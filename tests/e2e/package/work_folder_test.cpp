@@ -15,11 +15,7 @@ using Lines = std::vector<std::string>;
 
 class WorkFolderRuns : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (SevenZip().empty()) {
-            GTEST_SKIP() << "7zz is not installed";
-        }
-    }
+    void SetUp() override { HALYARD_NEED(!SevenZip().empty(), "7zz"); }
 };
 
 // The run ends in the unpacking step with one diagnostic line that starts as given.

@@ -1,11 +1,12 @@
-// "/verify" end to end: the built program, its Setup API library and the trusted public roots,
-// on real driver packages and on pairs signed by the test PKI.
+// "/verify" end to end: the built program, its Setup API library and the trust folder, on
+// INF/catalog pairs signed by the test PKI and on folders and files the check must refuse.
 #include "base/outcome.h"
 #include "crypto/catalog_parser.h"
 #include "fixtures.h"
 #include "platform/filestream.h"
 #include "platform/messages.h"
 #include "testkit.h"
+#include "verify_folder.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -20,26 +21,28 @@ namespace fs = std::filesystem;
 
 using Lines = std::vector<std::string>;
 
-Lines VerifyFolder(const std::string& folder, const std::string& workDir = {}) {
-    const auto run = test::RunHalyard({"/verify", folder}, workDir);
-    EXPECT_EQ(run.exitCode, 0);
-    return run.lines;
-}
+using test::VerifyFolder;
 
-// Copies a real package whole (subfolders too) into a fresh folder.
-void CopyPackage(const std::string& package, const std::string& to) {
-    fs::copy(test::RealworldDir() + "packages/" + package, to, fs::copy_options::recursive);
-    for (const auto& entry : fs::recursive_directory_iterator(to)) {
-        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
-    }
+// An INF with the directive, in a catalog signed by the signer (OSAttr 2:10.0) under catName.
+std::string SignedPair(const std::string& folder, const fixtures::Identity& signer,
+                       const std::string& directive = "driver.cat",
+                       const std::string& catName = "driver.cat") {
+    const std::string inf = folder + "/driver.inf";
+    test::WriteFile(inf, "[Version]\r\nCatalogFile=" + directive + "\r\n");
+    fixtures::CatalogRecipe recipe;
+    recipe.version = 2;
+    recipe.hash = platform::DigestAlgorithm::Sha256;
+    recipe.signer = &signer;
+    fixtures::AddFileMember(
+        recipe, inf, {},
+        {fixtures::CatAttr{"OSAttr", "2:10.0", fixtures::kNameValueFlags, std::nullopt}});
+    fixtures::WriteCatalog(folder + "/" + catName, recipe);
+    return folder;
 }
 
 class VerifyMode : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!test::RealworldAvailable()) {
-            GTEST_SKIP() << "real-world samples not present";
-        }
         ASSERT_TRUE(
             fs::exists(test::BinDir() + "trust/microsoft-root-certificate-authority-2010.pem"))
             << "the public roots belong in the build's trust folder";
@@ -47,64 +50,27 @@ protected:
     test::TempDir tmp_;
 };
 
-TEST_F(VerifyMode, InfOnlyWhcpPackagesSucceed) {
-    for (const char* package : {"tidepool-hid-infonly-2024", "tidepool-webusb-infonly-2024"}) {
-        const std::string folder = tmp_ / package;
-        CopyPackage(package, folder);
-        EXPECT_EQ(VerifyFolder(folder), Lines{"success"}) << package;
-    }
-}
-
-TEST_F(VerifyMode, VendorSignedPackagesAreIgnored) {
-    // Their PE files lie in subfolders; only the top-level INF and catalog count.
-    for (const char* package :
-         {"datalogic-usblan-win7-vendor-ev-2018", "datalogic-usblan-win8-vendor-ev-2018"}) {
-        const std::string folder = tmp_ / package;
-        CopyPackage(package, folder);
-        EXPECT_EQ(VerifyFolder(folder), Lines{"ignore"}) << package;
-    }
-}
-
-TEST_F(VerifyMode, InfStoredWithLfLineEndsIsNotInItsCatalog) {
-    // Only the CRLF form was signed. (The Prolific INF of the same kind has no catalog here.)
-    for (const char* name : {"ftdibus", "ftdiport"}) {
-        const std::string folder = tmp_ / name;
-        test::CopyFile(test::RealworldDir() + "negative/" + name + "_as-stored-LF_ftdi-cdm.inf",
-                       folder + "/" + name + ".inf");
-        test::CopyFile(test::RealworldDir() + "packages/ftdi-cdm-2.12.04-" + name + "-whql-2015/" +
-                           name + ".cat",
-                       folder + "/" + name + ".cat");
-        EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:Unknown error 800B0100", "fail"})) << name;
-    }
-}
-
-TEST_F(VerifyMode, CatalogsForEarlierWindowsAreIgnored) {
-    // Signed for 6.1 to 6.3; the platform is 10.0.
-    const std::string folder = tmp_ / "ftdi";
-    CopyPackage("ftdi-cdm-2.12.04-ftdibus-whql-2015", folder);
-    EXPECT_EQ(VerifyFolder(folder), Lines{"ignore"});
-}
-
 TEST_F(VerifyMode, RelativeFolderArgument) {
-    CopyPackage("tidepool-hid-infonly-2024", tmp_ / "hid");
-    EXPECT_EQ(VerifyFolder("hid", tmp_.path()), Lines{"success"});
-    EXPECT_EQ(VerifyFolder("./hid/", tmp_.path()), Lines{"success"});
+    SignedPair(tmp_ / "pair", fixtures::BuildTestPki().whcp);
+    EXPECT_EQ(VerifyFolder("pair", tmp_.path()), Lines{"success"});
+    EXPECT_EQ(VerifyFolder("./pair/", tmp_.path()), Lines{"success"});
 }
 
 TEST_F(VerifyMode, DirectiveProblemsFail) {
-    const std::string hid = test::RealworldDir() + "packages/tidepool-hid-infonly-2024/";
+    const std::string signedCat =
+        SignedPair(tmp_ / "pair", fixtures::BuildTestPki().whcp) + "/driver.cat";
     {
         // No CatalogFile directive: both calls find no catalog.
         const std::string folder = tmp_ / "nodirective";
         test::WriteFile(folder + "/driver.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n");
-        test::CopyFile(hid + "tidepoolhid.cat", folder + "/tidepoolhid.cat");
+        test::CopyFile(signedCat, folder + "/signed.cat");
         EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:NoCatalog", "fail"}));
     }
     {
         // The directive names a catalog that is not there.
         const std::string folder = tmp_ / "missing";
         test::WriteFile(folder + "/driver.inf", "[Version]\r\nCatalogFile=other.cat\r\n");
-        test::CopyFile(hid + "tidepoolhid.cat", folder + "/tidepoolhid.cat");
+        test::CopyFile(signedCat, folder + "/signed.cat");
         EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:Unknown error 80092003", "fail"}));
     }
 }
@@ -113,18 +79,7 @@ TEST_F(VerifyMode, TestPkiPairs) {
     const auto& pki = fixtures::BuildTestPki();
     auto pair = [&](const std::string& name, const fixtures::Identity& signer,
                     const std::string& directive, const std::string& catName) {
-        const std::string folder = tmp_ / name;
-        const std::string inf = folder + "/driver.inf";
-        test::WriteFile(inf, "[Version]\r\nCatalogFile=" + directive + "\r\n");
-        fixtures::CatalogRecipe recipe;
-        recipe.version = 2;
-        recipe.hash = platform::DigestAlgorithm::Sha256;
-        recipe.signer = &signer;
-        fixtures::AddFileMember(
-            recipe, inf, {},
-            {fixtures::CatAttr{"OSAttr", "2:10.0", fixtures::kNameValueFlags, std::nullopt}});
-        fixtures::WriteCatalog(folder + "/" + catName, recipe);
-        return folder;
+        return SignedPair(tmp_ / name, signer, directive, catName);
     };
     EXPECT_EQ(VerifyFolder(pair("whcp", pki.whcp, "driver.cat", "driver.cat")), Lines{"success"});
     EXPECT_EQ(VerifyFolder(pair("contoso", pki.contoso, "driver.cat", "driver.cat")),
@@ -178,8 +133,7 @@ TEST_F(VerifyMode, FolderShapeAndMissingLibrary) {
     const std::string alone = tmp_ / "alone";
     test::CopyFile(test::BinDir() + "halyard", alone + "/halyard");
     fs::permissions(alone + "/halyard", fs::perms::owner_exec, fs::perm_options::add);
-    const std::string folder = tmp_ / "hid";
-    CopyPackage("tidepool-hid-infonly-2024", folder);
+    const std::string folder = SignedPair(tmp_ / "pair", fixtures::BuildTestPki().whcp);
     const auto run = test::Run(alone + "/halyard", {"/verify", folder});
     EXPECT_EQ(run.lines, (Lines{"wrong:LoadSetupApi failed", "fail"}));
 }
@@ -189,7 +143,7 @@ TEST_F(VerifyMode, FolderShapeAndMissingLibrary) {
 // endless device, a file above the INF size cap.
 TEST_F(VerifyMode, InputsThatAreNoRegularFileOrTooLargeAreNamed) {
     const std::string cat =
-        test::RealworldDir() + "packages/tidepool-hid-infonly-2024/tidepoolhid.cat";
+        SignedPair(tmp_ / "pair", fixtures::BuildTestPki().whcp) + "/driver.cat";
     const auto refused = [](const std::string& path, std::uint32_t code) {
         char hex[9];
         std::snprintf(hex, sizeof hex, "%08X", code);
@@ -236,9 +190,8 @@ TEST_F(VerifyMode, InputsThatAreNoRegularFileOrTooLargeAreNamed) {
     {
         // A catalog above the size cap is a catalog that cannot be read, whatever the file
         // error: the trust service's CRYPT_E_FILE_ERROR, as in the package check.
-        const std::string folder = tmp_ / "largecat";
-        CopyPackage("tidepool-hid-infonly-2024", folder);
-        fs::resize_file(folder + "/tidepoolhid.cat", platform::kMaxCatalogFileSize + 1);
+        const std::string folder = SignedPair(tmp_ / "largecat", fixtures::BuildTestPki().whcp);
+        fs::resize_file(folder + "/driver.cat", platform::kMaxCatalogFileSize + 1);
         EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:Unknown error 80092003", "fail"}));
     }
 }

@@ -70,8 +70,7 @@ TEST_F(CatalogServices, SpecialExtensionsAndUnknownContentHashFlat) {
     test::WriteFile(dir / "readme.txt", "MZ but not a program");
     EXPECT_EQ(Tag(dir / "readme.txt", CALG_SHA_256, capture), Sha256Hex("MZ but not a program"));
     const std::string sha1 = Tag(dir / "readme.txt", CALG_SHA1, capture);
-    EXPECT_EQ(sha1.size(), 40u);
-    EXPECT_EQ(sha1.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    EXPECT_EQ(sha1, "F5BBFB2FC0500E2886B3C9618A7C7EC327AB7C8F"); // SHA-1 of the text
     EXPECT_TRUE(capture.lines().empty()) << capture.text();
 }
 
@@ -194,22 +193,6 @@ TEST_F(SignDate, UnreadableFilesAreReported) {
                                                        dir / "missing.cat", 2));
     EXPECT_EQ(capture.lines()[1], FormatCollectedError("GetSignDateOfCAT", "CryptQueryObject fail",
                                                        dir / "text.cat", kCryptENoMatch));
-}
-
-TEST_F(SignDate, RealCatalogs) {
-    if (!test::RealworldAvailable()) {
-        GTEST_SKIP();
-    }
-    OutputCapture capture;
-    EXPECT_EQ(GetSignDateOfCAT(test::RealworldDir() +
-                               "packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/ftdibus.cat"),
-              ConvertStringToDateTime("07-01-2015 10-13-59", false));
-    const std::string recent =
-        test::RealworldDir() + "packages/tidepool-ftdiport-2024/ftdiport.cat";
-    EXPECT_EQ(GetSignDateOfCAT(recent), 0);
-    ASSERT_EQ(capture.lines().size(), 1u);
-    EXPECT_EQ(capture.lines()[0],
-              "GetSignDateOfCAT: Wrong result: 9/24/2024 9:00:13 AM; Params: " + recent);
 }
 
 } // namespace

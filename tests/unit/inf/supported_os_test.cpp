@@ -138,12 +138,5 @@ TEST_F(SupportedOs, RealCatalogDeclarations) {
     }
 }
 
-TEST(SupportedOsTables, FamiliesAreNewestFirst) {
-    EXPECT_STREQ(OsList32.front(), "104_32");
-    EXPECT_STREQ(OsList32.back(), "4_32");
-    EXPECT_STREQ(OsList64.front(), "104_64");
-    EXPECT_STREQ(OsList64.back(), "5_64");
-}
-
 } // namespace
 } // namespace halyard

@@ -6,7 +6,6 @@
 #include "testkit.h"
 
 #include <gtest/gtest.h>
-#include <set>
 #include <string>
 
 namespace halyard {
@@ -48,60 +47,6 @@ protected:
         }
     }
 };
-
-TEST(SetupApiTable, HoldsTheEntriesInBindingOrderWithTheirExports) {
-    const auto entries = SetupApiEntries();
-    ASSERT_EQ(entries.size(), 448u);
-    std::set<std::string> variables, exports;
-    for (const auto& entry : entries) {
-        variables.insert(entry.variable);
-        exports.insert(entry.exportName);
-    }
-    EXPECT_EQ(variables.size(), 448u);
-    EXPECT_EQ(exports.size(), 308u);
-
-    EXPECT_STREQ(entries.front().variable, "SetupGetFileQueueCount");
-    EXPECT_STREQ(entries.back().variable, "SetupDiGetCustomDeviceProperty");
-    EXPECT_STREQ(entries.back().exportName, "SetupDiGetCustomDevicePropertyW");
-
-    // A pair binds A, W, then the unsuffixed name to W; an older name follows the newer one.
-    auto indexOf = [&](const std::string& variable) {
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (variable == entries[i].variable) {
-                return i;
-            }
-        }
-        ADD_FAILURE() << variable << " is not in the table";
-        return std::size_t{0};
-    };
-    const std::size_t verify = indexOf("SetupVerifyInfFileA");
-    EXPECT_STREQ(entries[verify + 1].variable, "SetupVerifyInfFileW");
-    EXPECT_STREQ(entries[verify + 2].variable, "SetupVerifyInfFile");
-    EXPECT_STREQ(entries[verify + 2].exportName, "SetupVerifyInfFileW");
-
-    const std::size_t enumerate = indexOf("SetupDiEnumDeviceInterfaces");
-    EXPECT_STREQ(entries[enumerate + 1].variable, "SetupDiEnumInterfaceDevice");
-    EXPECT_STREQ(entries[enumerate + 1].exportName, "SetupDiEnumDeviceInterfaces");
-    const std::size_t create = indexOf("SetupDiCreateDeviceInterfaceA");
-    const char* const older[][2] = {
-        {"SetupDiCreateInterfaceDeviceA", "SetupDiCreateDeviceInterfaceA"},
-        {"SetupDiCreateInterfaceDeviceW", "SetupDiCreateDeviceInterfaceW"},
-        {"SetupDiCreateInterfaceDevice", "SetupDiCreateDeviceInterfaceW"}};
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_STREQ(entries[create + 3 + i].variable, older[i][0]);
-        EXPECT_STREQ(entries[create + 3 + i].exportName, older[i][1]);
-    }
-
-    std::size_t olderNames = 0;
-    for (const auto& entry : entries) {
-        const std::string variable = entry.variable;
-        if (variable.find("InterfaceDevice") != std::string::npos) {
-            ++olderNames;
-            EXPECT_EQ(std::string(entry.exportName).find("InterfaceDevice"), std::string::npos);
-        }
-    }
-    EXPECT_EQ(olderNames, 19u);
-}
 
 TEST_F(SetupApiBinding, CompleteLibraryBindsEveryEntry) {
     ASSERT_TRUE(LoadSetupApiFrom(DoublePath("complete")));

@@ -33,9 +33,7 @@ void SevenZip(const std::vector<std::string>& args, const std::string& cwd) {
 class SevenZipTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::exists(k7zz)) {
-            GTEST_SKIP() << "7zz is not installed";
-        }
+        HALYARD_NEED_PROGRAM(k7zz);
         src = dir / "src";
         archive = dir / "package.7z";
         target = dir / "out/package/";
@@ -317,22 +315,26 @@ TEST_F(SevenZipTest, CrcErrorNamesTheItem) {
 }
 
 TEST_F(SevenZipTest, PeFilesThroughBcjAndMultiBlockLzma2StayOnTheCallingThread) {
-    const std::string pe = test::RealworldDir() + "packages/tidepool-ftdibus-2024/amd64";
-    if (!fs::is_directory(pe)) {
-        GTEST_SKIP() << "real-world samples are missing";
-    }
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(pe)) {
-        test::CopyFile(e.path().string(), src + "/drv/" + e.path().filename().string());
-        names.push_back("drv/" + e.path().filename().string());
-    }
-    std::string noise(3 << 20, '\0');
     std::uint32_t x = 12345;
-    for (char& c : noise) {
-        x = x * 1103515245 + 12345;
-        c = static_cast<char>(x >> 24);
+    const auto noise = [&x](std::size_t size) {
+        fixtures::Bytes bytes(size);
+        for (auto& b : bytes) {
+            x = x * 1103515245 + 12345;
+            b = static_cast<std::uint8_t>(x >> 24);
+        }
+        return bytes;
+    };
+    // PE images, which 7zz passes through the BCJ filter, and data in more than one block.
+    std::vector<std::string> names;
+    for (const char* name : {"drv/driver.sys", "drv/helper.dll"}) {
+        fixtures::PeOptions pe;
+        pe.pe32Plus = true;
+        pe.content = noise(256 << 10);
+        pe.sectionSize = pe.content.size();
+        WriteFile(src + "/" + name, fixtures::MakePeFile(pe));
+        names.push_back(name);
     }
-    WriteFile(src + "/drv/noise.bin", noise);
+    WriteFile(src + "/drv/noise.bin", noise(3 << 20));
     names.push_back("drv/noise.bin");
     SevenZip({"a", "-mx1", "-mmt=2", "-md=256k", archive, "drv"}, src);
     const test::RunResult listing = test::Run(k7zz, {"l", "-slt", archive});

@@ -24,11 +24,7 @@ const char* const k7zz = "/usr/bin/7zz";
 
 class UnpackIntoFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!fs::exists(k7zz)) {
-            GTEST_SKIP() << "7zz is not installed";
-        }
-    }
+    void SetUp() override { HALYARD_NEED_PROGRAM(k7zz); }
 
     std::string Pack(const std::vector<std::pair<std::string, std::string>>& files) {
         for (const auto& [name, bytes] : files) {

@@ -68,7 +68,8 @@ TEST_F(FixtureTrust, TrustedCatalogVerifiesItsMembers) {
     const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
     EXPECT_TRUE(signing.trusted);
     EXPECT_EQ(signing.trustCode, 0u);
-    EXPECT_EQ(signing.tag.size(), 64u);
+    EXPECT_EQ(signing.tag, fixtures::HexUpper(fixtures::FileCatalogDigest(
+                               driver, platform::DigestAlgorithm::Sha256)));
     EXPECT_TRUE(IsCodeSigned(inf, cat, CALG_SHA_256));
     EXPECT_TRUE(capture.lines().empty()) << capture.text();
     const auto report = platform::VerifyCatalogSignature(cat);
@@ -138,7 +139,9 @@ TEST_F(FixtureTrust, UntrustedRootIsReportedWithItsCode) {
                                        0),
               0u)
         << capture.lines()[0];
-    EXPECT_EQ(signing.tag.size(), 40u); // the SHA-1 attempt was the reported one
+    // The SHA-1 attempt was the reported one.
+    EXPECT_EQ(signing.tag, fixtures::HexUpper(fixtures::FileCatalogDigest(
+                               driver, platform::DigestAlgorithm::Sha1)));
 }
 
 TEST_F(FixtureTrust, ExpiredSignerNeedsAVerifiedTimeStamp) {

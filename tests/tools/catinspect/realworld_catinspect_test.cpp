@@ -1,4 +1,5 @@
-// The catinspect tool: a catalog's listing, and one line per file with tag and trust code.
+// The catinspect tool on real catalogs: a catalog's listing, and one line per file with tag and
+// trust code.
 #include "testkit.h"
 
 #include <filesystem>
@@ -10,9 +11,8 @@ namespace {
 
 TEST(CatInspect, ListsAndChecksARealPackage) {
     const std::string tool = test::BinDir() + "catinspect";
-    if (!std::filesystem::exists(tool) || !test::RealworldAvailable()) {
-        GTEST_SKIP() << "catinspect or the real-world samples are not available";
-    }
+    HALYARD_NEED_REALWORLD();
+    ASSERT_TRUE(std::filesystem::exists(tool));
     const std::string dir = test::RealworldDir() + "packages/tidepool-ftdiport-2024/";
     const auto listing = test::Run(tool, {dir + "ftdiport.cat"});
     EXPECT_EQ(listing.exitCode, 0);
@@ -36,9 +36,8 @@ TEST(CatInspect, ListsAndChecksARealPackage) {
 
 TEST(CatInspect, GoogleCatalogsVerifyAtTheirTimeStamp) {
     const std::string tool = test::BinDir() + "catinspect";
-    if (!std::filesystem::exists(tool) || !test::RealworldAvailable()) {
-        GTEST_SKIP() << "catinspect or the real-world samples are not available";
-    }
+    HALYARD_NEED_REALWORLD();
+    ASSERT_TRUE(std::filesystem::exists(tool));
     const auto listing = test::Run(
         tool, {"-v", test::RealworldDir() + "catalogs/google-usb-driver-2014/androidwinusb86.cat"});
     EXPECT_EQ(listing.exitCode, 0);
