@@ -16,7 +16,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace halyard::platform {
@@ -78,13 +77,6 @@ struct ParsedCatalog {
     std::span<const std::uint8_t> bytes(ByteSpan span) const {
         return std::span<const std::uint8_t>(der).subspan(span.offset, span.size);
     }
-
-    // The first member whose tag equals the text exactly (tags are upper-case hex for v2
-    // catalogs, the stored text for v1); nullptr when there is none. Constant time.
-    const CatMember* findMember(std::string_view tag) const;
-
-    // Built by the parser; findMember reads it.
-    std::unordered_map<std::string, std::size_t> memberIndex;
 };
 
 // Parses catalog bytes. Refuses (with the code CryptCATOpen would leave) anything that is not a
