@@ -50,12 +50,12 @@ bool IsCodeSigned(const std::string& filename, const std::string& catFile, std::
         return false;
     }
 
-    std::string tag;
-    std::uint32_t lastError = 0;
-    if (!CalcCatFileTag(catFile, filename, tag, alg, lastError)) {
-        CollectError(kFunc, "CalcCatFileTag fail: " + filename, catFile, lastError);
+    const auto calculated = CalcCatFileTag(catFile, filename, alg);
+    if (!calculated) {
+        CollectError(kFunc, "CalcCatFileTag fail: " + filename, catFile, calculated.error());
         return false;
     }
+    const std::string& tag = *calculated;
     LastCodeSigningTag = tag;
 
     // WINTRUST_CATALOG_INFO: catalog, member tag and member file; the trust query runs without
