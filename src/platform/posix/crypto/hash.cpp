@@ -1,7 +1,8 @@
 #include "platform/hash.h"
 
+#include "base/errors.h"
+
 #include <openssl/evp.h>
-#include <stdexcept>
 
 namespace halyard::platform {
 
@@ -10,15 +11,11 @@ struct Digest::State {
     ~State() { EVP_MD_CTX_free(ctx); }
 };
 
-std::size_t DigestSize(DigestAlgorithm alg) {
-    return alg == DigestAlgorithm::Sha1 ? 20 : 32;
-}
-
 Digest::Digest(DigestAlgorithm alg) : alg_(alg), state_(std::make_unique<State>()) {
     state_->ctx = EVP_MD_CTX_new();
     const EVP_MD* md = alg == DigestAlgorithm::Sha1 ? EVP_sha1() : EVP_sha256();
     if (state_->ctx == nullptr || EVP_DigestInit_ex(state_->ctx, md, nullptr) != 1) {
-        throw std::runtime_error("digest initialisation failed");
+        throw EOSError("digest initialisation failed");
     }
 }
 
