@@ -46,11 +46,4 @@ std::string UpperKey(std::string_view text) {
     return platform::UpperCase(text);
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-    if (IsAscii(a) && IsAscii(b)) {
-        return EqualsIgnoreCase(a, b);
-    }
-    return platform::UpperCase(a) == platform::UpperCase(b);
-}
-
 } // namespace halyard::inf

@@ -32,7 +32,4 @@ std::string_view Utf16Prefix(std::string_view text, std::size_t maxUnits);
 // Upper-casing by the user locale's rules, with a fast path for ASCII texts.
 std::string UpperKey(std::string_view text);
 
-// Case-insensitive equality of two names (user-locale upper-casing).
-bool SameText(std::string_view a, std::string_view b);
-
 } // namespace halyard::inf
