@@ -9,8 +9,13 @@
 #include "platform/module.h"
 #include "report/output.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -76,30 +81,204 @@ std::wstring Utf8ToWide(const std::string& text) {
     return out;
 }
 
-std::string OperationResultText(std::int32_t result, bool encrypted) {
+std::string OperationResultText(OperationResult result, bool encrypted) {
     switch (result) {
-    case 1:
+    case OperationResult::Ok:
+        break;
+    case OperationResult::UnsupportedMethod:
         return "unsupported compression method";
-    case 2:
+    case OperationResult::DataError:
         return encrypted ? "the item is encrypted and no password is offered" : "data error";
-    case 3:
+    case OperationResult::CrcError:
         return "CRC error";
-    case 4:
+    case OperationResult::Unavailable:
         return "data unavailable";
-    case 5:
+    case OperationResult::UnexpectedEnd:
         return "unexpected end of data";
-    case 6:
+    case OperationResult::DataAfterEnd:
         return "data after the end of the item";
-    case 7:
+    case OperationResult::IsNotArc:
         return "not an archive";
-    case 8:
+    case OperationResult::HeadersError:
         return "headers error";
-    case 9:
+    case OperationResult::WrongPassword:
         return encrypted ? "the item is encrypted and no password is offered" : "wrong password";
-    default:
-        return "error " + std::to_string(result);
     }
+    return "error " + std::to_string(static_cast<std::int32_t>(result));
 }
+
+// MAXCHECK: the largest start offset of the archive signature the library is to search.
+constexpr std::uint64_t kMaxCheckStartPosition = 1048576;
+
+// {022CF785-3ECE-46EF-9755-291FA84CC6C9}
+constexpr GUID IID_I7zInArchive{
+    0x022CF785, 0x3ECE, 0x46EF, {0x97, 0x55, 0x29, 0x1F, 0xA8, 0x4C, 0xC6, 0xC9}};
+
+// The first error raised inside a call from the library. An exception must never unwind into
+// the library: the callback keeps it, answers with a failure code, and the binding raises it
+// again once the library call has returned.
+class T7zCallbackErrors {
+public:
+    void keep(std::exception_ptr error);
+    // Raises the kept error, if any, and forgets it.
+    void raise();
+
+private:
+    std::mutex mutex_;
+    std::exception_ptr first_;
+};
+
+enum class TStreamOwnership { soReference, soOwned };
+
+// Adapts a file stream to the library's stream interfaces.
+class T7zStream final : public sevenzip::IInStream,
+                        public sevenzip::IStreamGetSize,
+                        public sevenzip::IOutStream,
+                        public sevenzip::IOutStreamFlush {
+public:
+    T7zStream(platform::FileReader* stream, TStreamOwnership ownership,
+              std::shared_ptr<T7zCallbackErrors> errors);
+    T7zStream(platform::FileWriter* stream, TStreamOwnership ownership,
+              std::shared_ptr<T7zCallbackErrors> errors,
+              std::shared_ptr<T7zUnpackBudget> budget = nullptr);
+    T7zStream(const T7zStream&) = delete;
+    T7zStream& operator=(const T7zStream&) = delete;
+
+    sevenzip::HRESULT QueryInterface(const sevenzip::GUID& iid, void** out) override;
+    sevenzip::ULONG AddRef() override;
+    sevenzip::ULONG Release() override;
+    sevenzip::HRESULT Read(void* data, std::uint32_t size, std::uint32_t* processedSize) override;
+    sevenzip::HRESULT Write(const void* data, std::uint32_t size,
+                            std::uint32_t* processedSize) override;
+    sevenzip::HRESULT Seek(std::int64_t offset, std::uint32_t origin,
+                           std::uint64_t* newPosition) override;
+    sevenzip::HRESULT SetSize(std::uint64_t newSize) override;
+    sevenzip::HRESULT GetSize(std::uint64_t* size) override;
+    sevenzip::HRESULT Flush() override;
+
+private:
+    ~T7zStream();
+    template <class Fn>
+    sevenzip::HRESULT Guarded(Fn&& fn);
+
+    std::atomic<sevenzip::ULONG> FRefCount{0};
+    platform::FileReader* FReader = nullptr;
+    platform::FileWriter* FWriter = nullptr;
+    TStreamOwnership FOwnership;
+    std::shared_ptr<T7zCallbackErrors> FErrors;
+    std::shared_ptr<T7zUnpackBudget> FBudget;
+};
+
+// One loaded library.
+class T7zPlugin {
+public:
+    explicit T7zPlugin(const std::string& library);
+    ~T7zPlugin();
+    T7zPlugin(const T7zPlugin&) = delete;
+    T7zPlugin& operator=(const T7zPlugin&) = delete;
+
+protected:
+    void* FHandle = nullptr;
+    sevenzip::CreateObjectFunc FCreateObject = nullptr;
+};
+
+// A format library: the library must also offer "GetHandlerProperty" and use the interface
+// layout this binding speaks (GetModuleProp's interface type 0).
+class T7zArchive : public T7zPlugin {
+public:
+    explicit T7zArchive(const std::string& library);
+
+protected:
+    sevenzip::GetHandlerPropertyFunc FGetHandlerProperty = nullptr;
+    sevenzip::VariantClearFunc FVariantClear = nullptr;
+    sevenzip::SysAllocStringFunc FSysAllocString = nullptr;
+    sevenzip::GUID FClassId{};
+};
+
+class T7zInArchive final : public I7zInArchive,
+                           public sevenzip::IArchiveOpenCallback,
+                           public sevenzip::IArchiveExtractCallback,
+                           public sevenzip::IArchiveOpenVolumeCallback,
+                           public sevenzip::IArchiveOpenSetSubArchiveName,
+                           public sevenzip::ICryptoGetTextPassword,
+                           public T7zArchive {
+public:
+    T7zInArchive(const std::string& library, const sevenzip::GUID& classid);
+
+    // IUnknown
+    sevenzip::HRESULT QueryInterface(const sevenzip::GUID& iid, void** out) override;
+    sevenzip::ULONG AddRef() override;
+    sevenzip::ULONG Release() override;
+
+    // I7zInArchive
+    void OpenFile(const std::string& filename) override;
+    std::uint32_t GetNumberOfItems() override;
+    std::string GetItemPath(std::uint32_t index) override;
+    std::uint64_t GetItemSize(std::uint32_t index) override;
+    bool GetItemIsFolder(std::uint32_t index) override;
+    void ExtractItem(std::uint32_t item, platform::FileWriter& stream, bool test) override;
+    void ExtractTo(const std::string& path) override;
+    void SetPassword(const std::string& password) override;
+
+    // Extracts every item into a folder held open (see ExtractTo).
+    void ExtractToFolder(platform::Folder& folder);
+
+    // IArchiveOpenCallback
+    sevenzip::HRESULT SetTotal(const std::uint64_t* files, const std::uint64_t* bytes) override;
+    sevenzip::HRESULT SetCompleted(const std::uint64_t* files, const std::uint64_t* bytes) override;
+    // IProgress
+    sevenzip::HRESULT SetTotal(std::uint64_t total) override;
+    sevenzip::HRESULT SetCompleted(const std::uint64_t* completeValue) override;
+    // IArchiveExtractCallback
+    sevenzip::HRESULT GetStream(std::uint32_t index, sevenzip::ISequentialOutStream** outStream,
+                                std::int32_t askExtractMode) override;
+    sevenzip::HRESULT PrepareOperation(std::int32_t askExtractMode) override;
+    sevenzip::HRESULT SetOperationResult(std::int32_t opRes) override;
+    // IArchiveOpenVolumeCallback
+    sevenzip::HRESULT GetProperty(sevenzip::PROPID propID, sevenzip::PROPVARIANT* value) override;
+    sevenzip::HRESULT GetStream(const wchar_t* name, sevenzip::IInStream** inStream) override;
+    // IArchiveOpenSetSubArchiveName
+    sevenzip::HRESULT SetSubArchiveName(const wchar_t* name) override;
+    // ICryptoGetTextPassword
+    sevenzip::HRESULT CryptoGetTextPassword(sevenzip::BSTR* password) override;
+
+private:
+    ~T7zInArchive();
+    sevenzip::IInArchive* Handler();
+    void OpenWith(sevenzip::IInStream* stream);
+    void RunExtract(const std::uint32_t* items, std::uint32_t count, bool test);
+    std::string ReadStringProperty(std::uint32_t index, sevenzip::PROPID propID);
+    bool ReadBoolProperty(std::uint32_t index, sevenzip::PROPID propID);
+    std::uint64_t ReadNumberProperty(std::uint32_t index, sevenzip::PROPID propID);
+    void CheckIndex(std::uint32_t index);
+    sevenzip::HRESULT FolderStream(std::uint32_t index, sevenzip::ISequentialOutStream** outStream);
+    // Refuses, before anything is written, an archive whose items are ambiguous on Windows or
+    // would leave the target folder (CheckArchiveItemPaths).
+    void CheckItemPaths();
+    // The message for an Open that failed with hr: what the handler found, not just the code.
+    std::string OpenFailureText(sevenzip::HRESULT hr, sevenzip::IInStream* stream);
+    void NoteThread() const;
+    template <class Fn>
+    sevenzip::HRESULT Guarded(Fn&& fn);
+
+    std::atomic<sevenzip::ULONG> FRefCount{0};
+    std::thread::id FThread;
+    std::shared_ptr<T7zCallbackErrors> FErrors;
+
+    sevenzip::ComPtr<sevenzip::IInArchive> FInArchive;
+    sevenzip::ComPtr<sevenzip::ISequentialOutStream> FStream;
+    bool FPasswordIsDefined = false;
+    std::string FPassword;
+    // The folder an extraction to a folder writes into, and its bounds; null otherwise.
+    platform::Folder* FExtractFolder = nullptr;
+    std::shared_ptr<T7zUnpackBudget> FBudget;
+
+    // The item the library is working on, for its per-item result.
+    bool FHaveCurrentItem = false;
+    std::uint32_t FCurrentItem = 0;
+    // Whether the library asked for a password since Open began (encrypted headers).
+    bool FPasswordAsked = false;
+};
 
 } // namespace
 
@@ -326,7 +505,7 @@ HRESULT T7zStream::Flush() {
 
 // ---------------------------------------------------------------------------------------------
 
-T7zPlugin::T7zPlugin(const std::string& library) : FLibraryName(library) {
+T7zPlugin::T7zPlugin(const std::string& library) {
     FHandle = platform::LoadModuleLibrary(library);
     if (FHandle == nullptr) {
         throw ESevenZipException("Error loading library " + library);
@@ -393,9 +572,11 @@ T7zArchive::T7zArchive(const std::string& library) : T7zPlugin(library) {
 
 // ---------------------------------------------------------------------------------------------
 
-T7zInArchive::T7zInArchive(const std::string& library)
+T7zInArchive::T7zInArchive(const std::string& library, const GUID& classid)
     : T7zArchive(library), FThread(std::this_thread::get_id()),
-      FErrors(std::make_shared<T7zCallbackErrors>()) {}
+      FErrors(std::make_shared<T7zCallbackErrors>()) {
+    FClassId = classid;
+}
 
 T7zInArchive::~T7zInArchive() {
     // The handler goes before the library it lives in; the streams it holds go with it.
@@ -403,11 +584,11 @@ T7zInArchive::~T7zInArchive() {
     FInArchive.reset();
 }
 
-std::uint64_t T7zInArchive::CallbacksOffThread() {
+std::uint64_t SevenZipCallbacksOffThread() {
     return gCallbacksOffThread.load();
 }
 
-void T7zInArchive::SetSingleThreadedHandler(bool on) {
+void SetSevenZipSingleThreadedHandler(bool on) {
     gSingleThreadedHandler = on;
 }
 
@@ -548,18 +729,6 @@ void T7zInArchive::OpenFile(const std::string& filename) {
     OpenWith(stream.get());
 }
 
-void T7zInArchive::OpenStream(IInStream* stream) {
-    OpenWith(stream);
-}
-
-HALYARD_FOREIGN_CALL void T7zInArchive::Close() {
-    FPasswordIsDefined = false;
-    FSubArchiveMode = false;
-    if (FInArchive) {
-        FInArchive->Close();
-    }
-}
-
 void T7zInArchive::CheckIndex(std::uint32_t index) {
     // The handler does not check the index itself.
     if (index >= GetNumberOfItems()) {
@@ -612,11 +781,6 @@ std::string T7zInArchive::GetItemPath(std::uint32_t index) {
     return ReadStringProperty(index, kpidPath);
 }
 
-std::string T7zInArchive::GetItemName(std::uint32_t index) {
-    CheckIndex(index);
-    return ReadStringProperty(index, kpidName);
-}
-
 std::uint64_t T7zInArchive::GetItemSize(std::uint32_t index) {
     CheckIndex(index);
     return ReadNumberProperty(index, kpidSize);
@@ -625,10 +789,6 @@ std::uint64_t T7zInArchive::GetItemSize(std::uint32_t index) {
 bool T7zInArchive::GetItemIsFolder(std::uint32_t index) {
     CheckIndex(index);
     return ReadBoolProperty(index, kpidIsFolder);
-}
-
-IInArchive* T7zInArchive::GetInArchive() {
-    return Handler();
 }
 
 HALYARD_FOREIGN_CALL void T7zInArchive::RunExtract(const std::uint32_t* items, std::uint32_t count,
@@ -655,39 +815,6 @@ void T7zInArchive::ExtractItem(std::uint32_t item, platform::FileWriter& stream,
     RunExtract(&item, 1, test);
 }
 
-void T7zInArchive::ExtractItems(const std::uint32_t* items, std::uint32_t count, bool test,
-                                void* sender, T7zGetStreamCallBack callback) {
-    const std::uint32_t total = GetNumberOfItems();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (items[i] >= total) {
-            throw ESevenZipException("Item index " + std::to_string(items[i]) + " out of range");
-        }
-    }
-    FExtractCallBack = callback;
-    FExtractSender = sender;
-    struct Reset {
-        T7zInArchive* self;
-        ~Reset() {
-            self->FExtractCallBack = nullptr;
-            self->FExtractSender = nullptr;
-        }
-    } reset{this};
-    RunExtract(items, count, test);
-}
-
-void T7zInArchive::ExtractAll(bool test, void* sender, T7zGetStreamCallBack callback) {
-    FExtractCallBack = callback;
-    FExtractSender = sender;
-    struct Reset {
-        T7zInArchive* self;
-        ~Reset() {
-            self->FExtractCallBack = nullptr;
-            self->FExtractSender = nullptr;
-        }
-    } reset{this};
-    RunExtract(nullptr, 0xFFFFFFFF, test);
-}
-
 void T7zInArchive::ExtractTo(const std::string& path) {
     const std::unique_ptr<platform::Folder> folder = platform::Folder::OpenOrCreate(path);
     ExtractToFolder(*folder);
@@ -696,14 +823,12 @@ void T7zInArchive::ExtractTo(const std::string& path) {
 void T7zInArchive::ExtractToFolder(platform::Folder& folder) {
     // Nothing is written for an archive whose items would clash on Windows.
     CheckItemPaths();
-    FExtractPath = folder.path();
     FExtractFolder = &folder;
     FBudget =
         std::make_shared<T7zUnpackBudget>(folder, MaxUnpackedBytes(), kFreeSpaceReserveMB << 20);
     struct Reset {
         T7zInArchive* self;
         ~Reset() {
-            self->FExtractPath.clear();
             self->FExtractFolder = nullptr;
             self->FBudget.reset();
         }
@@ -711,27 +836,9 @@ void T7zInArchive::ExtractToFolder(platform::Folder& folder) {
     RunExtract(nullptr, 0xFFFFFFFF, false);
 }
 
-void T7zInArchive::SetPasswordCallback(void* sender, T7zPasswordCallback callback) {
-    FPasswordSender = sender;
-    FPasswordCallback = callback;
-}
-
 void T7zInArchive::SetPassword(const std::string& password) {
     FPassword = password;
     FPasswordIsDefined = true;
-}
-
-void T7zInArchive::SetProgressCallback(void* sender, T7zProgressCallback callback) {
-    FProgressSender = sender;
-    FProgressCallback = callback;
-}
-
-void T7zInArchive::SetClassId(const GUID& classid) {
-    FClassId = classid;
-}
-
-GUID T7zInArchive::GetClassId() {
-    return FClassId;
 }
 
 HRESULT T7zInArchive::SetTotal(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
@@ -749,17 +856,13 @@ HRESULT T7zInArchive::SetTotal(std::uint64_t total) {
         if (FBudget) {
             FBudget->announce(total);
         }
-        return FProgressCallback != nullptr ? FProgressCallback(FProgressSender, true, total) : kOk;
+        return kOk;
     });
 }
 
-HRESULT T7zInArchive::SetCompleted(const std::uint64_t* completeValue) {
-    return Guarded([&] {
-        if (FProgressCallback != nullptr && completeValue != nullptr) {
-            return FProgressCallback(FProgressSender, false, *completeValue);
-        }
-        return kOk;
-    });
+HRESULT T7zInArchive::SetCompleted(const std::uint64_t* /*completeValue*/) {
+    NoteThread();
+    return kOk;
 }
 
 HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** outStream) {
@@ -828,9 +931,6 @@ HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outS
             *outStream = ComPtr<ISequentialOutStream>(FStream).detach();
             return kOk;
         }
-        if (FExtractCallBack != nullptr) {
-            return FExtractCallBack(FExtractSender, index, outStream);
-        }
         return kOk;
     } catch (...) {
         // A refused item stops the whole extraction: its error is raised once the library
@@ -847,7 +947,8 @@ HRESULT T7zInArchive::PrepareOperation(std::int32_t /*askExtractMode*/) {
 
 HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
     return Guarded([&] {
-        if (opRes != 0) {
+        const auto result = static_cast<OperationResult>(opRes);
+        if (result != OperationResult::Ok) {
             std::string item = "?";
             bool encrypted = false;
             if (FHaveCurrentItem) {
@@ -856,7 +957,7 @@ HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
             }
             FErrors->keep(std::make_exception_ptr(ESevenZipException(
                 "Item \"" + item +
-                "\" was not extracted correctly: " + OperationResultText(opRes, encrypted))));
+                "\" was not extracted correctly: " + OperationResultText(result, encrypted))));
         }
         return kOk;
     });
@@ -878,12 +979,9 @@ HRESULT T7zInArchive::GetStream(const wchar_t* /*name*/, IInStream** inStream) {
     return kOk;
 }
 
-HRESULT T7zInArchive::SetSubArchiveName(const wchar_t* name) {
-    return Guarded([&] {
-        FSubArchiveMode = true;
-        FSubArchiveName = WideToUtf8(name);
-        return kOk;
-    });
+HRESULT T7zInArchive::SetSubArchiveName(const wchar_t* /*name*/) {
+    NoteThread();
+    return kOk;
 }
 
 HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
@@ -892,15 +990,6 @@ HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
     }
     FPasswordAsked = true;
     return Guarded([&] {
-        if (!FPasswordIsDefined && FPasswordCallback != nullptr) {
-            std::string answer;
-            const HRESULT hr = FPasswordCallback(FPasswordSender, answer);
-            if (hr != kOk) {
-                return hr;
-            }
-            FPassword = answer;
-            FPasswordIsDefined = true;
-        }
         if (!FPasswordIsDefined) {
             return kFalse;
         }
@@ -914,12 +1003,20 @@ HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
 
 // ---------------------------------------------------------------------------------------------
 
-I7zInArchivePtr CreateInArchive(const GUID& classid, const std::string& library) {
-    auto* archive = new T7zInArchive(library);
+namespace {
+
+// A new archive object whose reference the caller owns.
+ComPtr<T7zInArchive> NewInArchive(const GUID& classid, const std::string& library) {
+    auto* archive = new T7zInArchive(library, classid);
     archive->AddRef();
-    I7zInArchivePtr result(static_cast<I7zInArchive*>(archive));
-    result->SetClassId(classid);
-    return result;
+    return ComPtr<T7zInArchive>(archive);
+}
+
+} // namespace
+
+I7zInArchivePtr CreateInArchive(const GUID& classid, const std::string& library) {
+    ComPtr<T7zInArchive> archive = NewInArchive(classid, library);
+    return I7zInArchivePtr(static_cast<I7zInArchive*>(archive.detach()));
 }
 
 namespace {
@@ -928,7 +1025,7 @@ namespace {
 template <class Extract>
 bool UnZipWith(const std::string& fileName, Extract&& extract) {
     try {
-        I7zInArchivePtr archive = CreateInArchive(CLSID_CFormat7z);
+        ComPtr<T7zInArchive> archive = NewInArchive(CLSID_CFormat7z, kSevenZipLibrary);
         archive->OpenFile(fileName);
         extract(*archive.get());
         return true;
@@ -941,11 +1038,11 @@ bool UnZipWith(const std::string& fileName, Extract&& extract) {
 } // namespace
 
 bool UnZipFile(const std::string& fileName, const std::string& extractPath) {
-    return UnZipWith(fileName, [&](I7zInArchive& archive) { archive.ExtractTo(extractPath); });
+    return UnZipWith(fileName, [&](T7zInArchive& archive) { archive.ExtractTo(extractPath); });
 }
 
 bool UnZipFile(const std::string& fileName, platform::Folder& folder) {
-    return UnZipWith(fileName, [&](I7zInArchive& archive) { archive.ExtractToFolder(folder); });
+    return UnZipWith(fileName, [&](T7zInArchive& archive) { archive.ExtractToFolder(folder); });
 }
 
 } // namespace halyard

@@ -128,6 +128,20 @@ inline constexpr std::int32_t kExtract = 0;
 inline constexpr std::int32_t kTest = 1;
 inline constexpr std::int32_t kSkip = 2;
 
+// NOperationResult: what the library reports for each item once it has been extracted.
+enum class OperationResult : std::int32_t {
+    Ok = 0,
+    UnsupportedMethod = 1,
+    DataError = 2,
+    CrcError = 3,
+    Unavailable = 4,
+    UnexpectedEnd = 5,
+    DataAfterEnd = 6,
+    IsNotArc = 7,
+    HeadersError = 8,
+    WrongPassword = 9,
+};
+
 // The module property telling the interface type: 0 means no virtual destructor in IUnknown.
 inline constexpr PROPID kModulePropInterfaceType = 0;
 
