@@ -47,10 +47,6 @@ Digest::Digest(DigestAlgorithm alg) : alg_(alg), state_(std::make_unique<State>(
 
 Digest::~Digest() = default;
 
-void Digest::update(std::span<const std::uint8_t> data) {
-    update(data.data(), data.size());
-}
-
 void Digest::update(const void* data, std::size_t size) {
     auto* p = static_cast<PUCHAR>(const_cast<void*>(data));
     while (size > 0) {
@@ -69,12 +65,6 @@ std::vector<std::uint8_t> Digest::finish() {
         throw EOSError("digest finish failed");
     }
     return out;
-}
-
-std::vector<std::uint8_t> DigestOf(DigestAlgorithm alg, std::span<const std::uint8_t> data) {
-    Digest d(alg);
-    d.update(data);
-    return d.finish();
 }
 
 } // namespace halyard::platform

@@ -21,10 +21,6 @@ Digest::Digest(DigestAlgorithm alg) : alg_(alg), state_(std::make_unique<State>(
 
 Digest::~Digest() = default;
 
-void Digest::update(std::span<const std::uint8_t> data) {
-    update(data.data(), data.size());
-}
-
 void Digest::update(const void* data, std::size_t size) {
     if (size > 0) {
         EVP_DigestUpdate(state_->ctx, data, size);
@@ -37,12 +33,6 @@ std::vector<std::uint8_t> Digest::finish() {
     EVP_DigestFinal_ex(state_->ctx, out.data(), &len);
     out.resize(len);
     return out;
-}
-
-std::vector<std::uint8_t> DigestOf(DigestAlgorithm alg, std::span<const std::uint8_t> data) {
-    Digest d(alg);
-    d.update(data);
-    return d.finish();
 }
 
 } // namespace halyard::platform
