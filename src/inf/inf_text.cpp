@@ -29,7 +29,7 @@ std::string_view Utf16Prefix(std::string_view text, std::size_t maxUnits) {
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t next = i;
-        const std::size_t width = DecodeNext(text, next) >= 0x10000 ? 2 : 1;
+        const std::size_t width = DecodeUtf8Char(text, next) >= 0x10000 ? 2 : 1;
         if (units + width > maxUnits) {
             break;
         }

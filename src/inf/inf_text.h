@@ -12,11 +12,6 @@
 
 namespace halyard::inf {
 
-// Decoding shared with the platform's text helpers, so both agree unit for unit.
-inline char32_t DecodeNext(std::string_view text, std::size_t& i) {
-    return DecodeUtf8Char(text, i);
-}
-
 template <class Fn>
 void ForEachUnit(std::string_view text, Fn&& fn) {
     ForEachUtf16Unit(text, std::forward<Fn>(fn));

@@ -544,7 +544,6 @@ Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_
     catalog->thisUpdate = parts.thisUpdate;
     catalog->nextUpdate = parts.nextUpdate;
     catalog->subjectAlgorithmOid = parts.subjectAlgorithm;
-    catalog->subjectUsageOids = parts.usage;
     catalog->version = parts.subjectAlgorithm == kOidCatalogListMember2  ? 2
                        : parts.subjectAlgorithm == kOidCatalogListMember ? 1
                                                                          : 0;

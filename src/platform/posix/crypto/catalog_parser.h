@@ -63,7 +63,6 @@ struct ParsedCatalog {
     std::optional<FileTime> nextUpdate; // the CTL's NextUpdate when present
     int version = 0;                    // 1 for .311.12.1.2, 2 for .311.12.1.3
     std::string subjectAlgorithmOid;
-    std::vector<std::string> subjectUsageOids;
 
     // The ContentInfo exactly as encoded (bytes after its DER length are dropped).
     std::vector<std::uint8_t> der;
