@@ -723,9 +723,8 @@ HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInSt
 
 void T7zInArchive::OpenFile(const std::string& filename) {
     auto reader = std::make_unique<platform::FileReader>(filename);
-    ComPtr<IInStream> stream(new T7zStream(reader.get(), TStreamOwnership::soOwned, FErrors));
+    const auto stream = MakeComObject<T7zStream>(reader.get(), TStreamOwnership::soOwned, FErrors);
     reader.release();
-    stream->AddRef();
     OpenWith(stream.get());
 }
 
@@ -806,8 +805,7 @@ HALYARD_FOREIGN_CALL void T7zInArchive::RunExtract(const std::uint32_t* items, s
 void T7zInArchive::ExtractItem(std::uint32_t item, platform::FileWriter& stream, bool test) {
     CheckIndex(item);
     FStream = ComPtr<ISequentialOutStream>(
-        new T7zStream(&stream, TStreamOwnership::soReference, FErrors));
-    FStream->AddRef();
+        MakeComObject<T7zStream>(&stream, TStreamOwnership::soReference, FErrors).detach());
     struct Reset {
         T7zInArchive* self;
         ~Reset() { self->FStream.reset(); }
@@ -885,10 +883,10 @@ HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** o
     // Created relative to the held folder, level by level, never through a link.
     std::unique_ptr<platform::FileWriter> writer = FExtractFolder->CreateFileBelow(check.relative);
     FBudget->startItem(path);
-    auto* stream = new T7zStream(writer.get(), TStreamOwnership::soOwned, FErrors, FBudget);
+    auto stream =
+        MakeComObject<T7zStream>(writer.get(), TStreamOwnership::soOwned, FErrors, FBudget);
     writer.release();
-    stream->AddRef();
-    *outStream = static_cast<IOutStream*>(stream);
+    *outStream = static_cast<IOutStream*>(stream.detach());
     return kOk;
 }
 
@@ -1007,9 +1005,7 @@ namespace {
 
 // A new archive object whose reference the caller owns.
 ComPtr<T7zInArchive> NewInArchive(const GUID& classid, const std::string& library) {
-    auto* archive = new T7zInArchive(library, classid);
-    archive->AddRef();
-    return ComPtr<T7zInArchive>(archive);
+    return MakeComObject<T7zInArchive>(library, classid);
 }
 
 } // namespace

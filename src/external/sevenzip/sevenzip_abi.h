@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 // Calls into the library's objects go through our declarations of its interfaces, so the
 // sanitizer's dynamic type check cannot know the objects' real types: it is off for those calls.
@@ -343,5 +344,13 @@ public:
 private:
     T* p_ = nullptr;
 };
+
+// Makes an object of ours and takes its first reference: every object starts owned.
+template <class T, class... Args>
+ComPtr<T> MakeComObject(Args&&... args) {
+    T* created = new T(std::forward<Args>(args)...);
+    created->AddRef();
+    return ComPtr<T>(created);
+}
 
 } // namespace halyard::sevenzip
