@@ -542,7 +542,6 @@ Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_
 
     auto catalog = std::make_shared<ParsedCatalog>();
     catalog->thisUpdate = parts.thisUpdate;
-    catalog->nextUpdate = parts.nextUpdate;
     catalog->subjectAlgorithmOid = parts.subjectAlgorithm;
     catalog->version = parts.subjectAlgorithm == kOidCatalogListMember2  ? 2
                        : parts.subjectAlgorithm == kOidCatalogListMember ? 1

@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -60,7 +59,6 @@ struct ParsedCatalog {
     // Attributes and members as CryptCATOpen presents them (path set by ParseCatalogFile).
     CatalogStore store;
     FileTime thisUpdate = 0;            // the CTL's ThisUpdate as FILETIME (UTC)
-    std::optional<FileTime> nextUpdate; // the CTL's NextUpdate when present
     int version = 0;                    // 1 for .311.12.1.2, 2 for .311.12.1.3
     std::string subjectAlgorithmOid;
 
