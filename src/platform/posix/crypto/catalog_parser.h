@@ -58,8 +58,8 @@ struct ParsedSignerInfo {
 struct ParsedCatalog {
     // Attributes and members as CryptCATOpen presents them (path set by ParseCatalogFile).
     CatalogStore store;
-    FileTime thisUpdate = 0;            // the CTL's ThisUpdate as FILETIME (UTC)
-    int version = 0;                    // 1 for .311.12.1.2, 2 for .311.12.1.3
+    FileTime thisUpdate = 0; // the CTL's ThisUpdate as FILETIME (UTC)
+    int version = 0;         // 1 for .311.12.1.2, 2 for .311.12.1.3
     std::string subjectAlgorithmOid;
 
     // The ContentInfo exactly as encoded (bytes after its DER length are dropped).
