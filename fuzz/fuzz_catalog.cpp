@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         (void)catalog.bytes(catalog.ctlContent);
         for (const auto& member : catalog.store.members) {
-            (void)catalog.findMember(member.referenceTag);
+            (void)FindCatalogMember(catalog.store, member.referenceTag);
             for (const auto& attr : member.attributes) {
                 (void)attr.valueText();
             }

@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto args = halyard::platform::SplitCommandLine(text);
+    const auto args = halyard::platform::SplitParamStr(text);
     for (const auto& arg : args) {
         if (arg.empty() || arg.size() > size) {
             __builtin_trap();

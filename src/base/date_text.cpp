@@ -60,7 +60,7 @@ int LocalYear() {
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
-bool IsBlankChar(char c) {
+bool IsBlankOrControl(char c) {
     return static_cast<unsigned char>(c) <= 0x20;
 }
 
@@ -73,14 +73,14 @@ public:
     bool overflow = false;
 
     void skipBlanks() {
-        while (pos < s_.size() && IsBlankChar(s_[pos])) {
+        while (pos < s_.size() && IsBlankOrControl(s_[pos])) {
             ++pos;
         }
     }
 
     bool number(int& value, int& digits) {
         std::size_t p = pos;
-        while (p < s_.size() && IsBlankChar(s_[p])) {
+        while (p < s_.size() && IsBlankOrControl(s_[p])) {
             ++p;
         }
         std::int64_t v = 0;
@@ -104,7 +104,7 @@ public:
 
     bool separator() {
         std::size_t p = pos;
-        while (p < s_.size() && IsBlankChar(s_[p])) {
+        while (p < s_.size() && IsBlankOrControl(s_[p])) {
             ++p;
         }
         if (p < s_.size() && s_[p] == '-') {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 namespace halyard::platform {
@@ -103,12 +104,14 @@ inline constexpr std::uint32_t kErrorSignatureOsattributeMismatch = 0xE0000244;
 inline constexpr std::uint32_t kNoCode = 0xFFFFFFFF;
 } // namespace codes
 
-// The result of a platform operation: a value, or the error code Windows would have set.
+// The result of an operation: a value, or the error code Windows would have set. Ignoring it is
+// a compile error, and a failure is only ever made by failure(): a number never turns into a
+// success on its own (an Outcome of a number type takes its value explicitly).
 template <class T>
-class Outcome {
+class [[nodiscard]] Outcome {
 public:
-    Outcome(T value) : value_(std::move(value)) {}
-    static Outcome failure(std::uint32_t code) { return Outcome(code, 0); }
+    explicit(std::is_arithmetic_v<T>) Outcome(T value) : value_(std::move(value)) {}
+    static Outcome failure(std::uint32_t code) { return Outcome(code, Failure{}); }
 
     explicit operator bool() const { return value_.has_value(); }
     bool ok() const { return value_.has_value(); }
@@ -121,7 +124,8 @@ public:
     const T& operator*() const { return *value_; }
 
 private:
-    Outcome(std::uint32_t code, int) : error_(code) {}
+    struct Failure {};
+    Outcome(std::uint32_t code, Failure) : error_(code) {}
     std::optional<T> value_;
     std::uint32_t error_ = 0;
 };

@@ -55,46 +55,42 @@ std::string SizeQueryMessage(std::uint32_t error) {
 
 } // namespace
 
-bool CalcCatFileTag(const std::string& catFile, const std::string& fileName, std::string& hash,
-                    std::uint32_t alg) {
-    std::uint32_t lastError = 0;
-    return CalcCatFileTag(catFile, fileName, hash, alg, lastError);
-}
-
-bool CalcCatFileTag(const std::string& catFile, const std::string& fileName, std::string& hash,
-                    std::uint32_t alg, std::uint32_t& lastError) {
-    hash.clear();
-    lastError = 0;
-
-    // The store is released when the handle goes out of scope, on every way out.
-    const auto catalog = platform::CryptCATOpen(catFile, 1);
-    if (!catalog) {
-        lastError = catalog.error();
-        CollectError(kFunc, "CryptCATOpen fail", catFile, lastError);
-        return false;
-    }
-
-    platform::Guid subjectType = platform::kSubjectFlatImage;
+platform::SipSubjectInfo CatFileSubject(const std::string& fileName, std::uint32_t alg,
+                                        std::uint32_t encodingType) {
+    platform::SipSubjectInfo subject;
+    subject.subjectType = platform::kSubjectFlatImage;
     if (!IsFlatExtension(fileName)) {
         const auto retrieved = platform::CryptSIPRetrieveSubjectGuid(fileName);
         if (retrieved) {
-            subjectType = *retrieved;
+            subject.subjectType = *retrieved;
         }
     }
-
-    platform::SipSubjectInfo subject;
-    subject.subjectType = subjectType;
     subject.fileName = fileName;
     subject.digestAlgorithmOid =
         alg == CALG_SHA_256 ? platform::kOidSha256RsaEncryption : platform::CertAlgIdToOID(alg);
     subject.flags = kSubjectFlags;
-    subject.encodingType = (*catalog)->encodingType;
+    subject.encodingType = encodingType;
+    return subject;
+}
 
-    const auto dispatch = platform::CryptSIPLoad(subjectType);
+platform::Outcome<std::string> CalcCatFileTag(const std::string& catFile,
+                                              const std::string& fileName, std::uint32_t alg) {
+    using Result = platform::Outcome<std::string>;
+    std::uint32_t lastError = 0;
+
+    // The store is released when the handle goes out of scope, on every way out.
+    const auto catalog = platform::CryptCATOpen(catFile, 1);
+    if (!catalog) {
+        CollectError(kFunc, "CryptCATOpen fail", catFile, catalog.error());
+        return Result::failure(catalog.error());
+    }
+
+    const platform::SipSubjectInfo subject =
+        CatFileSubject(fileName, alg, (*catalog)->encodingType);
+    const auto dispatch = platform::CryptSIPLoad(subject.subjectType);
     if (!dispatch) {
-        lastError = dispatch.error();
-        CollectError(kFunc, "CryptSIPLoad fail", fileName, lastError);
-        return false;
+        CollectError(kFunc, "CryptSIPLoad fail", fileName, dispatch.error());
+        return Result::failure(dispatch.error());
     }
 
     std::uint32_t size = 0;
@@ -105,54 +101,50 @@ bool CalcCatFileTag(const std::string& catFile, const std::string& fileName, std
         lastError = sizeQuery.error();
         if (!(alg == CALG_SHA_256 && lastError == kNteBadAlgid)) {
             CollectError(kFunc, SizeQueryMessage(lastError), fileName, lastError);
-            return false;
+            return Result::failure(lastError);
         }
     }
 
     if (size == 0 && alg != CALG_SHA_256) {
-        hash = TryGetFileHash(fileName);
+        std::string hash = TryGetFileHash(fileName);
         if (hash.size() == 40) {
-            return true;
+            return hash;
         }
         CollectError(kFunc, "not Result 2", hash, lastError);
-        return false;
+        return Result::failure(lastError);
     }
 
     if (size == 0) {
         const auto adminHash = platform::CryptCATAdminCalcHashFromFile(fileName);
         if (!adminHash || adminHash->empty()) {
-            lastError = adminHash ? lastError : adminHash.error();
-            return false;
+            return Result::failure(adminHash ? lastError : adminHash.error());
         }
-        hash = BytesToHex(*adminHash);
+        std::string hash = BytesToHex(*adminHash);
         if (hash.size() > 1) {
-            return true;
+            return hash;
         }
         CollectError(kFunc, "not Result 1", hash, lastError);
-        return false;
+        return Result::failure(lastError);
     }
 
     const auto digest = dispatch->createIndirectDataDigest(subject);
     if (!digest) {
-        lastError = digest.error();
-        if (lastError == kStatusInPageError) {
+        if (digest.error() == kStatusInPageError) {
             CollectError(kFunc, "pfCreate 2 fail: STATUS_IN_PAGE_ERROR", fileName, kNoCode);
         } else {
-            CollectError(kFunc, "pfCreate 2 fail", fileName, lastError);
+            CollectError(kFunc, "pfCreate 2 fail", fileName, digest.error());
         }
-        return false;
+        return Result::failure(digest.error());
     }
-    lastError = 0;
-    hash = BytesToHex(*digest);
+    std::string hash = BytesToHex(*digest);
     if (hash.size() > 1) {
-        return true;
+        return hash;
     }
-    CollectError(kFunc, "not Result 3", hash, lastError);
+    CollectError(kFunc, "not Result 3", hash, 0);
     if (alg == CALG_SHA1) {
-        hash = TryGetFileHash(fileName);
-        return true;
+        return TryGetFileHash(fileName);
     }
-    return false;
+    return Result::failure(0);
 }
 
 } // namespace halyard

@@ -46,12 +46,12 @@ CodeSigningResult IsCodeSigned(const std::string& filename, const std::string& c
         return result;
     }
 
-    std::string tag;
-    std::uint32_t lastError = 0;
-    if (!CalcCatFileTag(catFile, filename, tag, alg, lastError)) {
-        CollectError(kFunc, "CalcCatFileTag fail: " + filename, catFile, lastError);
+    const auto calculated = CalcCatFileTag(catFile, filename, alg);
+    if (!calculated) {
+        CollectError(kFunc, "CalcCatFileTag fail: " + filename, catFile, calculated.error());
         return result;
     }
+    const std::string& tag = *calculated;
     result.tag = tag;
 
     // WINTRUST_CATALOG_INFO: catalog, member tag and member file; the trust query runs without

@@ -161,10 +161,6 @@ std::string CorrectVersion(const std::string& text) {
     return result;
 }
 
-std::string CorrectVersionEx(const std::string& text) {
-    return CorrectVersion(text);
-}
-
 TDateTime DriverDateToDateTime(const std::string& text) {
     const std::string_view s = text;
     std::size_t pos = 0;
@@ -272,7 +268,8 @@ bool ExtractParamsFromInf(const std::string& infPath, const std::string& infSect
     if (versionComma != std::string::npos) {
         versionPart = CorrectValue(versionPart.substr(0, versionComma));
     }
-    version = CorrectVersionEx(versionPart);
+    // The extraction's CorrectVersionEx is CorrectVersion unchanged.
+    version = CorrectVersion(versionPart);
 
     std::string datePart;
     if (hasComma) {

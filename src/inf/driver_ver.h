@@ -23,9 +23,6 @@ std::string CorrectValue(const std::string& text);
 // "x" or "0x"); a value outside the 32-bit signed range is clamped to the nearer bound.
 std::string CorrectVersion(const std::string& text);
 
-// The INF extraction's form: CorrectVersion unchanged.
-std::string CorrectVersionEx(const std::string& text);
-
 // "mm/dd/yyyy" (year optional: the current one; one or two digits: the current century) as a
 // date, or kBadDateText when the text is not such a date.
 TDateTime DriverDateToDateTime(const std::string& text);

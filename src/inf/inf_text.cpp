@@ -29,7 +29,7 @@ std::string_view Utf16Prefix(std::string_view text, std::size_t maxUnits) {
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t next = i;
-        const std::size_t width = DecodeNext(text, next) >= 0x10000 ? 2 : 1;
+        const std::size_t width = DecodeUtf8Char(text, next) >= 0x10000 ? 2 : 1;
         if (units + width > maxUnits) {
             break;
         }
@@ -44,13 +44,6 @@ std::string UpperKey(std::string_view text) {
         return AsciiUpper(text);
     }
     return platform::UpperCase(text);
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (IsAscii(a) && IsAscii(b)) {
-        return EqualsIgnoreCase(a, b);
-    }
-    return platform::UpperCase(a) == platform::UpperCase(b);
 }
 
 } // namespace halyard::inf

@@ -12,11 +12,6 @@
 
 namespace halyard::inf {
 
-// Decoding shared with the platform's text helpers, so both agree unit for unit.
-inline char32_t DecodeNext(std::string_view text, std::size_t& i) {
-    return DecodeUtf8Char(text, i);
-}
-
 template <class Fn>
 void ForEachUnit(std::string_view text, Fn&& fn) {
     ForEachUtf16Unit(text, std::forward<Fn>(fn));
@@ -31,8 +26,5 @@ std::string_view Utf16Prefix(std::string_view text, std::size_t maxUnits);
 
 // Upper-casing by the user locale's rules, with a fast path for ASCII texts.
 std::string UpperKey(std::string_view text);
-
-// Case-insensitive equality of two names (user-locale upper-casing).
-bool SameText(std::string_view a, std::string_view b);
 
 } // namespace halyard::inf

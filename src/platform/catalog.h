@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace halyard::platform {
@@ -45,6 +46,11 @@ struct CatalogStore {
 };
 
 using CatalogHandle = std::shared_ptr<const CatalogStore>;
+
+// The member a trust query through the catalog finds for a tag: the first whose tag is the text
+// exactly, else the first that differs only in the letter case of ASCII letters (hex digits in
+// either case name the same digest); nullptr when there is none.
+const CatMember* FindCatalogMember(const CatalogStore& store, std::string_view tag);
 
 // Opens and reads a catalog. Fails with the code Windows leaves (a missing file gives
 // ERROR_FILE_NOT_FOUND, a file that is not a catalog CRYPT_E_ASN1_BADTAG or similar).

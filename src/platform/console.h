@@ -32,7 +32,9 @@ inline constexpr bool kTrimJoinedArguments = true;
 inline constexpr bool kTrimJoinedArguments = false;
 #endif
 
-// The Windows command-line rule applied to a command line text (argument 0 included).
-std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+// The front end's own split of a command line text (argument 0 included), as ParamStr splits it:
+// every character up to U+0020 is a blank, quotation marks group without any escape, and a pair
+// of them standing alone is skipped. Programs we start get CommandLineToArgv's rule instead.
+std::vector<std::string> SplitParamStr(std::string_view commandLine);
 
 } // namespace halyard::platform

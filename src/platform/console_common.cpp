@@ -6,7 +6,7 @@
 
 namespace halyard::platform {
 
-std::vector<std::string> SplitCommandLine(std::string_view text) {
+std::vector<std::string> SplitParamStr(std::string_view text) {
     std::vector<std::string> args;
     std::size_t i = 0;
     const auto blank = [&](std::size_t k) { return static_cast<unsigned char>(text[k]) <= 32; };

@@ -66,7 +66,9 @@ char Fold(char c) {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
-bool Match(std::string_view s, std::string_view m) {
+} // namespace
+
+bool MatchesMask(std::string_view s, std::string_view m) {
     // Iterative wildcard match with one backtracking point: linear in practice.
     std::size_t si = 0, mi = 0, star = std::string_view::npos, mark = 0;
     while (si < s.size()) {
@@ -87,11 +89,6 @@ bool Match(std::string_view s, std::string_view m) {
         ++mi;
     }
     return mi == m.size();
-}
-} // namespace
-
-bool MatchesMask(std::string_view name, std::string_view mask) {
-    return Match(name, mask);
 }
 
 } // namespace halyard::platform

@@ -10,8 +10,6 @@ namespace halyard::platform {
 
 enum class DigestAlgorithm { Sha1, Sha256 };
 
-std::size_t DigestSize(DigestAlgorithm alg);
-
 class Digest {
 public:
     explicit Digest(DigestAlgorithm alg);

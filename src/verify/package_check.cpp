@@ -127,12 +127,9 @@ bool CheckUnpacked(const std::string& archiveName, const std::string& workPath,
 
 namespace unit_main {
 
-std::string CorrectVersion(const std::string& version) {
-    return halyard::CorrectVersion(version);
-}
-
 std::string CorrectVersionEx(const std::string& ver) {
-    std::string text = CorrectVersion(ver);
+    // UnitMain's CorrectVersion is the INF module's, built as that one operation.
+    std::string text = halyard::CorrectVersion(ver);
     while (text.size() > 1 && text.ends_with(".0")) {
         text.resize(text.size() - 2);
     }

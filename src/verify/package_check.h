@@ -9,8 +9,6 @@ namespace halyard {
 bool VerifyFilesWithCatOS(const std::string& workPath, const std::string& os);
 
 namespace unit_main {
-// The INF module's version normalisation.
-std::string CorrectVersion(const std::string& version);
 // CorrectVersion, then trailing ".0" pairs dropped; "0" becomes the empty text.
 std::string CorrectVersionEx(const std::string& ver);
 } // namespace unit_main

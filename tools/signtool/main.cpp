@@ -2,9 +2,9 @@
 // same trust layer as the checker, with SignTool's report layout. Options: /v (verbose), /kp
 // and /pa (policy; with /kp the verbose report adds the cross-certificate chain), /c CAT.
 #include "base/unicode.h"
+#include "catalog/cat_file_tag.h"
+#include "catalog/file_hash.h"
 #include "platform/files.h"
-#include "platform/filestream.h"
-#include "platform/hash.h"
 #include "platform/sip.h"
 #include "platform/trust.h"
 #include "signtool_report.h"
@@ -20,8 +20,6 @@ using namespace halyard::platform;
 using signtool::Console;
 
 constexpr std::uint32_t kX509AndPkcs7Encoding = 0x00010001;
-constexpr std::uint32_t kSubjectFlags =
-    kSpcIncPeResourcesFlag | kSpcIncPeImportAddrTableFlag | kMssipFlagsProhibitResizeOnCreate;
 
 struct Options {
     bool verbose = false;
@@ -35,61 +33,21 @@ struct Tally {
     int errors = 0;
 };
 
-std::string HexUpper(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (std::uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
-    }
-    return out;
-}
-
-std::string FileSha1(const std::string& path) {
-    FileReader reader(path);
-    Digest digest(DigestAlgorithm::Sha1);
-    std::vector<std::uint8_t> buffer(1 << 16);
-    for (;;) {
-        const std::size_t n = reader.read(buffer.data(), buffer.size());
-        if (n == 0) {
-            break;
-        }
-        digest.update(buffer.data(), n);
-    }
-    return HexUpper(digest.finish());
-}
-
-Guid SubjectTypeOf(const std::string& path) {
-    const std::string ext = AsciiLower(ExtractFileExt(path));
-    if (ext == ".js" || ext == ".msi" || ext == ".vbs" || ext == ".ppkg") {
-        return kSubjectFlatImage;
-    }
-    const Outcome<Guid> subject = CryptSIPRetrieveSubjectGuid(path);
-    return subject ? subject.value() : kSubjectFlatImage;
-}
-
 // The member tag the catalog lists the file under, for one hash algorithm; empty when the
 // file's subject package cannot produce it.
 std::string MemberTag(const std::string& path, std::uint32_t alg) {
-    const Guid subject = SubjectTypeOf(path);
-    const Outcome<SipDispatch> dispatch = CryptSIPLoad(subject);
+    const SipSubjectInfo subject = CatFileSubject(path, alg, kX509AndPkcs7Encoding);
+    const Outcome<SipDispatch> dispatch = CryptSIPLoad(subject.subjectType);
     if (dispatch) {
-        SipSubjectInfo info;
-        info.subjectType = subject;
-        info.fileName = path;
-        info.digestAlgorithmOid =
-            alg == kCalgSha256 ? kOidSha256RsaEncryption : CertAlgIdToOID(alg);
-        info.flags = kSubjectFlags;
-        info.encodingType = kX509AndPkcs7Encoding;
-        const auto digest = dispatch->createIndirectDataDigest(info);
+        const auto digest = dispatch->createIndirectDataDigest(subject);
         if (digest && !digest->empty()) {
-            return HexUpper(digest.value());
+            return BytesToHex(digest.value());
         }
     }
     if (alg == kCalgSha1) {
         const auto hash = CryptCATAdminCalcHashFromFile(path);
         if (hash) {
-            return HexUpper(hash.value());
+            return BytesToHex(hash.value());
         }
     }
     return {};
@@ -169,7 +127,7 @@ void VerifyCatalogFile(Console& out, const Options& options, const std::string& 
     out.plain("Verifying: " + file);
     const CatalogSignatureReport report = VerifyCatalogSignature(file);
     if (options.verbose) {
-        out.text("Hash of file (sha1): " + FileSha1(file));
+        out.text("Hash of file (sha1): " + TryGetFileHash(file));
         out.blank();
         PrintSignature(out, report, options.kernelPolicy);
     }

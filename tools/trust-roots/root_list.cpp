@@ -110,14 +110,18 @@ RootList ReadVerifiedRootList(const std::string& path, const std::string& rootsF
         throw std::runtime_error("cannot read " + path + " (" + CodeText(code) + ")");
     }
     const std::span<const std::uint8_t> bytes(data);
-    platform::catalog_detail::Envelope env;
-    platform::catalog_detail::CtlParts parts;
-    if (const auto code = platform::catalog_detail::ParseEnvelope(bytes, env)) {
-        throw std::runtime_error(path + " is not a signed trust list (" + CodeText(code) + ")");
+    const auto envelope = platform::catalog_detail::ParseEnvelope(bytes);
+    if (!envelope) {
+        throw std::runtime_error(path + " is not a signed trust list (" +
+                                 CodeText(envelope.error()) + ")");
     }
-    if (const auto code = platform::catalog_detail::ParseCtl(bytes, env.ctl, parts)) {
-        throw std::runtime_error(path + " is not a signed trust list (" + CodeText(code) + ")");
+    const platform::catalog_detail::Envelope& env = *envelope;
+    const auto ctl = platform::catalog_detail::ParseCtl(bytes, env.ctl);
+    if (!ctl) {
+        throw std::runtime_error(path + " is not a signed trust list (" + CodeText(ctl.error()) +
+                                 ")");
     }
+    const platform::catalog_detail::CtlParts& parts = *ctl;
     if (std::find(parts.usage.begin(), parts.usage.end(), kOidRootListSigner) ==
         parts.usage.end()) {
         throw std::runtime_error(path + " is a trust list, but not a list of roots");

@@ -10,8 +10,13 @@
 #include "report/output.h"
 #include "report/progress.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -77,30 +82,206 @@ std::wstring Utf8ToWide(const std::string& text) {
     return out;
 }
 
-std::string OperationResultText(std::int32_t result, bool encrypted) {
+std::string OperationResultText(OperationResult result, bool encrypted) {
     switch (result) {
-    case 1:
+    case OperationResult::Ok:
+        break;
+    case OperationResult::UnsupportedMethod:
         return "unsupported compression method";
-    case 2:
+    case OperationResult::DataError:
         return encrypted ? "the item is encrypted and no password is offered" : "data error";
-    case 3:
+    case OperationResult::CrcError:
         return "CRC error";
-    case 4:
+    case OperationResult::Unavailable:
         return "data unavailable";
-    case 5:
+    case OperationResult::UnexpectedEnd:
         return "unexpected end of data";
-    case 6:
+    case OperationResult::DataAfterEnd:
         return "data after the end of the item";
-    case 7:
+    case OperationResult::IsNotArc:
         return "not an archive";
-    case 8:
+    case OperationResult::HeadersError:
         return "headers error";
-    case 9:
+    case OperationResult::WrongPassword:
         return encrypted ? "the item is encrypted and no password is offered" : "wrong password";
-    default:
-        return "error " + std::to_string(result);
     }
+    return "error " + std::to_string(static_cast<std::int32_t>(result));
 }
+
+// MAXCHECK: the largest start offset of the archive signature the library is to search.
+constexpr std::uint64_t kMaxCheckStartPosition = 1048576;
+
+// {022CF785-3ECE-46EF-9755-291FA84CC6C9}
+constexpr GUID IID_I7zInArchive{
+    0x022CF785, 0x3ECE, 0x46EF, {0x97, 0x55, 0x29, 0x1F, 0xA8, 0x4C, 0xC6, 0xC9}};
+
+// The first error raised inside a call from the library. An exception must never unwind into
+// the library: the callback keeps it, answers with a failure code, and the binding raises it
+// again once the library call has returned.
+class T7zCallbackErrors {
+public:
+    void keep(std::exception_ptr error);
+    // Raises the kept error, if any, and forgets it.
+    void raise();
+
+private:
+    std::mutex mutex_;
+    std::exception_ptr first_;
+};
+
+enum class TStreamOwnership { soReference, soOwned };
+
+// Adapts a file stream to the library's stream interfaces.
+class T7zStream final : public sevenzip::IInStream,
+                        public sevenzip::IStreamGetSize,
+                        public sevenzip::IOutStream,
+                        public sevenzip::IOutStreamFlush {
+public:
+    T7zStream(platform::FileReader* stream, TStreamOwnership ownership,
+              std::shared_ptr<T7zCallbackErrors> errors);
+    T7zStream(platform::FileWriter* stream, TStreamOwnership ownership,
+              std::shared_ptr<T7zCallbackErrors> errors,
+              std::shared_ptr<T7zUnpackBudget> budget = nullptr);
+    T7zStream(const T7zStream&) = delete;
+    T7zStream& operator=(const T7zStream&) = delete;
+
+    sevenzip::HRESULT QueryInterface(const sevenzip::GUID& iid, void** out) override;
+    sevenzip::ULONG AddRef() override;
+    sevenzip::ULONG Release() override;
+    sevenzip::HRESULT Read(void* data, std::uint32_t size, std::uint32_t* processedSize) override;
+    sevenzip::HRESULT Write(const void* data, std::uint32_t size,
+                            std::uint32_t* processedSize) override;
+    sevenzip::HRESULT Seek(std::int64_t offset, std::uint32_t origin,
+                           std::uint64_t* newPosition) override;
+    sevenzip::HRESULT SetSize(std::uint64_t newSize) override;
+    sevenzip::HRESULT GetSize(std::uint64_t* size) override;
+    sevenzip::HRESULT Flush() override;
+
+private:
+    ~T7zStream();
+    template <class Fn>
+    sevenzip::HRESULT Guarded(Fn&& fn);
+
+    std::atomic<sevenzip::ULONG> FRefCount{0};
+    platform::FileReader* FReader = nullptr;
+    platform::FileWriter* FWriter = nullptr;
+    TStreamOwnership FOwnership;
+    std::shared_ptr<T7zCallbackErrors> FErrors;
+    std::shared_ptr<T7zUnpackBudget> FBudget;
+};
+
+// One loaded library.
+class T7zPlugin {
+public:
+    explicit T7zPlugin(const std::string& library);
+    ~T7zPlugin();
+    T7zPlugin(const T7zPlugin&) = delete;
+    T7zPlugin& operator=(const T7zPlugin&) = delete;
+
+protected:
+    void* FHandle = nullptr;
+    sevenzip::CreateObjectFunc FCreateObject = nullptr;
+};
+
+// A format library: the library must also offer "GetHandlerProperty" and use the interface
+// layout this binding speaks (GetModuleProp's interface type 0).
+class T7zArchive : public T7zPlugin {
+public:
+    explicit T7zArchive(const std::string& library);
+
+protected:
+    sevenzip::GetHandlerPropertyFunc FGetHandlerProperty = nullptr;
+    sevenzip::VariantClearFunc FVariantClear = nullptr;
+    sevenzip::SysAllocStringFunc FSysAllocString = nullptr;
+    sevenzip::GUID FClassId{};
+};
+
+class T7zInArchive final : public I7zInArchive,
+                           public sevenzip::IArchiveOpenCallback,
+                           public sevenzip::IArchiveExtractCallback,
+                           public sevenzip::IArchiveOpenVolumeCallback,
+                           public sevenzip::IArchiveOpenSetSubArchiveName,
+                           public sevenzip::ICryptoGetTextPassword,
+                           public T7zArchive {
+public:
+    T7zInArchive(const std::string& library, const sevenzip::GUID& classid);
+
+    // IUnknown
+    sevenzip::HRESULT QueryInterface(const sevenzip::GUID& iid, void** out) override;
+    sevenzip::ULONG AddRef() override;
+    sevenzip::ULONG Release() override;
+
+    // I7zInArchive
+    void OpenFile(const std::string& filename) override;
+    std::uint32_t GetNumberOfItems() override;
+    std::string GetItemPath(std::uint32_t index) override;
+    std::uint64_t GetItemSize(std::uint32_t index) override;
+    bool GetItemIsFolder(std::uint32_t index) override;
+    void ExtractItem(std::uint32_t item, platform::FileWriter& stream, bool test) override;
+    void ExtractTo(const std::string& path) override;
+    void SetPassword(const std::string& password) override;
+
+    // Extracts every item into a folder held open (see ExtractTo).
+    void ExtractToFolder(platform::Folder& folder);
+
+    // IArchiveOpenCallback
+    sevenzip::HRESULT SetTotal(const std::uint64_t* files, const std::uint64_t* bytes) override;
+    sevenzip::HRESULT SetCompleted(const std::uint64_t* files, const std::uint64_t* bytes) override;
+    // IProgress
+    sevenzip::HRESULT SetTotal(std::uint64_t total) override;
+    sevenzip::HRESULT SetCompleted(const std::uint64_t* completeValue) override;
+    // IArchiveExtractCallback
+    sevenzip::HRESULT GetStream(std::uint32_t index, sevenzip::ISequentialOutStream** outStream,
+                                std::int32_t askExtractMode) override;
+    sevenzip::HRESULT PrepareOperation(std::int32_t askExtractMode) override;
+    sevenzip::HRESULT SetOperationResult(std::int32_t opRes) override;
+    // IArchiveOpenVolumeCallback
+    sevenzip::HRESULT GetProperty(sevenzip::PROPID propID, sevenzip::PROPVARIANT* value) override;
+    sevenzip::HRESULT GetStream(const wchar_t* name, sevenzip::IInStream** inStream) override;
+    // IArchiveOpenSetSubArchiveName
+    sevenzip::HRESULT SetSubArchiveName(const wchar_t* name) override;
+    // ICryptoGetTextPassword
+    sevenzip::HRESULT CryptoGetTextPassword(sevenzip::BSTR* password) override;
+
+private:
+    ~T7zInArchive();
+    sevenzip::IInArchive* Handler();
+    void OpenWith(sevenzip::IInStream* stream);
+    void RunExtract(const std::uint32_t* items, std::uint32_t count, bool test);
+    std::string ReadStringProperty(std::uint32_t index, sevenzip::PROPID propID);
+    bool ReadBoolProperty(std::uint32_t index, sevenzip::PROPID propID);
+    std::uint64_t ReadNumberProperty(std::uint32_t index, sevenzip::PROPID propID);
+    void CheckIndex(std::uint32_t index);
+    sevenzip::HRESULT FolderStream(std::uint32_t index, sevenzip::ISequentialOutStream** outStream);
+    // Refuses, before anything is written, an archive whose items are ambiguous on Windows or
+    // would leave the target folder (CheckArchiveItemPaths).
+    void CheckItemPaths();
+    // The message for an Open that failed with hr: what the handler found, not just the code.
+    std::string OpenFailureText(sevenzip::HRESULT hr, sevenzip::IInStream* stream);
+    void NoteThread() const;
+    template <class Fn>
+    sevenzip::HRESULT Guarded(Fn&& fn);
+
+    std::atomic<sevenzip::ULONG> FRefCount{0};
+    std::thread::id FThread;
+    std::shared_ptr<T7zCallbackErrors> FErrors;
+
+    sevenzip::ComPtr<sevenzip::IInArchive> FInArchive;
+    sevenzip::ComPtr<sevenzip::ISequentialOutStream> FStream;
+    bool FPasswordIsDefined = false;
+    std::string FPassword;
+    // The folder an extraction to a folder writes into, and its bounds; null otherwise.
+    platform::Folder* FExtractFolder = nullptr;
+    std::shared_ptr<T7zUnpackBudget> FBudget;
+    // The unpacking's total as the library announced it, for the progress line.
+    std::uint64_t FProgressTotal = 0;
+
+    // The item the library is working on, for its per-item result.
+    bool FHaveCurrentItem = false;
+    std::uint32_t FCurrentItem = 0;
+    // Whether the library asked for a password since Open began (encrypted headers).
+    bool FPasswordAsked = false;
+};
 
 } // namespace
 
@@ -327,7 +508,7 @@ HRESULT T7zStream::Flush() {
 
 // ---------------------------------------------------------------------------------------------
 
-T7zPlugin::T7zPlugin(const std::string& library) : FLibraryName(library) {
+T7zPlugin::T7zPlugin(const std::string& library) {
     FHandle = platform::LoadModuleLibrary(library);
     if (FHandle == nullptr) {
         throw ESevenZipException("Error loading library " + library);
@@ -394,9 +575,11 @@ T7zArchive::T7zArchive(const std::string& library) : T7zPlugin(library) {
 
 // ---------------------------------------------------------------------------------------------
 
-T7zInArchive::T7zInArchive(const std::string& library)
+T7zInArchive::T7zInArchive(const std::string& library, const GUID& classid)
     : T7zArchive(library), FThread(std::this_thread::get_id()),
-      FErrors(std::make_shared<T7zCallbackErrors>()) {}
+      FErrors(std::make_shared<T7zCallbackErrors>()) {
+    FClassId = classid;
+}
 
 T7zInArchive::~T7zInArchive() {
     // The handler goes before the library it lives in; the streams it holds go with it.
@@ -404,11 +587,11 @@ T7zInArchive::~T7zInArchive() {
     FInArchive.reset();
 }
 
-std::uint64_t T7zInArchive::CallbacksOffThread() {
+std::uint64_t SevenZipCallbacksOffThread() {
     return gCallbacksOffThread.load();
 }
 
-void T7zInArchive::SetSingleThreadedHandler(bool on) {
+void SetSevenZipSingleThreadedHandler(bool on) {
     gSingleThreadedHandler = on;
 }
 
@@ -543,22 +726,9 @@ HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInSt
 
 void T7zInArchive::OpenFile(const std::string& filename) {
     auto reader = std::make_unique<platform::FileReader>(filename);
-    ComPtr<IInStream> stream(new T7zStream(reader.get(), TStreamOwnership::soOwned, FErrors));
+    const auto stream = MakeComObject<T7zStream>(reader.get(), TStreamOwnership::soOwned, FErrors);
     reader.release();
-    stream->AddRef();
     OpenWith(stream.get());
-}
-
-void T7zInArchive::OpenStream(IInStream* stream) {
-    OpenWith(stream);
-}
-
-HALYARD_FOREIGN_CALL void T7zInArchive::Close() {
-    FPasswordIsDefined = false;
-    FSubArchiveMode = false;
-    if (FInArchive) {
-        FInArchive->Close();
-    }
 }
 
 void T7zInArchive::CheckIndex(std::uint32_t index) {
@@ -613,11 +783,6 @@ std::string T7zInArchive::GetItemPath(std::uint32_t index) {
     return ReadStringProperty(index, kpidPath);
 }
 
-std::string T7zInArchive::GetItemName(std::uint32_t index) {
-    CheckIndex(index);
-    return ReadStringProperty(index, kpidName);
-}
-
 std::uint64_t T7zInArchive::GetItemSize(std::uint32_t index) {
     CheckIndex(index);
     return ReadNumberProperty(index, kpidSize);
@@ -626,10 +791,6 @@ std::uint64_t T7zInArchive::GetItemSize(std::uint32_t index) {
 bool T7zInArchive::GetItemIsFolder(std::uint32_t index) {
     CheckIndex(index);
     return ReadBoolProperty(index, kpidIsFolder);
-}
-
-IInArchive* T7zInArchive::GetInArchive() {
-    return Handler();
 }
 
 HALYARD_FOREIGN_CALL void T7zInArchive::RunExtract(const std::uint32_t* items, std::uint32_t count,
@@ -647,46 +808,12 @@ HALYARD_FOREIGN_CALL void T7zInArchive::RunExtract(const std::uint32_t* items, s
 void T7zInArchive::ExtractItem(std::uint32_t item, platform::FileWriter& stream, bool test) {
     CheckIndex(item);
     FStream = ComPtr<ISequentialOutStream>(
-        new T7zStream(&stream, TStreamOwnership::soReference, FErrors));
-    FStream->AddRef();
+        MakeComObject<T7zStream>(&stream, TStreamOwnership::soReference, FErrors).detach());
     struct Reset {
         T7zInArchive* self;
         ~Reset() { self->FStream.reset(); }
     } reset{this};
     RunExtract(&item, 1, test);
-}
-
-void T7zInArchive::ExtractItems(const std::uint32_t* items, std::uint32_t count, bool test,
-                                void* sender, T7zGetStreamCallBack callback) {
-    const std::uint32_t total = GetNumberOfItems();
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (items[i] >= total) {
-            throw ESevenZipException("Item index " + std::to_string(items[i]) + " out of range");
-        }
-    }
-    FExtractCallBack = callback;
-    FExtractSender = sender;
-    struct Reset {
-        T7zInArchive* self;
-        ~Reset() {
-            self->FExtractCallBack = nullptr;
-            self->FExtractSender = nullptr;
-        }
-    } reset{this};
-    RunExtract(items, count, test);
-}
-
-void T7zInArchive::ExtractAll(bool test, void* sender, T7zGetStreamCallBack callback) {
-    FExtractCallBack = callback;
-    FExtractSender = sender;
-    struct Reset {
-        T7zInArchive* self;
-        ~Reset() {
-            self->FExtractCallBack = nullptr;
-            self->FExtractSender = nullptr;
-        }
-    } reset{this};
-    RunExtract(nullptr, 0xFFFFFFFF, test);
 }
 
 void T7zInArchive::ExtractTo(const std::string& path) {
@@ -697,14 +824,12 @@ void T7zInArchive::ExtractTo(const std::string& path) {
 void T7zInArchive::ExtractToFolder(platform::Folder& folder) {
     // Nothing is written for an archive whose items would clash on Windows.
     CheckItemPaths();
-    FExtractPath = folder.path();
     FExtractFolder = &folder;
     FBudget =
         std::make_shared<T7zUnpackBudget>(folder, MaxUnpackedBytes(), kFreeSpaceReserveMB << 20);
     struct Reset {
         T7zInArchive* self;
         ~Reset() {
-            self->FExtractPath.clear();
             self->FExtractFolder = nullptr;
             self->FBudget.reset();
         }
@@ -712,27 +837,9 @@ void T7zInArchive::ExtractToFolder(platform::Folder& folder) {
     RunExtract(nullptr, 0xFFFFFFFF, false);
 }
 
-void T7zInArchive::SetPasswordCallback(void* sender, T7zPasswordCallback callback) {
-    FPasswordSender = sender;
-    FPasswordCallback = callback;
-}
-
 void T7zInArchive::SetPassword(const std::string& password) {
     FPassword = password;
     FPasswordIsDefined = true;
-}
-
-void T7zInArchive::SetProgressCallback(void* sender, T7zProgressCallback callback) {
-    FProgressSender = sender;
-    FProgressCallback = callback;
-}
-
-void T7zInArchive::SetClassId(const GUID& classid) {
-    FClassId = classid;
-}
-
-GUID T7zInArchive::GetClassId() {
-    return FClassId;
 }
 
 HRESULT T7zInArchive::SetTotal(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
@@ -745,22 +852,25 @@ HRESULT T7zInArchive::SetCompleted(const std::uint64_t* /*files*/, const std::ui
     return kOk;
 }
 
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
 HRESULT T7zInArchive::SetTotal(std::uint64_t total) {
     return Guarded([&] {
         if (FBudget) {
             FBudget->announce(total);
         }
-        return FProgressCallback != nullptr ? FProgressCallback(FProgressSender, true, total) : kOk;
+        FProgressTotal = total;
+        ShowProgress("Unpacking", 0, total / kMiB, " MiB");
+        return kOk;
     });
 }
 
 HRESULT T7zInArchive::SetCompleted(const std::uint64_t* completeValue) {
-    return Guarded([&] {
-        if (FProgressCallback != nullptr && completeValue != nullptr) {
-            return FProgressCallback(FProgressSender, false, *completeValue);
-        }
-        return kOk;
-    });
+    NoteThread();
+    if (completeValue != nullptr) {
+        ShowProgress("Unpacking", *completeValue / kMiB, FProgressTotal / kMiB, " MiB");
+    }
+    return kOk;
 }
 
 HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** outStream) {
@@ -783,10 +893,10 @@ HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** o
     // Created relative to the held folder, level by level, never through a link.
     std::unique_ptr<platform::FileWriter> writer = FExtractFolder->CreateFileBelow(check.relative);
     FBudget->startItem(path);
-    auto* stream = new T7zStream(writer.get(), TStreamOwnership::soOwned, FErrors, FBudget);
+    auto stream =
+        MakeComObject<T7zStream>(writer.get(), TStreamOwnership::soOwned, FErrors, FBudget);
     writer.release();
-    stream->AddRef();
-    *outStream = static_cast<IOutStream*>(stream);
+    *outStream = static_cast<IOutStream*>(stream.detach());
     return kOk;
 }
 
@@ -829,9 +939,6 @@ HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outS
             *outStream = ComPtr<ISequentialOutStream>(FStream).detach();
             return kOk;
         }
-        if (FExtractCallBack != nullptr) {
-            return FExtractCallBack(FExtractSender, index, outStream);
-        }
         return kOk;
     } catch (...) {
         // A refused item stops the whole extraction: its error is raised once the library
@@ -848,7 +955,8 @@ HRESULT T7zInArchive::PrepareOperation(std::int32_t /*askExtractMode*/) {
 
 HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
     return Guarded([&] {
-        if (opRes != 0) {
+        const auto result = static_cast<OperationResult>(opRes);
+        if (result != OperationResult::Ok) {
             std::string item = "?";
             bool encrypted = false;
             if (FHaveCurrentItem) {
@@ -857,7 +965,7 @@ HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
             }
             FErrors->keep(std::make_exception_ptr(ESevenZipException(
                 "Item \"" + item +
-                "\" was not extracted correctly: " + OperationResultText(opRes, encrypted))));
+                "\" was not extracted correctly: " + OperationResultText(result, encrypted))));
         }
         return kOk;
     });
@@ -879,12 +987,9 @@ HRESULT T7zInArchive::GetStream(const wchar_t* /*name*/, IInStream** inStream) {
     return kOk;
 }
 
-HRESULT T7zInArchive::SetSubArchiveName(const wchar_t* name) {
-    return Guarded([&] {
-        FSubArchiveMode = true;
-        FSubArchiveName = WideToUtf8(name);
-        return kOk;
-    });
+HRESULT T7zInArchive::SetSubArchiveName(const wchar_t* /*name*/) {
+    NoteThread();
+    return kOk;
 }
 
 HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
@@ -893,15 +998,6 @@ HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
     }
     FPasswordAsked = true;
     return Guarded([&] {
-        if (!FPasswordIsDefined && FPasswordCallback != nullptr) {
-            std::string answer;
-            const HRESULT hr = FPasswordCallback(FPasswordSender, answer);
-            if (hr != kOk) {
-                return hr;
-            }
-            FPassword = answer;
-            FPasswordIsDefined = true;
-        }
         if (!FPasswordIsDefined) {
             return kFalse;
         }
@@ -915,35 +1011,27 @@ HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// A new archive object whose reference the caller owns.
+ComPtr<T7zInArchive> NewInArchive(const GUID& classid, const std::string& library) {
+    return MakeComObject<T7zInArchive>(library, classid);
+}
+
+} // namespace
+
 I7zInArchivePtr CreateInArchive(const GUID& classid, const std::string& library) {
-    auto* archive = new T7zInArchive(library);
-    archive->AddRef();
-    I7zInArchivePtr result(static_cast<I7zInArchive*>(archive));
-    result->SetClassId(classid);
-    return result;
+    ComPtr<T7zInArchive> archive = NewInArchive(classid, library);
+    return I7zInArchivePtr(static_cast<I7zInArchive*>(archive.detach()));
 }
 
 namespace {
-
-// The library's progress (bytes of the archive's total) as the unpacking stage of the progress
-// line; sender points at the total.
-sevenzip::HRESULT UnpackProgress(void* sender, bool total, std::uint64_t value) {
-    auto* bytesTotal = static_cast<std::uint64_t*>(sender);
-    if (total) {
-        *bytesTotal = value;
-    }
-    constexpr std::uint64_t kMiB = 1024 * 1024;
-    ShowProgress("Unpacking", (total ? 0 : value) / kMiB, *bytesTotal / kMiB, " MiB");
-    return kOk;
-}
 
 // Opens the archive, then unpacks it as extract says; any error is told on one line.
 template <class Extract>
 bool UnZipWith(const std::string& fileName, Extract&& extract) {
     try {
-        I7zInArchivePtr archive = CreateInArchive(CLSID_CFormat7z);
-        std::uint64_t bytesTotal = 0;
-        archive->SetProgressCallback(&bytesTotal, UnpackProgress);
+        ComPtr<T7zInArchive> archive = NewInArchive(CLSID_CFormat7z, kSevenZipLibrary);
         archive->OpenFile(fileName);
         extract(*archive.get());
         return true;
@@ -956,11 +1044,11 @@ bool UnZipWith(const std::string& fileName, Extract&& extract) {
 } // namespace
 
 bool UnZipFile(const std::string& fileName, const std::string& extractPath) {
-    return UnZipWith(fileName, [&](I7zInArchive& archive) { archive.ExtractTo(extractPath); });
+    return UnZipWith(fileName, [&](T7zInArchive& archive) { archive.ExtractTo(extractPath); });
 }
 
 bool UnZipFile(const std::string& fileName, platform::Folder& folder) {
-    return UnZipWith(fileName, [&](I7zInArchive& archive) { archive.ExtractToFolder(folder); });
+    return UnZipWith(fileName, [&](T7zInArchive& archive) { archive.ExtractToFolder(folder); });
 }
 
 } // namespace halyard

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 // Calls into the library's objects go through our declarations of its interfaces, so the
 // sanitizer's dynamic type check cannot know the objects' real types: it is off for those calls.
@@ -127,6 +128,20 @@ inline constexpr PROPID kpidErrorFlags = 71;
 inline constexpr std::int32_t kExtract = 0;
 inline constexpr std::int32_t kTest = 1;
 inline constexpr std::int32_t kSkip = 2;
+
+// NOperationResult: what the library reports for each item once it has been extracted.
+enum class OperationResult : std::int32_t {
+    Ok = 0,
+    UnsupportedMethod = 1,
+    DataError = 2,
+    CrcError = 3,
+    Unavailable = 4,
+    UnexpectedEnd = 5,
+    DataAfterEnd = 6,
+    IsNotArc = 7,
+    HeadersError = 8,
+    WrongPassword = 9,
+};
 
 // The module property telling the interface type: 0 means no virtual destructor in IUnknown.
 inline constexpr PROPID kModulePropInterfaceType = 0;
@@ -329,5 +344,13 @@ public:
 private:
     T* p_ = nullptr;
 };
+
+// Makes an object of ours and takes its first reference: every object starts owned.
+template <class T, class... Args>
+ComPtr<T> MakeComObject(Args&&... args) {
+    T* created = new T(std::forward<Args>(args)...);
+    created->AddRef();
+    return ComPtr<T>(created);
+}
 
 } // namespace halyard::sevenzip

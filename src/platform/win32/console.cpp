@@ -73,7 +73,7 @@ bool WriteStdout(std::string_view bytes) {
 
 std::vector<std::string> ProgramArguments(int, char**) {
     // The process's own command line, by the tool's rule; argument 0 (the program) is dropped.
-    std::vector<std::string> args = SplitCommandLine(win32::Narrow(::GetCommandLineW()));
+    std::vector<std::string> args = SplitParamStr(win32::Narrow(::GetCommandLineW()));
     if (!args.empty()) {
         args.erase(args.begin());
     }

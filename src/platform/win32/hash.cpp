@@ -1,6 +1,7 @@
 #include "platform/hash.h"
 
-#include <stdexcept>
+#include "base/errors.h"
+
 // bcrypt.h needs windows.h first.
 // clang-format off
 #include <windows.h>
@@ -14,6 +15,10 @@ namespace {
 
 bool Ok(NTSTATUS status) {
     return status >= 0;
+}
+
+std::size_t DigestSize(DigestAlgorithm alg) {
+    return alg == DigestAlgorithm::Sha1 ? 20 : 32;
 }
 
 } // namespace
@@ -31,16 +36,12 @@ struct Digest::State {
     }
 };
 
-std::size_t DigestSize(DigestAlgorithm alg) {
-    return alg == DigestAlgorithm::Sha1 ? 20 : 32;
-}
-
 Digest::Digest(DigestAlgorithm alg) : alg_(alg), state_(std::make_unique<State>()) {
     const wchar_t* id =
         alg == DigestAlgorithm::Sha1 ? BCRYPT_SHA1_ALGORITHM : BCRYPT_SHA256_ALGORITHM;
     if (!Ok(::BCryptOpenAlgorithmProvider(&state_->alg, id, nullptr, 0)) ||
         !Ok(::BCryptCreateHash(state_->alg, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
-        throw std::runtime_error("digest initialisation failed");
+        throw EOSError("digest initialisation failed");
     }
 }
 
@@ -51,7 +52,7 @@ void Digest::update(const void* data, std::size_t size) {
     while (size > 0) {
         const ULONG chunk = size > 0x40000000 ? 0x40000000 : static_cast<ULONG>(size);
         if (!Ok(::BCryptHashData(state_->hash, p, chunk, 0))) {
-            throw std::runtime_error("digest update failed");
+            throw EOSError("digest update failed");
         }
         p += chunk;
         size -= chunk;
@@ -61,7 +62,7 @@ void Digest::update(const void* data, std::size_t size) {
 std::vector<std::uint8_t> Digest::finish() {
     std::vector<std::uint8_t> out(DigestSize(alg_));
     if (!Ok(::BCryptFinishHash(state_->hash, out.data(), static_cast<ULONG>(out.size()), 0))) {
-        throw std::runtime_error("digest finish failed");
+        throw EOSError("digest finish failed");
     }
     return out;
 }

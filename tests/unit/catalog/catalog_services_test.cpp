@@ -38,17 +38,17 @@ protected:
 
     std::string Tag(const std::string& file, std::uint32_t alg, OutputCapture& capture,
                     bool expected = true) {
-        std::string tag = "stale";
-        EXPECT_EQ(CalcCatFileTag(cat, file, tag, alg), expected) << capture.text();
-        return tag;
+        const auto tag = CalcCatFileTag(cat, file, alg);
+        EXPECT_EQ(tag.ok(), expected) << capture.text();
+        return tag ? *tag : std::string();
     }
 };
 
 TEST_F(CatalogServices, CatalogThatCannotBeOpenedStopsAtOnce) {
     OutputCapture capture;
-    std::string tag = "stale";
-    EXPECT_FALSE(CalcCatFileTag(dir / "missing.cat", dir / "no-such-file.sys", tag, CALG_SHA_256));
-    EXPECT_EQ(tag, "");
+    const auto tag = CalcCatFileTag(dir / "missing.cat", dir / "no-such-file.sys", CALG_SHA_256);
+    ASSERT_FALSE(tag);
+    EXPECT_EQ(tag.error(), 2u);
     ASSERT_EQ(capture.lines().size(), 1u);
     EXPECT_EQ(capture.lines()[0],
               FormatCollectedError("CalcCatFileTag", "CryptCATOpen fail", dir / "missing.cat", 2));
@@ -85,15 +85,18 @@ TEST_F(CatalogServices, RefusedAlgorithmFallsBackOnlyForShaTwoFiftySix) {
                   platform::DigestAlgorithm::Sha1,
                   {reinterpret_cast<const std::uint8_t*>(content.data()), content.size()})));
     EXPECT_TRUE(capture.lines().empty()) << capture.text();
-    std::string tag;
     // SHA-1: the refusal is reported.
-    EXPECT_FALSE(CalcCatFileTag(cat, cab, tag, CALG_SHA1));
+    const auto refused = CalcCatFileTag(cat, cab, CALG_SHA1);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), kNteBadAlgid);
     ASSERT_EQ(capture.lines().size(), 1u);
     EXPECT_EQ(
         capture.lines()[0],
         FormatCollectedError("CalcCatFileTag", "pfCreate fail: NTE_BAD_ALGID", cab, kNteBadAlgid));
     capture.clear();
-    EXPECT_FALSE(CalcCatFileTag(cat, dir / "gone.inf", tag, CALG_SHA1));
+    const auto gone = CalcCatFileTag(cat, dir / "gone.inf", CALG_SHA1);
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error(), 2u);
     ASSERT_EQ(capture.lines().size(), 1u);
     EXPECT_EQ(capture.lines()[0],
               FormatCollectedError("CalcCatFileTag", "pfCreate fail", dir / "gone.inf", 2));

@@ -9,26 +9,26 @@
 namespace halyard {
 namespace {
 
-using platform::SplitCommandLine;
+using platform::SplitParamStr;
 using Args = std::vector<std::string>;
 
 TEST(CommandLineRule, SplitsLikeTheWindowsRule) {
-    EXPECT_EQ(SplitCommandLine("prog /cat C:\\My Drivers\\a.cat"),
+    EXPECT_EQ(SplitParamStr("prog /cat C:\\My Drivers\\a.cat"),
               (Args{"prog", "/cat", "C:\\My", "Drivers\\a.cat"}));
     // Quoted runs keep their blanks; the quotation marks are dropped, also mid-argument.
-    EXPECT_EQ(SplitCommandLine("prog \"C:\\My  Drivers\\a.cat\" x\"y z\"w"),
+    EXPECT_EQ(SplitParamStr("prog \"C:\\My  Drivers\\a.cat\" x\"y z\"w"),
               (Args{"prog", "C:\\My  Drivers\\a.cat", "xy zw"}));
     // A pair of quotation marks standing alone is skipped, not an empty argument.
-    EXPECT_EQ(SplitCommandLine("prog \"\" /cat \"\"\"\" a.cat"), (Args{"prog", "/cat", "a.cat"}));
+    EXPECT_EQ(SplitParamStr("prog \"\" /cat \"\"\"\" a.cat"), (Args{"prog", "/cat", "a.cat"}));
     // Tabs and control characters separate like blanks; an unclosed quote runs to the end.
-    EXPECT_EQ(SplitCommandLine("prog\t/verify\x01\"dir with blank"),
+    EXPECT_EQ(SplitParamStr("prog\t/verify\x01\"dir with blank"),
               (Args{"prog", "/verify", "dir with blank"}));
-    EXPECT_EQ(SplitCommandLine("   "), Args{});
+    EXPECT_EQ(SplitParamStr("   "), Args{});
 }
 
 TEST(CommandLineRule, StopsAtTheFirstEmptyArgument) {
     // A lone quotation mark at the end makes an empty argument: nothing after it counts.
-    EXPECT_EQ(SplitCommandLine("prog a \""), (Args{"prog", "a"}));
+    EXPECT_EQ(SplitParamStr("prog a \""), (Args{"prog", "a"}));
     char arg0[] = "halyard", a1[] = "/cat", a2[] = "", a3[] = "x.cat";
     char* argv[] = {arg0, a1, a2, a3, nullptr};
 #ifdef _WIN32

@@ -57,7 +57,6 @@ TEST(CorrectVersion, OutOfRangeComponentsClampTo32BitSigned) {
     EXPECT_EQ(CorrectVersion("-7.-2147483648.-2147483649.-0xFFFFFFFFFF"),
               "-7.-2147483648.-2147483648.-2147483648");
     EXPECT_EQ(CorrectVersion("0xFFFFFFFF.$7FFFFFFF"), "2147483647.2147483647");
-    EXPECT_EQ(CorrectVersionEx("1,02"), CorrectVersion("1,02"));
 }
 
 TEST(DriverDate, ParsesMonthDayYear) {

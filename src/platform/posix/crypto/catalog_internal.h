@@ -46,10 +46,10 @@ struct CtlParts {
     std::vector<CtlExtension> extensions;
 };
 
+// The parts, or the code Windows would leave.
+Outcome<Envelope> ParseEnvelope(std::span<const std::uint8_t> data);
+Outcome<CtlParts> ParseCtl(std::span<const std::uint8_t> data, const der::Element& ctl);
 // 0 on success, else the code Windows would leave.
-std::uint32_t ParseEnvelope(std::span<const std::uint8_t> data, Envelope& env);
-std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const der::Element& ctl,
-                       CtlParts& parts);
 std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out);
 
 } // namespace halyard::platform::catalog_detail

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace halyard::platform {
 
@@ -97,8 +98,9 @@ std::uint32_t ReadSignerInfo(std::span<const std::uint8_t> data, const Element& 
 } // namespace
 
 namespace catalog_detail {
+namespace {
 
-std::uint32_t ParseEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
+std::uint32_t ReadEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
     Cursor top(data);
     Element contentInfo;
     if (!top.expect(kUniversal, der::kTagSequence, contentInfo)) {
@@ -220,7 +222,7 @@ std::uint32_t ParseEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
     return sawSigners ? 0 : kCryptEAsn1Eod;
 }
 
-std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const Element& ctl, CtlParts& parts) {
+std::uint32_t ReadCtl(std::span<const std::uint8_t> data, const Element& ctl, CtlParts& parts) {
     std::size_t budget = 0;
     Cursor c(data, ctl);
     Element e;
@@ -388,6 +390,24 @@ std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const Element& ctl, C
     return c.fault() == der::Fault::None ? 0 : FaultCode(c);
 }
 
+} // namespace
+
+Outcome<Envelope> ParseEnvelope(std::span<const std::uint8_t> data) {
+    Envelope env;
+    if (const std::uint32_t code = ReadEnvelope(data, env)) {
+        return Outcome<Envelope>::failure(code);
+    }
+    return env;
+}
+
+Outcome<CtlParts> ParseCtl(std::span<const std::uint8_t> data, const Element& ctl) {
+    CtlParts parts;
+    if (const std::uint32_t code = ReadCtl(data, ctl, parts)) {
+        return Outcome<CtlParts>::failure(code);
+    }
+    return parts;
+}
+
 } // namespace catalog_detail
 
 namespace {
@@ -500,11 +520,6 @@ std::uint32_t BuildMember(std::span<const std::uint8_t> data, int version,
 
 } // namespace
 
-const CatMember* ParsedCatalog::findMember(std::string_view tag) const {
-    const auto it = memberIndex.find(std::string(tag));
-    return it == memberIndex.end() ? nullptr : &store.members[it->second];
-}
-
 namespace {
 
 Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_t> bytes) {
@@ -512,31 +527,30 @@ Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_
     if (bytes.size() > kMaxCatalogFileSize) {
         return Result::failure(codes::kNotEnoughMemory);
     }
-    Envelope env;
-    if (const auto code = catalog_detail::ParseEnvelope(bytes, env)) {
-        return Result::failure(code);
+    auto env = catalog_detail::ParseEnvelope(bytes);
+    if (!env) {
+        return Result::failure(env.error());
     }
-    CtlParts parts;
-    if (const auto code = catalog_detail::ParseCtl(bytes, env.ctl, parts)) {
-        return Result::failure(code);
+    const auto ctl = catalog_detail::ParseCtl(bytes, env->ctl);
+    if (!ctl) {
+        return Result::failure(ctl.error());
     }
+    const CtlParts& parts = *ctl;
     if (std::find(parts.usage.begin(), parts.usage.end(), kOidCatalogList) == parts.usage.end()) {
         return Result::failure(codes::kCryptEUnexpectedMsgType);
     }
 
     auto catalog = std::make_shared<ParsedCatalog>();
     catalog->thisUpdate = parts.thisUpdate;
-    catalog->nextUpdate = parts.nextUpdate;
     catalog->subjectAlgorithmOid = parts.subjectAlgorithm;
-    catalog->subjectUsageOids = parts.usage;
     catalog->version = parts.subjectAlgorithm == kOidCatalogListMember2  ? 2
                        : parts.subjectAlgorithm == kOidCatalogListMember ? 1
                                                                          : 0;
-    catalog->der.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(env.size));
-    catalog->ctl = SpanOf(env.ctl);
-    catalog->ctlContent = env.ctlContent;
-    catalog->certificates = std::move(env.certificates);
-    catalog->signerInfos = std::move(env.signerInfos);
+    catalog->der.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(env->size));
+    catalog->ctl = SpanOf(env->ctl);
+    catalog->ctlContent = env->ctlContent;
+    catalog->certificates = std::move(env->certificates);
+    catalog->signerInfos = std::move(env->signerInfos);
 
     for (const auto& ext : parts.extensions) {
         CatAttribute attr;
@@ -558,7 +572,6 @@ Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_
         if (const auto code = BuildMember(bytes, catalog->version, entry, member)) {
             return Result::failure(code);
         }
-        catalog->memberIndex.emplace(member.referenceTag, catalog->store.members.size());
         catalog->store.members.push_back(std::move(member));
     }
     return Result(std::move(catalog));

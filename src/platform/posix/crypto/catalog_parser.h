@@ -12,11 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace halyard::platform {
@@ -60,11 +58,9 @@ struct ParsedSignerInfo {
 struct ParsedCatalog {
     // Attributes and members as CryptCATOpen presents them (path set by ParseCatalogFile).
     CatalogStore store;
-    FileTime thisUpdate = 0;            // the CTL's ThisUpdate as FILETIME (UTC)
-    std::optional<FileTime> nextUpdate; // the CTL's NextUpdate when present
-    int version = 0;                    // 1 for .311.12.1.2, 2 for .311.12.1.3
+    FileTime thisUpdate = 0; // the CTL's ThisUpdate as FILETIME (UTC)
+    int version = 0;         // 1 for .311.12.1.2, 2 for .311.12.1.3
     std::string subjectAlgorithmOid;
-    std::vector<std::string> subjectUsageOids;
 
     // The ContentInfo exactly as encoded (bytes after its DER length are dropped).
     std::vector<std::uint8_t> der;
@@ -78,13 +74,6 @@ struct ParsedCatalog {
     std::span<const std::uint8_t> bytes(ByteSpan span) const {
         return std::span<const std::uint8_t>(der).subspan(span.offset, span.size);
     }
-
-    // The first member whose tag equals the text exactly (tags are upper-case hex for v2
-    // catalogs, the stored text for v1); nullptr when there is none. Constant time.
-    const CatMember* findMember(std::string_view tag) const;
-
-    // Built by the parser; findMember reads it.
-    std::unordered_map<std::string, std::size_t> memberIndex;
 };
 
 // Parses catalog bytes. Refuses (with the code CryptCATOpen would leave) anything that is not a

@@ -11,14 +11,14 @@ namespace halyard::platform {
 namespace {
 
 bool ReadCtl(std::span<const std::uint8_t> bytes, CtlQueryResult& result) {
-    catalog_detail::Envelope env;
-    catalog_detail::CtlParts parts;
-    if (catalog_detail::ParseEnvelope(bytes, env) != 0 ||
-        catalog_detail::ParseCtl(bytes, env.ctl, parts) != 0) {
+    const auto env = catalog_detail::ParseEnvelope(bytes);
+    const auto parts = env ? catalog_detail::ParseCtl(bytes, env->ctl)
+                           : Outcome<catalog_detail::CtlParts>::failure(env.error());
+    if (!parts) {
         return false;
     }
     result.contentType = kCertQueryContentCtl;
-    result.thisUpdate = parts.thisUpdate;
+    result.thisUpdate = parts->thisUpdate;
     return true;
 }
 

@@ -1,9 +1,9 @@
 #include "platform/hash.h"
 
+#include "base/errors.h"
 #include "crypto/ossl_ptr.h"
 
 #include <openssl/evp.h>
-#include <stdexcept>
 
 namespace halyard::platform {
 
@@ -11,15 +11,11 @@ struct Digest::State {
     EvpMdCtxPtr ctx;
 };
 
-std::size_t DigestSize(DigestAlgorithm alg) {
-    return alg == DigestAlgorithm::Sha1 ? 20 : 32;
-}
-
 Digest::Digest(DigestAlgorithm alg) : alg_(alg), state_(std::make_unique<State>()) {
     state_->ctx.reset(EVP_MD_CTX_new());
     const EVP_MD* md = alg == DigestAlgorithm::Sha1 ? EVP_sha1() : EVP_sha256();
     if (!state_->ctx || EVP_DigestInit_ex(state_->ctx.get(), md, nullptr) != 1) {
-        throw std::runtime_error("digest initialisation failed");
+        throw EOSError("digest initialisation failed");
     }
 }
 

@@ -300,7 +300,7 @@ Outcome<bool> IsPeImageFile(const std::string& path) {
     if (file.error() != 0) {
         return Outcome<bool>::failure(file.error());
     }
-    return pe;
+    return Outcome<bool>(pe);
 }
 
 std::uint64_t DigestPassCount() {

@@ -185,7 +185,8 @@ Outcome<std::uint32_t> SipDispatch::createIndirectDataSize(const SipSubjectInfo&
         return Outcome<std::uint32_t>::failure(error);
     }
     const std::size_t digestSize = algorithm == SipAlgorithm::Sha1 ? 20 : 32;
-    return IndirectDataSize(subject.digestAlgorithmOid, digestSize, package);
+    return Outcome<std::uint32_t>(
+        IndirectDataSize(subject.digestAlgorithmOid, digestSize, package));
 }
 
 Outcome<std::vector<std::uint8_t>>

@@ -84,8 +84,9 @@ std::vector<std::uint8_t> HexBytes(const std::string& hex) {
     return out;
 }
 
-std::uint32_t CheckMemberDigest(const ParsedCatalog& catalog, const CatMember& member,
-                                const std::string& filePath) {
+// 0 when the file's digest is the member's, else the trust code.
+std::uint32_t CompareMemberDigest(const ParsedCatalog& catalog, const CatMember& member,
+                                  const std::string& filePath) {
     std::string algorithm = member.digestAlgorithmOid;
     std::vector<std::uint8_t> expected = member.digest;
     std::optional<SubjectDigestKind> kind;
@@ -117,6 +118,19 @@ std::uint32_t CheckMemberDigest(const ParsedCatalog& catalog, const CatMember& m
         return digests.error() == kBadFormat ? kTrustEBadDigest : kCryptEFileError;
     }
     return (sha1 ? digests->sha1 : digests->sha256) == expected ? 0 : kTrustEBadDigest;
+}
+
+// The object provider's step: the member with the tag, whose digest is the file's.
+Outcome<const CatMember*> CheckMember(const ParsedCatalog& catalog, const std::string& tag,
+                                      const std::string& filePath) {
+    const CatMember* member = FindCatalogMember(catalog.store, tag);
+    if (member == nullptr) {
+        return Outcome<const CatMember*>::failure(kTrustENoSignature);
+    }
+    if (const std::uint32_t digest = CompareMemberDigest(catalog, *member, filePath); digest != 0) {
+        return Outcome<const CatMember*>::failure(digest);
+    }
+    return member;
 }
 
 struct VerdictEntry {
@@ -166,13 +180,9 @@ std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCh
         return CatalogFileFailureCode(parsed.error());
     }
     const ParsedCatalog& catalog = **parsed;
-    const CatMember* member = FindMemberByTag(catalog, request.memberTag);
-    if (member == nullptr) {
-        return kTrustENoSignature;
-    }
-    if (const std::uint32_t digest = CheckMemberDigest(catalog, *member, request.memberFilePath);
-        digest != 0) {
-        return digest;
+    if (const auto member = CheckMember(catalog, request.memberTag, request.memberFilePath);
+        !member) {
+        return member.error();
     }
     return signature(catalog);
 }
@@ -186,18 +196,6 @@ std::uint32_t CatalogFileFailureCode(std::uint32_t openError) {
 
 std::uint64_t CatalogSignatureVerificationCount() {
     return g_verifications.load(std::memory_order_relaxed);
-}
-
-const CatMember* FindMemberByTag(const ParsedCatalog& catalog, const std::string& tag) {
-    if (const CatMember* exact = catalog.findMember(tag)) {
-        return exact;
-    }
-    for (const CatMember& member : catalog.store.members) {
-        if (EqualsIgnoreCase(member.referenceTag, tag)) {
-            return &member;
-        }
-    }
-    return nullptr;
 }
 
 CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog,

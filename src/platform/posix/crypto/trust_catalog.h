@@ -29,8 +29,4 @@ std::uint32_t CatalogFileFailureCode(std::uint32_t openError);
 // How many catalog signatures this process has verified (the cache spares repeats).
 std::uint64_t CatalogSignatureVerificationCount();
 
-// The member of the catalog with that tag: the exact text first, then ignoring the letter case
-// of ASCII letters (hex digits), as the platform's member lookup does.
-const CatMember* FindMemberByTag(const ParsedCatalog& catalog, const std::string& tag);
-
 } // namespace halyard::platform

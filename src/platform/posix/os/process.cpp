@@ -19,7 +19,8 @@ namespace halyard::platform {
 
 namespace {
 
-bool IsBlankChar(char c) {
+// Blanks that end an argument of a command line: space and tab only.
+bool IsArgumentBreak(char c) {
     return c == ' ' || c == '\t';
 }
 
@@ -94,13 +95,13 @@ std::vector<std::string> CommandLineToArgv(std::string_view s) {
             ++i;
         }
     } else {
-        while (i < n && !IsBlankChar(s[i])) {
+        while (i < n && !IsArgumentBreak(s[i])) {
             first += s[i++];
         }
     }
     args.push_back(first);
     for (;;) {
-        while (i < n && IsBlankChar(s[i])) {
+        while (i < n && IsArgumentBreak(s[i])) {
             ++i;
         }
         if (i >= n) {
@@ -111,7 +112,7 @@ std::vector<std::string> CommandLineToArgv(std::string_view s) {
         int quotes = 0; // odd: inside quotation marks
         while (i < n) {
             const char c = s[i];
-            if (IsBlankChar(c) && quotes == 0) {
+            if (IsArgumentBreak(c) && quotes == 0) {
                 break;
             }
             if (c == '\\') {

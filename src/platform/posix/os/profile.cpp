@@ -29,7 +29,7 @@ bool IsProfileSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == 0x1A;
 }
 
-std::string_view Trim(std::string_view s) {
+std::string_view TrimProfileSpace(std::string_view s) {
     std::size_t b = 0;
     std::size_t e = s.size();
     while (b < e && IsProfileSpace(s[b])) {
@@ -218,7 +218,7 @@ Found FindKey(std::string_view text, std::string_view sectionUpper, std::string_
         while (end < n && text[end] != '\r' && text[end] != '\n') {
             ++end;
         }
-        const std::string_view line = Trim(text.substr(start, end - start));
+        const std::string_view line = TrimProfileSpace(text.substr(start, end - start));
         if (end < n && text[end] == '\r' && end + 1 < n && text[end + 1] == '\n') {
             ++end;
         }
@@ -233,7 +233,7 @@ Found FindKey(std::string_view text, std::string_view sectionUpper, std::string_
                 if (inSection) {
                     return Found::No; // the first section of that name ended without the key
                 }
-                const std::string_view name = Trim(line.substr(1, close - 1));
+                const std::string_view name = TrimProfileSpace(line.substr(1, close - 1));
                 inSection = !name.empty() && NameMatches(name, sectionUpper);
                 continue;
             }
@@ -242,14 +242,14 @@ Found FindKey(std::string_view text, std::string_view sectionUpper, std::string_
             continue;
         }
         const auto eq = line.find('=');
-        const std::string_view name = Trim(line.substr(0, eq));
+        const std::string_view name = TrimProfileSpace(line.substr(0, eq));
         if (!NameMatches(name, keyUpper)) {
             continue;
         }
         if (eq == std::string_view::npos) {
             return Found::NoValue;
         }
-        value = Trim(line.substr(eq + 1));
+        value = TrimProfileSpace(line.substr(eq + 1));
         return Found::Value;
     }
     return Found::No;
@@ -263,7 +263,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     if (bufferUnits == 0) {
         return {};
     }
-    const std::string_view wantedKey = Trim(key);
+    const std::string_view wantedKey = TrimProfileSpace(key);
     if (wantedKey.empty()) {
         return {}; // an empty key name copies nothing, not even the default
     }
@@ -271,7 +271,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     while (!defaultText.empty() && defaultText.back() == ' ') {
         defaultText.remove_suffix(1); // the service drops trailing blanks of the default
     }
-    const std::string_view wantedSection = Trim(section);
+    const std::string_view wantedSection = TrimProfileSpace(section);
     std::string text;
     if (wantedSection.empty() || !ReadProfileText(fileName, text)) {
         return CopyEntry(defaultText, bufferUnits);

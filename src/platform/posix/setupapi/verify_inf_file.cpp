@@ -169,15 +169,6 @@ std::array<std::string, 2> FlatTags(const std::string& path) {
     return {HexUpper(sha256.finish()), HexUpper(sha1.finish())};
 }
 
-const platform::CatMember* FindMember(const platform::CatalogStore& store, const std::string& tag) {
-    for (const auto& member : store.members) {
-        if (EqualsIgnoreCase(member.referenceTag, tag)) {
-            return &member;
-        }
-    }
-    return nullptr;
-}
-
 std::optional<std::string> FindAttribute(const std::vector<platform::CatAttribute>& attributes,
                                          std::string_view name) {
     for (const auto& attribute : attributes) {
@@ -308,7 +299,7 @@ InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& 
     const platform::CatMember* member = nullptr;
     std::string tag;
     for (const auto& candidate : tags) {
-        if ((member = FindMember(**store, candidate)) != nullptr) {
+        if ((member = platform::FindCatalogMember(**store, candidate)) != nullptr) {
             tag = candidate;
             break;
         }

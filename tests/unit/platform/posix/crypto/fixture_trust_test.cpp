@@ -10,6 +10,7 @@
 #include "report/output.h"
 #include "testkit.h"
 
+#include <cctype>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <string>
@@ -78,6 +79,38 @@ TEST_F(FixtureTrust, TrustedCatalogVerifiesItsMembers) {
     EXPECT_EQ(report.signingChain[0].issuedTo, "Halyard Test Root CA");
     EXPECT_EQ(report.signingChain[2].issuedTo,
               "Microsoft Windows Hardware Compatibility Publisher");
+}
+
+// A trust query finds the member whose tag is the text exactly, else the first whose tag
+// differs only in letter case; the setup library's INF check looks members up the same way.
+TEST_F(FixtureTrust, MemberLookupTakesTheExactTagFirstThenIgnoresCase) {
+    OutputCapture capture;
+    CatalogRecipe recipe = Recipe(&pki.whcp, 1);
+    const auto tag = CalcCatFileTag(Write(recipe), driver, CALG_SHA1);
+    ASSERT_TRUE(tag) << capture.text();
+    std::string lower = *tag;
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    ASSERT_NE(lower, *tag);
+
+    // Stored in lower case: the upper-case tag still finds it.
+    recipe.members[0].tagText = lower;
+    const std::string caseless = Write(recipe, "caseless.cat");
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({caseless, *tag, driver}), 0u);
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({caseless, lower, driver}), 0u);
+
+    // A later member with exactly that tag wins over the earlier caseless one: its digest is
+    // another file's, so the query fails.
+    fixtures::CatalogMemberRecipe exact = recipe.members[0];
+    exact.tagText = *tag;
+    exact.digest.assign(exact.digest.size(), 0x11);
+    recipe.members.push_back(exact);
+    const std::string both = Write(recipe, "both.cat");
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({both, *tag, driver}), kTrustEBadDigest);
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({both, lower, driver}), 0u);
+    EXPECT_EQ(platform::WinVerifyTrustCatalogMember({both, "0" + *tag, driver}),
+              kTrustENoSignature);
 }
 
 TEST_F(FixtureTrust, OneCatalogSignatureCheckServesEveryMember) {

@@ -106,7 +106,8 @@ TEST_F(RealCatalogs, EverySignedCatalogOpensWithSignerAndMembers) {
         ExpectSignerDigestCoversCtlContent(catalog);
         for (const auto& member : catalog.store.members) {
             EXPECT_TRUE(IsUpperHex(member.referenceTag)) << member.referenceTag;
-            EXPECT_EQ(catalog.findMember(member.referenceTag)->referenceTag, member.referenceTag);
+            EXPECT_EQ(FindCatalogMember(catalog.store, member.referenceTag)->referenceTag,
+                      member.referenceTag);
         }
         // The CTL query reads the same ThisUpdate.
         const auto query = CryptQueryObjectCtl(Real(relative));

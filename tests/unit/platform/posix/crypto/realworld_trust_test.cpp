@@ -117,11 +117,11 @@ TEST_F(RealWorldTrust, ShaOneShadowEntriesOfVersionTwoCatalogsVerifyByTheirTag) 
         EXPECT_EQ(MemberTags(cat).count(signing.tag), 1u);
     }
     // The shadow entry of one file does not vouch for another.
-    std::string tag;
-    ASSERT_TRUE(
-        CalcCatFileTag(cat, Real("packages/tidepool-ftdiport-2024/ftdiport.inf"), tag, CALG_SHA1));
+    const auto tag =
+        CalcCatFileTag(cat, Real("packages/tidepool-ftdiport-2024/ftdiport.inf"), CALG_SHA1);
+    ASSERT_TRUE(tag);
     EXPECT_EQ(platform::WinVerifyTrustCatalogMember(
-                  {cat, tag, Real("packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys")}),
+                  {cat, *tag, Real("packages/tidepool-ftdiport-2024/amd64/FTSER2K.sys")}),
               kTrustEBadDigest);
 }
 
