@@ -17,6 +17,12 @@ std::u16string Utf8ToUtf16(std::string_view text);
 // Little-endian UTF-16 bytes up to the first zero unit (or the end) to UTF-8.
 std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes, bool stopAtZero = true);
 
+// The byte-order mark a text's bytes start with.
+enum class ByteOrderMark { None, Utf8, Utf16Le, Utf16Be };
+ByteOrderMark DetectByteOrderMark(std::span<const std::uint8_t> bytes);
+// Its length in bytes (0 for None).
+std::size_t ByteOrderMarkSize(ByteOrderMark mark);
+
 // Bytes of the ANSI code page to UTF-8. On POSIX the ANSI code page is Windows-1252.
 std::string AnsiToUtf8(std::string_view bytes);
 // UTF-8 to the ANSI code page; characters it lacks become '?'.
@@ -109,8 +115,5 @@ std::string AsciiUpper(std::string_view text);
 std::string AsciiLower(std::string_view text);
 bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
-// "%08X".
-std::string Hex8(std::uint32_t value);
 
 } // namespace halyard

@@ -1,6 +1,7 @@
 // SignTool.exe on POSIX: "verify" of catalog members (/c) and of catalogs' own signatures, on the
 // same trust layer as the checker, with SignTool's report layout. Options: /v (verbose), /kp
 // and /pa (policy; with /kp the verbose report adds the cross-certificate chain), /c CAT.
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
@@ -34,16 +35,6 @@ struct Tally {
     int verified = 0;
     int errors = 0;
 };
-
-std::string HexUpper(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (std::uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
-    }
-    return out;
-}
 
 std::string FileSha1(const std::string& path) {
     FileReader reader(path);
