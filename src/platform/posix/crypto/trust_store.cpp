@@ -1,11 +1,12 @@
 #include "crypto/trust_store.h"
 
+#include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
+#include "os/input_file.h"
 #include "platform/files.h"
 
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <openssl/asn1.h>
@@ -26,17 +27,11 @@ using namespace codes;
 constexpr std::uintmax_t kMaxTrustFileSize = 4u * 1024 * 1024;
 
 bool ReadSmallFile(const std::filesystem::path& path, std::string& out) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxTrustFileSize) {
-        return false;
+    const auto bytes = ReadInputFile(path.string(), kMaxTrustFileSize);
+    if (bytes) {
+        out.assign(bytes->begin(), bytes->end());
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    return bytes.ok();
 }
 
 std::string ObjectText(const ASN1_OBJECT* object) {
@@ -461,11 +456,7 @@ CertificateSummary Summarize(X509* cert) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (X509_digest(cert, EVP_sha1(), digest, &length) == 1) {
-        static const char kDigits[] = "0123456789ABCDEF";
-        for (unsigned int i = 0; i < length; ++i) {
-            summary.sha1Hex += kDigits[digest[i] >> 4];
-            summary.sha1Hex += kDigits[digest[i] & 0x0F];
-        }
+        summary.sha1Hex = HexUpper(std::span<const std::uint8_t>(digest, length));
     }
     return summary;
 }
