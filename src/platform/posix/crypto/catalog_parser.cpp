@@ -24,13 +24,13 @@ using der::Element;
 using der::kContext;
 using der::kUniversal;
 
-constexpr std::uint32_t kCryptEAsn1Eod = 0x80093102;
 // Entries, attributes and values a CTL may hold in all. Real catalogs hold thousands; the cap
 // keeps a small hostile file from making the reader build a huge member list.
 constexpr std::size_t kMaxCtlElements = 2'000'000;
 
 std::uint32_t FaultCode(const Cursor& cursor) {
-    return cursor.fault() == der::Fault::EndOfData ? kCryptEAsn1Eod : codes::kCryptEAsn1Badtag;
+    return cursor.fault() == der::Fault::EndOfData ? codes::kCryptEAsn1Eod
+                                                   : codes::kCryptEAsn1Badtag;
 }
 
 ByteSpan SpanOf(const Element& e) {
@@ -109,7 +109,8 @@ std::uint32_t ParseEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
         return codes::kCryptEInvalidMsgType;
     }
     if (!ci.expect(kContext, 0, explicitContent) || !explicitContent.constructed) {
-        return ci.fault() == der::Fault::EndOfData ? kCryptEAsn1Eod : codes::kCryptEAsn1Badtag;
+        return ci.fault() == der::Fault::EndOfData ? codes::kCryptEAsn1Eod
+                                                   : codes::kCryptEAsn1Badtag;
     }
     Cursor wrapper(data, explicitContent);
     if (!wrapper.expect(kUniversal, der::kTagSequence, signedData)) {
@@ -145,7 +146,7 @@ std::uint32_t ParseEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
     }
     Cursor contentCursor(data, innerExplicit);
     if (!contentCursor.next(content)) {
-        return contentCursor.fault() == der::Fault::None ? kCryptEAsn1Eod
+        return contentCursor.fault() == der::Fault::None ? codes::kCryptEAsn1Eod
                                                          : FaultCode(contentCursor);
     }
     if (content.is(kUniversal, der::kTagSequence) && content.constructed) {
@@ -208,7 +209,7 @@ std::uint32_t ParseEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
     if (sd.fault() != der::Fault::None) {
         return FaultCode(sd);
     }
-    return sawSigners ? 0 : kCryptEAsn1Eod;
+    return sawSigners ? 0 : codes::kCryptEAsn1Eod;
 }
 
 std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const Element& ctl, CtlParts& parts) {
@@ -242,7 +243,7 @@ std::uint32_t ParseCtl(std::span<const std::uint8_t> data, const Element& ctl, C
         c.next(e);
     }
     if (!c.next(e)) {
-        return c.fault() == der::Fault::None ? kCryptEAsn1Eod : FaultCode(c);
+        return c.fault() == der::Fault::None ? codes::kCryptEAsn1Eod : FaultCode(c);
     }
     const auto thisUpdate = der::TimeValue(data, e);
     if (!thisUpdate) {
