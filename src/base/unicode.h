@@ -105,6 +105,21 @@ inline bool IsBlank(char32_t c) {
     return c <= 0x20;
 }
 
+// The line that starts at `start`, ended by CR, LF, CR LF or the end of the text; start moves
+// past the line's end. Lines of INI and INF texts are cut by this one rule.
+inline std::string_view NextLine(std::string_view text, std::size_t& start) {
+    std::size_t end = start;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') {
+        ++end;
+    }
+    const std::string_view line = text.substr(start, end - start);
+    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') {
+        ++end;
+    }
+    start = end + 1;
+    return line;
+}
+
 // Removes leading and trailing blanks (characters at or below U+0020).
 std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);

@@ -343,17 +343,8 @@ void TMemIniFile::SetText(std::string_view text) {
     Clear();
     Parser parser(*this);
     std::size_t start = 0;
-    const std::size_t n = text.size();
-    while (start < n) {
-        std::size_t end = start;
-        while (end < n && text[end] != '\r' && text[end] != '\n') {
-            ++end;
-        }
-        parser.Line(text.substr(start, end - start));
-        if (end < n && text[end] == '\r' && end + 1 < n && text[end + 1] == '\n') {
-            ++end;
-        }
-        start = end + 1;
+    while (start < text.size()) {
+        parser.Line(NextLine(text, start));
     }
 }
 

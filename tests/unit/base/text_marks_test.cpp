@@ -1,5 +1,5 @@
-// Hexadecimal texts and byte-order marks: the one encoder and the one mark reader every layer
-// uses.
+// Hexadecimal texts, byte-order marks and line ends: the one encoder, mark reader and line
+// cutter every layer uses.
 #include "base/hex.h"
 #include "base/unicode.h"
 
@@ -31,6 +31,19 @@ TEST(ByteOrderMark, RecognisesEachMarkOnlyWhole) {
     EXPECT_EQ(DetectByteOrderMark(B{0xFF}), ByteOrderMark::None);
     EXPECT_EQ(DetectByteOrderMark(B{}), ByteOrderMark::None);
     EXPECT_EQ(DetectByteOrderMark(B{'[', 'V'}), ByteOrderMark::None);
+}
+
+TEST(NextLine, CutsAtCrLfCrLfAndTheEnd) {
+    const std::string_view text = "a\r\nb\rc\nd\n\re\r";
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        lines.push_back(NextLine(text, start));
+    }
+    // LF CR is two line ends (an empty line between), a final CR ends the last line.
+    EXPECT_EQ(lines, (std::vector<std::string_view>{"a", "b", "c", "d", "", "e"}));
+    std::size_t start = 0;
+    EXPECT_EQ(NextLine("x", start), "x");
+    EXPECT_EQ(start, 2u);
 }
 
 } // namespace

@@ -213,17 +213,8 @@ Found FindKey(std::string_view text, std::string_view sectionUpper, std::string_
               std::string_view& value) {
     bool inSection = false;
     std::size_t start = 0;
-    const std::size_t n = text.size();
-    while (start < n) {
-        std::size_t end = start;
-        while (end < n && text[end] != '\r' && text[end] != '\n') {
-            ++end;
-        }
-        const std::string_view line = Trim(text.substr(start, end - start));
-        if (end < n && text[end] == '\r' && end + 1 < n && text[end + 1] == '\n') {
-            ++end;
-        }
-        start = end + 1;
+    while (start < text.size()) {
+        const std::string_view line = Trim(NextLine(text, start));
 
         if (line.empty() || line.front() == ';') {
             continue;
