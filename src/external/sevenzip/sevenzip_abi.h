@@ -30,8 +30,8 @@ using PROPID = std::uint32_t;
 using VARTYPE = std::uint16_t;
 using BSTR = wchar_t*;
 
-inline constexpr HRESULT kOk = 0;
-inline constexpr HRESULT kFalse = 1;
+inline constexpr HRESULT kOk = static_cast<HRESULT>(platform::codes::kSuccess);
+inline constexpr HRESULT kFalse = static_cast<HRESULT>(platform::codes::kSFalse);
 inline constexpr HRESULT kNotImpl = static_cast<HRESULT>(platform::codes::kENotImpl);
 inline constexpr HRESULT kNoInterface = static_cast<HRESULT>(platform::codes::kENoInterface);
 inline constexpr HRESULT kAbort = static_cast<HRESULT>(platform::codes::kEAbort);
