@@ -8,43 +8,10 @@ namespace halyard {
 
 namespace {
 
-constexpr std::int64_t kMsPerDay = 86400000;
-constexpr std::int64_t kFirstDay = -693593; // 1 January 0001
-constexpr std::int64_t kLastDay = 2958465;  // 31 December 9999
-
-// Days since 1 January 1970 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(y + (month <= 2 ? 1 : 0));
-}
-
-const std::int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
-
-bool IsLeap(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month) {
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
+constexpr std::int64_t kMsPerDay = kSecondsPerDay * 1000;
+constexpr std::int64_t kFirstDay = DaysFromCivil(1, 1, 1) - kDateTimeEpochDay;
+constexpr std::int64_t kLastDay = DaysFromCivil(9999, 12, 31) - kDateTimeEpochDay;
+static_assert(kFirstDay == -693593 && kLastDay == 2958465);
 
 int LocalYear() {
     const std::time_t now = std::time(nullptr);
@@ -228,8 +195,7 @@ std::optional<std::int64_t> DateToDayNumber(int year, int month, int day) {
         day > DaysInMonth(year, month)) {
         return std::nullopt;
     }
-    return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
-           kEpochOffset;
+    return DaysFromCivil(year, month, day) - kDateTimeEpochDay;
 }
 
 TDateTime EncodeDayAndTime(std::int64_t dayNumber, std::int64_t msOfDay) {
@@ -253,7 +219,10 @@ bool DecodeDateTime(TDateTime value, DateTimeFields& fields) {
     if (day < kFirstDay || day > kLastDay) {
         return false;
     }
-    CivilFromDays(day + kEpochOffset, fields.year, fields.month, fields.day);
+    const CivilDate date = CivilFromDays(day + kDateTimeEpochDay);
+    fields.year = static_cast<int>(date.year);
+    fields.month = date.month;
+    fields.day = date.day;
     fields.hour = static_cast<int>(ms / 3600000);
     fields.minute = static_cast<int>(ms / 60000 % 60);
     fields.second = static_cast<int>(ms / 1000 % 60);

@@ -3,6 +3,8 @@
 // double, the time of day as the fraction (subtracted for days before that date).
 #pragma once
 
+#include "base/calendar.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +12,9 @@
 namespace halyard {
 
 using TDateTime = double;
+
+// Day 0 of a date-time value, 30 December 1899, as a calendar day number.
+inline constexpr std::int64_t kDateTimeEpochDay = DaysFromCivil(1899, 12, 30);
 
 // Day number of a calendar date (0 for 30 December 1899); nothing for an invalid date or a year
 // outside 1 to 9999.

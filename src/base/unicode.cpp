@@ -224,10 +224,30 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix) {
            EqualsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
-std::string Hex8(std::uint32_t value) {
-    char buf[9];
-    std::snprintf(buf, sizeof buf, "%08X", value);
-    return buf;
+ByteOrderMark DetectByteOrderMark(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        return ByteOrderMark::Utf8;
+    }
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        return ByteOrderMark::Utf16Le;
+    }
+    if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        return ByteOrderMark::Utf16Be;
+    }
+    return ByteOrderMark::None;
+}
+
+std::size_t ByteOrderMarkSize(ByteOrderMark mark) {
+    switch (mark) {
+    case ByteOrderMark::Utf8:
+        return 3;
+    case ByteOrderMark::Utf16Le:
+    case ByteOrderMark::Utf16Be:
+        return 2;
+    case ByteOrderMark::None:
+        break;
+    }
+    return 0;
 }
 
 } // namespace halyard

@@ -17,6 +17,12 @@ std::u16string Utf8ToUtf16(std::string_view text);
 // Little-endian UTF-16 bytes up to the first zero unit (or the end) to UTF-8.
 std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes, bool stopAtZero = true);
 
+// The byte-order mark a text's bytes start with.
+enum class ByteOrderMark { None, Utf8, Utf16Le, Utf16Be };
+ByteOrderMark DetectByteOrderMark(std::span<const std::uint8_t> bytes);
+// Its length in bytes (0 for None).
+std::size_t ByteOrderMarkSize(ByteOrderMark mark);
+
 // Bytes of the ANSI code page to UTF-8. On POSIX the ANSI code page is Windows-1252.
 std::string AnsiToUtf8(std::string_view bytes);
 // UTF-8 to the ANSI code page; characters it lacks become '?'.
@@ -99,6 +105,21 @@ inline bool IsBlank(char32_t c) {
     return c <= 0x20;
 }
 
+// The line that starts at `start`, ended by CR, LF, CR LF or the end of the text; start moves
+// past the line's end. Lines of INI and INF texts are cut by this one rule.
+inline std::string_view NextLine(std::string_view text, std::size_t& start) {
+    std::size_t end = start;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') {
+        ++end;
+    }
+    const std::string_view line = text.substr(start, end - start);
+    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') {
+        ++end;
+    }
+    start = end + 1;
+    return line;
+}
+
 // Removes leading and trailing blanks (characters at or below U+0020).
 std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);
@@ -109,8 +130,5 @@ std::string AsciiUpper(std::string_view text);
 std::string AsciiLower(std::string_view text);
 bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
-// "%08X".
-std::string Hex8(std::uint32_t value);
 
 } // namespace halyard

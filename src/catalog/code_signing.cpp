@@ -1,5 +1,6 @@
 #include "catalog/code_signing.h"
 
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "catalog/cat_file_tag.h"
 #include "platform/trust.h"

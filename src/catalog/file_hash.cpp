@@ -1,6 +1,7 @@
 #include "catalog/file_hash.h"
 
 #include "base/errors.h"
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "platform/filestream.h"
 #include "platform/hash.h"
@@ -11,17 +12,10 @@
 namespace halyard {
 
 std::string BytesToHex(const std::uint8_t* bytes, std::ptrdiff_t len) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
     if (len <= 0) {
-        return out;
+        return {};
     }
-    out.reserve(static_cast<std::size_t>(len) * 2);
-    for (std::ptrdiff_t i = 0; i < len; ++i) {
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 0x0F];
-    }
-    return out;
+    return HexUpper(std::span<const std::uint8_t>(bytes, static_cast<std::size_t>(len)));
 }
 
 std::string BytesToHex(const std::vector<std::uint8_t>& bytes) {

@@ -1,5 +1,6 @@
 #include "catalog/sign_date.h"
 
+#include "base/calendar.h"
 #include "report/diagnostics.h"
 
 #include <string>
@@ -12,10 +13,7 @@ using namespace platform::codes;
 
 constexpr const char* kFunc = "GetSignDateOfCAT";
 
-constexpr std::uint64_t kTicksPerMs = 10000;
-constexpr std::uint64_t kMsPerDay = 86400000;
-// Day number (days since 30 December 1899) of 1 January 1601, where FILETIME counts from.
-constexpr std::int64_t kFileTimeEpochDay = -109205;
+constexpr std::uint64_t kMsPerDay = kSecondsPerDay * 1000;
 
 } // namespace
 
@@ -24,8 +22,9 @@ TDateTime FileTimeToDateTime(platform::FileTime ct) {
     if (ct >= 0x8000000000000000ull) {
         return 0;
     }
-    const std::uint64_t ms = ct / kTicksPerMs;
-    const auto day = static_cast<std::int64_t>(ms / kMsPerDay) + kFileTimeEpochDay;
+    const std::uint64_t ms = ct / kFileTimeTicksPerMs;
+    const auto day =
+        static_cast<std::int64_t>(ms / kMsPerDay) + kFileTimeEpochDay - kDateTimeEpochDay;
     return EncodeDayAndTime(day, static_cast<std::int64_t>(ms % kMsPerDay));
 }
 

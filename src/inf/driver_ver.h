@@ -2,12 +2,11 @@
 // (CorrectVersion is shared with the package check).
 #pragma once
 
+#include "base/date_text.h"
+
 #include <string>
 
 namespace halyard {
-
-// Days since 30 December 1899; the fraction is the time of day. 0 marks a missing date.
-using TDateTime = double;
 
 // Date markers of the extraction: no date text, and a date text that did not parse.
 inline constexpr TDateTime kNoDateText = 1.0;

@@ -296,39 +296,17 @@ void TMemIniFile::LoadValues() {
 }
 
 std::string TMemIniFile::DecodeText(std::span<const std::uint8_t> bytes, Encoding encoding) {
-    auto startsWith = [&bytes](std::initializer_list<std::uint8_t> mark) {
-        if (bytes.size() < mark.size()) {
-            return false;
-        }
-        std::size_t i = 0;
-        for (std::uint8_t b : mark) {
-            if (bytes[i++] != b) {
-                return false;
-            }
-        }
-        return true;
-    };
-    const bool utf8Mark = startsWith({0xEF, 0xBB, 0xBF});
-    const bool leMark = startsWith({0xFF, 0xFE});
-    const bool beMark = startsWith({0xFE, 0xFF});
-    std::size_t skip = 0;
+    const ByteOrderMark mark = DetectByteOrderMark(bytes);
+    const Encoding marked = mark == ByteOrderMark::Utf8      ? Encoding::Utf8
+                            : mark == ByteOrderMark::Utf16Le ? Encoding::Utf16Le
+                            : mark == ByteOrderMark::Utf16Be ? Encoding::Utf16Be
+                                                             : Encoding::Ansi;
     if (encoding == Encoding::Detect) {
-        if (utf8Mark) {
-            encoding = Encoding::Utf8;
-        } else if (leMark) {
-            encoding = Encoding::Utf16Le;
-        } else if (beMark) {
-            encoding = Encoding::Utf16Be;
-        } else {
-            encoding = Encoding::Ansi;
-        }
+        encoding = marked;
     }
-    if ((encoding == Encoding::Utf8 && utf8Mark)) {
-        skip = 3;
-    } else if ((encoding == Encoding::Utf16Le && leMark) ||
-               (encoding == Encoding::Utf16Be && beMark)) {
-        skip = 2;
-    }
+    // The mark is dropped only when it names the encoding the text is read in.
+    const std::size_t skip =
+        mark != ByteOrderMark::None && encoding == marked ? ByteOrderMarkSize(mark) : 0;
     const auto body = bytes.subspan(skip);
     std::string text;
     switch (encoding) {
@@ -365,17 +343,8 @@ void TMemIniFile::SetText(std::string_view text) {
     Clear();
     Parser parser(*this);
     std::size_t start = 0;
-    const std::size_t n = text.size();
-    while (start < n) {
-        std::size_t end = start;
-        while (end < n && text[end] != '\r' && text[end] != '\n') {
-            ++end;
-        }
-        parser.Line(text.substr(start, end - start));
-        if (end < n && text[end] == '\r' && end + 1 < n && text[end + 1] == '\n') {
-            ++end;
-        }
-        start = end + 1;
+    while (start < text.size()) {
+        parser.Line(NextLine(text, start));
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <utility>
@@ -56,6 +57,14 @@ std::uint32_t ProbeInputFile(const std::string& path, std::uint64_t cap = kNoSiz
 // The whole file, read once: the one reader of files that are taken in whole. Throws EFOpenError
 // as FileReader does, also when the file grows past the cap while it is read.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t cap);
+
+// The loop under every whole-file read: a file of sizeAtOpen bytes is read through readAt (the
+// count read at an offset, fewer only at the end, negative on failure) into out, on past that
+// size while the file grows but never past the cap. 0, ERROR_FILE_TOO_LARGE when the file grew
+// past the cap, or the last error code when a read failed.
+std::uint32_t ReadAllWithinCap(std::uint64_t sizeAtOpen, std::uint64_t cap,
+                               const std::function<long(std::uint64_t, void*, std::size_t)>& readAt,
+                               std::vector<std::uint8_t>& out);
 
 class Folder;
 

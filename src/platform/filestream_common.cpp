@@ -9,30 +9,56 @@ void ThrowFOpenError(const std::string& path, std::uint32_t code) {
     throw EFOpenError("Cannot open file \"" + path + "\". " + SysErrorMessage(code));
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t cap) {
-    FileReader reader(path, cap);
+std::uint32_t ReadAllWithinCap(std::uint64_t sizeAtOpen, std::uint64_t cap,
+                               const std::function<long(std::uint64_t, void*, std::size_t)>& readAt,
+                               std::vector<std::uint8_t>& out) {
     // Sized once from the file; a file that grew meanwhile is read on, but never past the cap.
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(reader.size()));
+    out.resize(static_cast<std::size_t>(sizeAtOpen < cap ? sizeAtOpen : cap));
     std::size_t done = 0;
     for (;;) {
-        if (done == bytes.size()) {
+        if (done == out.size()) {
             if (done >= cap) {
                 std::uint8_t probe = 0;
-                if (reader.read(&probe, 1) != 0) {
-                    ThrowFOpenError(path, codes::kFileTooLarge);
+                const long n = readAt(done, &probe, 1);
+                if (n < 0) {
+                    return GetLastErrorCode();
+                }
+                if (n != 0) {
+                    out.clear();
+                    return codes::kFileTooLarge;
                 }
                 break;
             }
             const std::uint64_t room = cap - done;
-            bytes.resize(done + static_cast<std::size_t>(room < 65536 ? room : 65536));
+            out.resize(done + static_cast<std::size_t>(room < 65536 ? room : 65536));
         }
-        const std::size_t n = reader.read(bytes.data() + done, bytes.size() - done);
+        const long n = readAt(done, out.data() + done, out.size() - done);
+        if (n < 0) {
+            out.clear();
+            return GetLastErrorCode();
+        }
         if (n == 0) {
             break;
         }
-        done += n;
+        done += static_cast<std::size_t>(n);
     }
-    bytes.resize(done);
+    out.resize(done); // the file may also have shrunk while it was read
+    return codes::kSuccess;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::uint64_t cap) {
+    FileReader reader(path, cap);
+    std::vector<std::uint8_t> bytes;
+    // FileReader's reads throw EReadError themselves.
+    const std::uint32_t code = ReadAllWithinCap(
+        reader.size(), cap,
+        [&reader](std::uint64_t offset, void* buffer, std::size_t size) {
+            return static_cast<long>(reader.readAt(offset, buffer, size));
+        },
+        bytes);
+    if (code != codes::kSuccess) {
+        ThrowFOpenError(path, code);
+    }
     return bytes;
 }
 

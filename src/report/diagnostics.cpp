@@ -1,5 +1,6 @@
 #include "report/diagnostics.h"
 
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "platform/messages.h"
 #include "report/output.h"

@@ -1,6 +1,7 @@
 #include "report/output.h"
 
 #include "base/errors.h"
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "platform/console.h"
 #include "report/progress.h"
@@ -13,13 +14,6 @@ namespace halyard {
 
 namespace {
 OutputCapture* g_capture = nullptr;
-
-void AppendHex(std::string& out, unsigned value, int digits) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-        out += kDigits[(value >> shift) & 0xF];
-    }
-}
 
 } // namespace
 
@@ -38,7 +32,7 @@ std::string EscapeLine(std::string_view text) {
                 out += "\\t";
             } else if (byte < 0x20 || byte == 0x7F) {
                 out += "\\x";
-                AppendHex(out, byte, 2);
+                AppendHexDigits(out, byte, 2);
             } else {
                 out += static_cast<char>(byte);
             }
@@ -51,11 +45,11 @@ std::string EscapeLine(std::string_view text) {
         if (!valid) {
             // One byte at a time: decoding resumes at the next byte.
             out += "\\x";
-            AppendHex(out, byte, 2);
+            AppendHexDigits(out, byte, 2);
             ++i;
         } else if (cp <= 0x9F || cp == 0x2028 || cp == 0x2029) {
             out += "\\u{";
-            AppendHex(out, static_cast<unsigned>(cp), 4);
+            AppendHexDigits(out, static_cast<unsigned>(cp), 4);
             out += '}';
             i = next;
         } else {

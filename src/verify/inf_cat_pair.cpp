@@ -1,9 +1,11 @@
+#include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
 #include "external/setupapi/setupapi.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/locale.h"
+#include "platform/signing_policy.h"
 #include "report/diagnostics.h"
 #include "report/output.h"
 #include "verify/checks.h"
@@ -17,9 +19,6 @@ namespace halyard {
 namespace {
 
 namespace codes = platform::codes;
-
-const char* const kAcceptedSigners[] = {"Microsoft Windows Hardware Compatibility Publisher",
-                                        "Microsoft Windows"};
 
 std::string FieldText(const setupapi::WideChar* field) {
     std::size_t n = 0;
@@ -108,12 +107,7 @@ bool VerifyInfAndCat(const std::string& path, bool& res) {
         return false;
     }
 
-    const std::string signer = FieldText(infSignerInfo.DigitalSigner);
-    for (const char* accepted : kAcceptedSigners) {
-        if (signer == accepted) {
-            res = true;
-        }
-    }
+    res = platform::IsDriverPolicySigner(FieldText(infSignerInfo.DigitalSigner));
     return true;
 }
 

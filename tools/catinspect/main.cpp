@@ -3,7 +3,9 @@
 //                           signature check settled on and its trust result (8 hex digits,
 //                           00000000 when trusted; FFFFFFFF when no trust query was made)
 // Option -v shows the diagnostic lines of the signature check.
+#include "base/calendar.h"
 #include "base/errors.h"
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "catalog/cat_file_tag.h"
 #include "catalog/code_signing.h"
@@ -33,8 +35,7 @@ std::string UtcText(std::int64_t seconds) {
 }
 
 std::string FileTimeText(platform::FileTime ft) {
-    constexpr std::int64_t kEpochDifference = 11644473600; // 1601-01-01 to 1970-01-01, seconds
-    return UtcText(static_cast<std::int64_t>(ft / 10000000) - kEpochDifference);
+    return UtcText(FileTimeToUnixSeconds(ft));
 }
 
 // Name/value attributes hold UTF-16 text; others are shown by size.

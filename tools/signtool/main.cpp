@@ -1,6 +1,7 @@
 // SignTool.exe on POSIX: "verify" of catalog members (/c) and of catalogs' own signatures, on the
 // same trust layer as the checker, with SignTool's report layout. Options: /v (verbose), /kp
 // and /pa (policy; with /kp the verbose report adds the cross-certificate chain), /c CAT.
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "catalog/cat_file_tag.h"
 #include "catalog/file_hash.h"

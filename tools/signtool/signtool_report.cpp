@@ -1,5 +1,6 @@
 #include "signtool_report.h"
 
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "platform/messages.h"
 

@@ -4,6 +4,8 @@
 // UTF-16 unit there, BSTR the system's).
 #pragma once
 
+#include "base/outcome.h"
+
 #include <cstdint>
 #include <utility>
 
@@ -29,13 +31,13 @@ using PROPID = std::uint32_t;
 using VARTYPE = std::uint16_t;
 using BSTR = wchar_t*;
 
-inline constexpr HRESULT kOk = 0;
-inline constexpr HRESULT kFalse = 1;
-inline constexpr HRESULT kNotImpl = static_cast<HRESULT>(0x80004001);
-inline constexpr HRESULT kNoInterface = static_cast<HRESULT>(0x80004002);
-inline constexpr HRESULT kAbort = static_cast<HRESULT>(0x80004004);
-inline constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005);
-inline constexpr HRESULT kInvalidArg = static_cast<HRESULT>(0x80070057);
+inline constexpr HRESULT kOk = static_cast<HRESULT>(platform::codes::kSuccess);
+inline constexpr HRESULT kFalse = static_cast<HRESULT>(platform::codes::kSFalse);
+inline constexpr HRESULT kNotImpl = static_cast<HRESULT>(platform::codes::kENotImpl);
+inline constexpr HRESULT kNoInterface = static_cast<HRESULT>(platform::codes::kENoInterface);
+inline constexpr HRESULT kAbort = static_cast<HRESULT>(platform::codes::kEAbort);
+inline constexpr HRESULT kFail = static_cast<HRESULT>(platform::codes::kEFail);
+inline constexpr HRESULT kInvalidArg = static_cast<HRESULT>(platform::codes::kEInvalidArg);
 
 inline constexpr VARTYPE VT_EMPTY = 0;
 inline constexpr VARTYPE VT_BSTR = 8;

@@ -1,5 +1,7 @@
 #include "platform/trust.h"
 
+#include "base/calendar.h"
+#include "base/hex.h"
 #include "platform/win32/wide.h"
 
 #include <cstddef>
@@ -20,7 +22,7 @@ GUID GenericVerifyV2() {
 std::int64_t UnixSeconds(const FILETIME& t) {
     const std::uint64_t ticks =
         (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    return static_cast<std::int64_t>(ticks / 10000000ULL) - 11644473600LL;
+    return FileTimeToUnixSeconds(ticks);
 }
 
 std::string DisplayName(PCCERT_CONTEXT cert, DWORD flags) {
@@ -41,13 +43,7 @@ std::string Thumbprint(PCCERT_CONTEXT cert) {
     if (!::CertGetCertificateContextProperty(cert, CERT_SHA1_HASH_PROP_ID, hash, &size)) {
         return {};
     }
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (DWORD i = 0; i < size; ++i) {
-        hex += kDigits[hash[i] >> 4];
-        hex += kDigits[hash[i] & 0x0F];
-    }
-    return hex;
+    return HexUpper(std::span<const std::uint8_t>(hash, size));
 }
 
 // The signer's chain as the provider built it (signer first), turned root first.

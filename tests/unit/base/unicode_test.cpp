@@ -1,4 +1,5 @@
 // Text: UTF-8 and UTF-16 both ways, malformed input, Windows-1252, trimming, hex codes.
+#include "base/hex.h"
 #include "base/unicode.h"
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 #include "base/errors.h"
+#include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
 #include "platform/files.h"

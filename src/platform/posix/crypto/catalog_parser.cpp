@@ -1,8 +1,10 @@
 #include "crypto/catalog_parser.h"
 
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "crypto/catalog_internal.h"
 #include "os/input_file.h"
+#include "os/stamped_cache.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 
@@ -23,28 +25,17 @@ using der::Element;
 using der::kContext;
 using der::kUniversal;
 
-constexpr std::uint32_t kCryptEAsn1Eod = 0x80093102;
 // Entries, attributes and values a CTL may hold in all. Real catalogs hold thousands; the cap
 // keeps a small hostile file from making the reader build a huge member list.
 constexpr std::size_t kMaxCtlElements = 2'000'000;
 
 std::uint32_t FaultCode(const Cursor& cursor) {
-    return cursor.fault() == der::Fault::EndOfData ? kCryptEAsn1Eod : codes::kCryptEAsn1Badtag;
+    return cursor.fault() == der::Fault::EndOfData ? codes::kCryptEAsn1Eod
+                                                   : codes::kCryptEAsn1Badtag;
 }
 
 ByteSpan SpanOf(const Element& e) {
     return ByteSpan{e.offset, e.totalSize()};
-}
-
-std::string HexUpper(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0x0F]);
-    }
-    return out;
 }
 
 // The unsigned attributes [1] of a SignerInfo: where the time stamps sit.
@@ -120,7 +111,8 @@ std::uint32_t ReadEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
         return codes::kCryptEInvalidMsgType;
     }
     if (!ci.expect(kContext, 0, explicitContent) || !explicitContent.constructed) {
-        return ci.fault() == der::Fault::EndOfData ? kCryptEAsn1Eod : codes::kCryptEAsn1Badtag;
+        return ci.fault() == der::Fault::EndOfData ? codes::kCryptEAsn1Eod
+                                                   : codes::kCryptEAsn1Badtag;
     }
     Cursor wrapper(data, explicitContent);
     if (!wrapper.expect(kUniversal, der::kTagSequence, signedData)) {
@@ -156,7 +148,7 @@ std::uint32_t ReadEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
     }
     Cursor contentCursor(data, innerExplicit);
     if (!contentCursor.next(content)) {
-        return contentCursor.fault() == der::Fault::None ? kCryptEAsn1Eod
+        return contentCursor.fault() == der::Fault::None ? codes::kCryptEAsn1Eod
                                                          : FaultCode(contentCursor);
     }
     if (content.is(kUniversal, der::kTagSequence) && content.constructed) {
@@ -219,7 +211,7 @@ std::uint32_t ReadEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
     if (sd.fault() != der::Fault::None) {
         return FaultCode(sd);
     }
-    return sawSigners ? 0 : kCryptEAsn1Eod;
+    return sawSigners ? 0 : codes::kCryptEAsn1Eod;
 }
 
 std::uint32_t ReadCtl(std::span<const std::uint8_t> data, const Element& ctl, CtlParts& parts) {
@@ -253,7 +245,7 @@ std::uint32_t ReadCtl(std::span<const std::uint8_t> data, const Element& ctl, Ct
         c.next(e);
     }
     if (!c.next(e)) {
-        return c.fault() == der::Fault::None ? kCryptEAsn1Eod : FaultCode(c);
+        return c.fault() == der::Fault::None ? codes::kCryptEAsn1Eod : FaultCode(c);
     }
     const auto thisUpdate = der::TimeValue(data, e);
     if (!thisUpdate) {
@@ -591,7 +583,7 @@ ParseCatalogBytes(std::span<const std::uint8_t> bytes) {
 namespace catalog_detail {
 
 std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
-    auto file = InputFile::Open(path, kMaxCatalogFileSize);
+    auto file = ReadInputFile(path, kMaxCatalogFileSize);
     if (!file) {
         // Windows tells a missing folder on the way (ERROR_PATH_NOT_FOUND) from a missing file.
         if (file.error() == codes::kFileNotFound || file.error() == codes::kPathNotFound) {
@@ -602,12 +594,7 @@ std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& 
         }
         return file.error();
     }
-    out.resize(static_cast<std::size_t>(file->size()));
-    const long n = file->readAt(0, out.data(), out.size());
-    if (n < 0) {
-        return ErrnoToWin32(errno);
-    }
-    out.resize(static_cast<std::size_t>(n)); // the file may have shrunk while we read it
+    out = std::move(file.value());
     return 0;
 }
 
@@ -615,42 +602,19 @@ std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& 
 
 Outcome<std::shared_ptr<const ParsedCatalog>> ParseCatalogFile(const std::string& path) {
     using Result = Outcome<std::shared_ptr<const ParsedCatalog>>;
-    struct Entry {
-        FileStamp stamp;
-        std::shared_ptr<const ParsedCatalog> catalog;
-    };
-    static std::mutex mutex;
-    static std::unordered_map<std::string, Entry> cache;
-    constexpr std::size_t kMaxEntries = 64;
-
-    FileStamp before;
-    const bool stamped = GetFileStamp(path, before);
-    if (stamped) {
-        std::lock_guard lock(mutex);
-        const auto it = cache.find(path);
-        if (it != cache.end() && it->second.stamp == before) {
-            return Result(it->second.catalog);
+    static StampedCache<std::shared_ptr<const ParsedCatalog>> cache(64);
+    return cache.get(path, 0, [&path]() -> Result {
+        std::vector<std::uint8_t> bytes;
+        if (const auto code = catalog_detail::ReadWholeFile(path, bytes)) {
+            return Result::failure(code);
         }
-    }
-    std::vector<std::uint8_t> bytes;
-    if (const auto code = catalog_detail::ReadWholeFile(path, bytes)) {
-        return Result::failure(code);
-    }
-    auto parsed = ParseCatalog(bytes);
-    if (!parsed) {
-        return Result::failure(parsed.error());
-    }
-    parsed.value()->store.path = path;
-    std::shared_ptr<const ParsedCatalog> result = std::move(parsed.value());
-    FileStamp after;
-    if (stamped && GetFileStamp(path, after) && after == before) {
-        std::lock_guard lock(mutex);
-        if (cache.size() >= kMaxEntries) {
-            cache.clear();
+        auto parsed = ParseCatalog(bytes);
+        if (!parsed) {
+            return Result::failure(parsed.error());
         }
-        cache[path] = Entry{before, result};
-    }
-    return Result(result);
+        parsed.value()->store.path = path;
+        return Result(std::shared_ptr<const ParsedCatalog>(std::move(parsed.value())));
+    });
 }
 
 } // namespace halyard::platform

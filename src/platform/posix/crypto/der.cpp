@@ -1,5 +1,6 @@
 #include "crypto/der.h"
 
+#include "base/calendar.h"
 #include "base/unicode.h"
 #include "crypto/ossl_ptr.h"
 
@@ -168,18 +169,6 @@ std::optional<std::uint32_t> Uint32Value(std::span<const std::uint8_t> data, con
 
 namespace {
 
-// Days from 1970-01-01 to the date (proleptic Gregorian calendar).
-std::int64_t DaysFromCivil(int year, int month, int day) {
-    // Count years from March so that the leap day falls at the end of a year.
-    const std::int64_t y = year - (month <= 2 ? 1 : 0);
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t mp = (month + 9) % 12;
-    const std::int64_t doy = (153 * mp + 2) / 5 + day - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
     if (at + count > text.size()) {
         return false;
@@ -194,20 +183,13 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value
     return true;
 }
 
-int DaysInMonth(int year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 } // namespace
 
 FileTime FileTimeFromCalendar(int year, int month, int day, int hour, int minute, int second,
                               int millisecond) {
-    const std::int64_t days = DaysFromCivil(year, month, day) - DaysFromCivil(1601, 1, 1);
-    const std::int64_t ms =
-        ((days * 24 + hour) * 60 + minute) * 60000LL + second * 1000LL + millisecond;
-    return static_cast<FileTime>(ms) * 10000u;
+    const std::int64_t days = DaysFromCivil(year, month, day);
+    return UnixMsToFileTime(((days * 24 + hour) * 60 + minute) * 60000LL + second * 1000LL +
+                            millisecond);
 }
 
 std::optional<FileTime> TimeValue(std::span<const std::uint8_t> data, const Element& e) {

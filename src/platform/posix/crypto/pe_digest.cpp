@@ -1,6 +1,7 @@
 #include "crypto/pe_digest.h"
 
 #include "os/input_file.h"
+#include "os/stamped_cache.h"
 #include "platform/files.h"
 #include "platform/hash.h"
 #include "platform/messages.h"
@@ -10,8 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <list>
-#include <mutex>
 #include <optional>
 
 namespace halyard::platform {
@@ -129,37 +128,7 @@ bool StreamDigests(const ReadAtFn& readAt, std::uint64_t size, const DigestPlan&
     return true;
 }
 
-struct CacheEntry {
-    std::string path;
-    FileStamp stamp;
-    SubjectDigestKind kind;
-    FileDigests digests;
-};
-
-constexpr std::size_t kCacheCapacity = 16;
-std::mutex g_cacheMutex;
-std::list<CacheEntry> g_cache; // most recent first
-
-std::optional<FileDigests> CacheLookup(const std::string& path, const FileStamp& stamp,
-                                       SubjectDigestKind kind) {
-    std::lock_guard lock(g_cacheMutex);
-    for (auto it = g_cache.begin(); it != g_cache.end(); ++it) {
-        if (it->kind == kind && it->stamp == stamp && it->path == path) {
-            g_cache.splice(g_cache.begin(), g_cache, it);
-            return g_cache.front().digests;
-        }
-    }
-    return std::nullopt;
-}
-
-void CacheStore(const std::string& path, const FileStamp& stamp, SubjectDigestKind kind,
-                const FileDigests& digests) {
-    std::lock_guard lock(g_cacheMutex);
-    g_cache.push_front({path, stamp, kind, digests});
-    if (g_cache.size() > kCacheCapacity) {
-        g_cache.pop_back();
-    }
-}
+StampedCache<FileDigests, SubjectDigestKind> g_digests(16);
 
 } // namespace
 
@@ -251,14 +220,9 @@ Outcome<FileDigests> ComputeDigestsOfBytes(std::span<const std::uint8_t> bytes,
     return out;
 }
 
-Outcome<FileDigests> FileDigestsOf(const std::string& path, SubjectDigestKind kind) {
-    FileStamp before;
-    const bool stamped = GetFileStamp(path, before);
-    if (stamped) {
-        if (auto hit = CacheLookup(path, before, kind)) {
-            return std::move(*hit);
-        }
-    }
+namespace {
+
+Outcome<FileDigests> ComputeFileDigests(const std::string& path, SubjectDigestKind kind) {
     DigestInput file(path);
     if (file.error() != 0) {
         return Outcome<FileDigests>::failure(file.error());
@@ -280,12 +244,13 @@ Outcome<FileDigests> FileDigestsOf(const std::string& path, SubjectDigestKind ki
         // STATUS_IN_PAGE_ERROR; a file that shrinks or fails while it is hashed reports that.
         return Outcome<FileDigests>::failure(kStatusInPageError);
     }
-    // Only a file that did not change while it was read is remembered.
-    FileStamp after;
-    if (stamped && GetFileStamp(path, after) && after == before) {
-        CacheStore(path, before, kind, digests);
-    }
     return digests;
+}
+
+} // namespace
+
+Outcome<FileDigests> FileDigestsOf(const std::string& path, SubjectDigestKind kind) {
+    return g_digests.get(path, kind, [&] { return ComputeFileDigests(path, kind); });
 }
 
 Outcome<bool> IsPeImageFile(const std::string& path) {

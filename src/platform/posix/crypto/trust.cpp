@@ -42,12 +42,11 @@
 #include "crypto/trust_catalog.h"
 #include "crypto/trust_signature.h"
 #include "crypto/trust_timestamp.h"
+#include "os/stamped_cache.h"
 #include "platform/files.h"
 #include "platform/sip.h"
 
 #include <atomic>
-#include <list>
-#include <mutex>
 #include <optional>
 
 namespace halyard::platform {
@@ -133,41 +132,15 @@ Outcome<const CatMember*> CheckMember(const ParsedCatalog& catalog, const std::s
     return member;
 }
 
-struct VerdictEntry {
-    std::string path;
-    FileStamp stamp;
-    CatalogSignatureReport report;
-};
-
 std::atomic<std::uint64_t> g_verifications{0};
-std::mutex g_verdictMutex;
-std::list<VerdictEntry> g_verdicts; // most recent first
-constexpr std::size_t kVerdictCapacity = 8;
+StampedCache<CatalogSignatureReport> g_verdicts(8);
 
 // The catalog's signature verdict, computed once per catalog file version in this process.
 CatalogSignatureReport CachedSignatureReport(const std::string& path,
                                              const ParsedCatalog& catalog) {
-    FileStamp stamp;
-    const bool stamped = GetFileStamp(path, stamp);
-    if (stamped) {
-        std::lock_guard lock(g_verdictMutex);
-        for (auto it = g_verdicts.begin(); it != g_verdicts.end(); ++it) {
-            if (it->stamp == stamp && it->path == path) {
-                g_verdicts.splice(g_verdicts.begin(), g_verdicts, it);
-                return g_verdicts.front().report;
-            }
-        }
-    }
-    CatalogSignatureReport report =
-        VerifyParsedCatalogSignature(catalog, ProcessTrustAnchors(), std::time(nullptr));
-    if (stamped) {
-        std::lock_guard lock(g_verdictMutex);
-        g_verdicts.push_front({path, stamp, report});
-        if (g_verdicts.size() > kVerdictCapacity) {
-            g_verdicts.pop_back();
-        }
-    }
-    return report;
+    return g_verdicts.get(path, 0, [&catalog] {
+        return VerifyParsedCatalogSignature(catalog, ProcessTrustAnchors(), std::time(nullptr));
+    });
 }
 
 template <class SignatureCheck>

@@ -1,12 +1,14 @@
 #include "crypto/trust_store.h"
 
+#include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
 #include "crypto/trust_faults.h"
+#include "os/input_file.h"
 #include "platform/files.h"
 
 #include <filesystem>
-#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -26,20 +28,11 @@ using namespace codes;
 constexpr std::uintmax_t kMaxTrustFileSize = 4u * 1024 * 1024;
 
 bool ReadSmallFile(const std::filesystem::path& path, std::string& out) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxTrustFileSize) {
-        return false;
+    const auto bytes = ReadInputFile(path.string(), kMaxTrustFileSize);
+    if (bytes) {
+        out.assign(bytes->begin(), bytes->end());
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    // One read of the known size: the folder holds a hundred roots or more.
-    out.resize(static_cast<std::size_t>(size));
-    in.read(out.data(), static_cast<std::streamsize>(size));
-    out.resize(static_cast<std::size_t>(in.gcount()));
-    return !in.bad();
+    return bytes.ok();
 }
 
 std::string ObjectText(const ASN1_OBJECT* object) {
@@ -361,11 +354,7 @@ CertificateSummary Summarize(X509* cert) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (X509_digest(cert, EVP_sha1(), digest, &length) == 1) {
-        static const char kDigits[] = "0123456789ABCDEF";
-        for (unsigned int i = 0; i < length; ++i) {
-            summary.sha1Hex += kDigits[digest[i] >> 4];
-            summary.sha1Hex += kDigits[digest[i] & 0x0F];
-        }
+        summary.sha1Hex = HexUpper(std::span<const std::uint8_t>(digest, length));
     }
     return summary;
 }

@@ -46,13 +46,13 @@ void SortAsNtfs(std::vector<DirEntry>& entries) {
 }
 
 std::vector<DirEntry> ReadDirectory(const std::string& dir) {
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) {
+    const posix::UniqueDir d(::opendir(dir.c_str()));
+    if (!d) {
         ThrowIo("Cannot list folder", dir);
     }
     std::vector<DirEntry> entries;
     errno = 0;
-    while (dirent* e = ::readdir(d)) {
+    while (dirent* e = ::readdir(d.get())) {
         const std::string name = e->d_name;
         if (name == "." || name == "..") {
             continue;
@@ -66,10 +66,7 @@ std::vector<DirEntry> ReadDirectory(const std::string& dir) {
         entries.push_back({name, isDir, {}});
         errno = 0;
     }
-    const int err = errno;
-    ::closedir(d);
-    if (err != 0) {
-        errno = err;
+    if (errno != 0) {
         ThrowIo("Cannot list folder", dir);
     }
     SortAsNtfs(entries);

@@ -2,12 +2,14 @@
 
 #include "base/errors.h"
 #include "os/input_file.h"
+#include "os/unique_fd.h"
 #include "platform/messages.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace halyard::platform {
 
@@ -40,10 +42,9 @@ FileReader::FileReader(const std::string& path, std::uint64_t cap) : path_(path)
     fd_ = file->release();
 }
 
+// The seam's classes keep the descriptor in their shared layout; it closes through UniqueFd.
 FileReader::~FileReader() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
+    const posix::UniqueFd closing(fd_);
 }
 
 std::size_t FileReader::read(void* buffer, std::size_t size) {
@@ -94,10 +95,7 @@ FileWriter::~FileWriter() {
 }
 
 void FileWriter::close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    const posix::UniqueFd closing(std::exchange(fd_, -1));
 }
 
 void FileWriter::write(const void* data, std::size_t size) {

@@ -87,21 +87,19 @@ UniqueFd ReopenFromRoot(int root, const std::vector<Level>& stack, std::size_t c
 }
 
 bool IsEmptyFolder(int fd) {
-    UniqueFd listing(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    DIR* d = listing ? ::fdopendir(listing.get()) : nullptr;
-    if (d == nullptr) {
+    const posix::UniqueDir d =
+        posix::OpenDirStream(UniqueFd(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!d) {
         return false;
     }
-    listing.release();
     bool empty = true;
-    while (dirent* e = ::readdir(d)) {
+    while (dirent* e = ::readdir(d.get())) {
         const std::string_view name = e->d_name;
         if (name != "." && name != "..") {
             empty = false;
             break;
         }
     }
-    ::closedir(d);
     return empty;
 }
 
@@ -130,12 +128,12 @@ void posix::RemoveContentAt(int dirFd, const std::string& shown) {
         std::string sub;
         struct stat subSt {};
         {
-            UniqueFd listing(::openat(cur.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            DIR* d = listing ? ::fdopendir(listing.get()) : nullptr;
-            if (d == nullptr) {
+            const posix::UniqueDir listing = posix::OpenDirStream(
+                UniqueFd(::openat(cur.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+            if (!listing) {
                 ThrowIo("Cannot delete folder", shown);
             }
-            listing.release();
+            DIR* d = listing.get();
             int failure = 0;
             while (dirent* e = ::readdir(d)) {
                 const std::string name = e->d_name;
@@ -156,7 +154,6 @@ void posix::RemoveContentAt(int dirFd, const std::string& shown) {
                     break;
                 }
             }
-            ::closedir(d);
             if (failure != 0) {
                 errno = failure;
                 ThrowIo("Cannot delete", shown);
@@ -211,10 +208,9 @@ void posix::RemoveContentAt(int dirFd, const std::string& shown) {
 
 Folder::Folder(std::string path, std::intptr_t handle) : path_(std::move(path)), handle_(handle) {}
 
+// The seam's classes keep the descriptor in their shared layout; it closes through UniqueFd.
 Folder::~Folder() {
-    if (handle_ >= 0) {
-        ::close(static_cast<int>(handle_));
-    }
+    const UniqueFd closing(static_cast<int>(handle_));
 }
 
 std::unique_ptr<Folder> Folder::OpenOrCreate(const std::string& path) {
@@ -300,9 +296,7 @@ WorkFolder::~WorkFolder() {
             // An error already on its way matters more; Remove is called on the normal path.
         }
     }
-    if (parent_ >= 0) {
-        ::close(static_cast<int>(parent_));
-    }
+    const UniqueFd closingParent(static_cast<int>(parent_));
 }
 
 WorkFolder::Made WorkFolder::Create(const std::string& path) {

@@ -11,11 +11,12 @@ namespace halyard::platform {
 
 Outcome<InputFile> InputFile::Open(const std::string& path, std::uint64_t cap) {
     // O_NOCTTY: a terminal named like an input file never becomes ours.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
+    posix::UniqueFd owned(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!owned) {
         return Outcome<InputFile>::failure(ErrnoToWin32(errno));
     }
-    InputFile file(fd, 0);
+    const int fd = owned.get();
+    InputFile file(std::move(owned), 0);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         return Outcome<InputFile>::failure(ErrnoToWin32(errno));
@@ -38,26 +39,22 @@ Outcome<InputFile> InputFile::Open(const std::string& path, std::uint64_t cap) {
     return Outcome<InputFile>(std::move(file));
 }
 
-InputFile::InputFile(InputFile&& other) noexcept : fd_(other.fd_), size_(other.size_) {
-    other.fd_ = -1;
-}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = other.fd_;
-        size_ = other.size_;
-        other.fd_ = -1;
+Outcome<std::vector<std::uint8_t>> ReadInputFile(const std::string& path, std::uint64_t cap) {
+    auto file = InputFile::Open(path, cap);
+    if (!file) {
+        return Outcome<std::vector<std::uint8_t>>::failure(file.error());
     }
-    return *this;
-}
-
-InputFile::~InputFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
+    std::vector<std::uint8_t> bytes;
+    const std::uint32_t code = ReadAllWithinCap(
+        file->size(), cap,
+        [&file](std::uint64_t offset, void* buffer, std::size_t size) {
+            return file->readAt(offset, buffer, size);
+        },
+        bytes);
+    if (code != codes::kSuccess) {
+        return Outcome<std::vector<std::uint8_t>>::failure(code);
     }
+    return bytes;
 }
 
 long ReadFully(int fd, std::uint64_t offset, void* buffer, std::size_t size) {

@@ -6,11 +6,14 @@
 #pragma once
 
 #include "base/outcome.h"
+#include "os/unique_fd.h"
 #include "platform/filestream.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace halyard::platform {
 
@@ -22,32 +25,26 @@ class InputFile {
 public:
     static Outcome<InputFile> Open(const std::string& path, std::uint64_t cap = kNoSizeCap);
 
-    InputFile(InputFile&& other) noexcept;
-    InputFile& operator=(InputFile&& other) noexcept;
-    ~InputFile();
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     // Hands the descriptor to a caller that closes it.
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
+    int release() { return fd_.release(); }
     // The size when the file was opened.
     std::uint64_t size() const { return size_; }
 
     // Reads size bytes at offset, fewer only at the end of the file: the count, or -1 with errno
     // set.
     long readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-        return ReadFully(fd_, offset, buffer, size);
+        return ReadFully(fd_.get(), offset, buffer, size);
     }
 
 private:
-    InputFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-    int fd_ = -1;
+    InputFile(posix::UniqueFd fd, std::uint64_t size) : fd_(std::move(fd)), size_(size) {}
+    posix::UniqueFd fd_;
     std::uint64_t size_ = 0;
 };
+
+// The whole input file, opened as InputFile opens it and read within the cap as ReadWholeFile
+// reads: the POSIX layer's reader of files taken in whole (catalogs, trust-folder files).
+Outcome<std::vector<std::uint8_t>> ReadInputFile(const std::string& path, std::uint64_t cap);
 
 } // namespace halyard::platform

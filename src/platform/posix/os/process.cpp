@@ -2,6 +2,7 @@
 
 #include "base/unicode.h"
 #include "os/install_layout.h"
+#include "os/unique_fd.h"
 #include "platform/files.h"
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -63,9 +65,9 @@ std::string FirstExecutable(const std::string& folder, const std::string& name) 
 // Closes the read end and waits for the child on every way out of the read loop.
 class ChildGuard {
 public:
-    ChildGuard(int readFd, pid_t pid) : fd_(readFd), pid_(pid) {}
+    ChildGuard(posix::UniqueFd readEnd, pid_t pid) : fd_(std::move(readEnd)), pid_(pid) {}
     ~ChildGuard() {
-        ::close(fd_);
+        fd_.reset();
         int status = 0;
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
@@ -73,8 +75,10 @@ public:
     ChildGuard(const ChildGuard&) = delete;
     ChildGuard& operator=(const ChildGuard&) = delete;
 
+    int fd() const { return fd_.get(); }
+
 private:
-    int fd_;
+    posix::UniqueFd fd_;
     pid_t pid_;
 };
 
@@ -210,22 +214,21 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         return run;
     }
+    posix::UniqueFd readEnd(fds[0]);
+    posix::UniqueFd writeEnd(fds[1]);
     // With our own standard output closed the write end could be descriptor 1 or 2, and a
     // duplicate onto itself would keep close-on-exec: move it out of the way first.
-    if (fds[1] <= STDERR_FILENO) {
-        const int moved = ::fcntl(fds[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-        ::close(fds[1]);
-        if (moved < 0) {
-            ::close(fds[0]);
+    if (writeEnd.get() <= STDERR_FILENO) {
+        writeEnd.reset(::fcntl(writeEnd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+        if (!writeEnd) {
             return run;
         }
-        fds[1] = moved;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // The duplicates lose close-on-exec; the originals close when the child starts the program.
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
     if (!workDir.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
     }
@@ -233,16 +236,15 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
     const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     // Only the child holds the write end now, so the pipe ends when the child's side closes.
-    ::close(fds[1]);
+    writeEnd.reset();
     if (rc != 0) {
-        ::close(fds[0]);
         return run;
     }
     run.started = true;
-    ChildGuard guard(fds[0], pid);
+    ChildGuard guard(std::move(readEnd), pid);
     std::string buffer(maxRead, '\0');
     for (;;) {
-        const ssize_t got = ::read(fds[0], buffer.data(), maxRead);
+        const ssize_t got = ::read(guard.fd(), buffer.data(), maxRead);
         if (got > 0) {
             run.reads.emplace_back(buffer.data(), static_cast<std::size_t>(got));
         } else if (got < 0 && errno == EINTR) {

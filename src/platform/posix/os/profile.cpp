@@ -174,14 +174,15 @@ bool ReadProfileText(const std::string& fileName, std::string& text) {
         constexpr std::size_t kChunk = 64 * 1024;
         std::vector<std::uint8_t> chunk(kChunk);
         std::size_t n = reader.readAt(0, chunk.data(), chunk.size());
+        // A big-endian mark is no mark to the profile service: such a file reads as ANSI.
+        const ByteOrderMark mark =
+            DetectByteOrderMark(std::span<const std::uint8_t>(chunk.data(), n));
         ProfileEncoding encoding = ProfileEncoding::Ansi;
         std::size_t skip = 0;
-        if (n >= 2 && chunk[0] == 0xFF && chunk[1] == 0xFE) {
-            encoding = ProfileEncoding::Utf16Le;
-            skip = 2;
-        } else if (n >= 3 && chunk[0] == 0xEF && chunk[1] == 0xBB && chunk[2] == 0xBF) {
-            encoding = ProfileEncoding::Utf8;
-            skip = 3;
+        if (mark == ByteOrderMark::Utf16Le || mark == ByteOrderMark::Utf8) {
+            encoding =
+                mark == ByteOrderMark::Utf8 ? ProfileEncoding::Utf8 : ProfileEncoding::Utf16Le;
+            skip = ByteOrderMarkSize(mark);
         }
         text.clear();
         text.reserve(static_cast<std::size_t>(reader.size()) * 3);
@@ -212,17 +213,8 @@ Found FindKey(std::string_view text, std::string_view sectionUpper, std::string_
               std::string_view& value) {
     bool inSection = false;
     std::size_t start = 0;
-    const std::size_t n = text.size();
-    while (start < n) {
-        std::size_t end = start;
-        while (end < n && text[end] != '\r' && text[end] != '\n') {
-            ++end;
-        }
-        const std::string_view line = TrimProfileSpace(text.substr(start, end - start));
-        if (end < n && text[end] == '\r' && end + 1 < n && text[end + 1] == '\n') {
-            ++end;
-        }
-        start = end + 1;
+    while (start < text.size()) {
+        const std::string_view line = TrimProfileSpace(NextLine(text, start));
 
         if (line.empty() || line.front() == ';') {
             continue;

@@ -1,6 +1,9 @@
-// The owner of a POSIX descriptor, and the removal of a folder's content through descriptors.
+// The owners of POSIX descriptors and directory streams (every descriptor the POSIX layer opens
+// is closed by one of these), and the removal of a folder's content through descriptors.
 #pragma once
 
+#include <dirent.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -36,6 +39,22 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Closes the directory stream it owns, and with it the descriptor the stream reads.
+struct DirStreamCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirStreamCloser>;
+
+// A stream over the folder open at fd, which it takes over; null (and fd closed) when the
+// stream cannot be made.
+inline UniqueDir OpenDirStream(UniqueFd fd) {
+    UniqueDir dir(fd ? ::fdopendir(fd.get()) : nullptr);
+    if (dir) {
+        fd.release();
+    }
+    return dir;
+}
 
 // Deletes everything below the folder open at dirFd without following a link, holding at most
 // three descriptors whatever the depth (it climbs back with "..", checking each folder's

@@ -3,6 +3,7 @@
 // with ERROR_CALL_NOT_IMPLEMENTED. Wide texts are UTF-16 (Windows' WCHAR), never wchar_t. The
 // caller reads the thread's last error through HalyardSetupApiGetLastError.
 #include "base/errors.h"
+#include "base/outcome.h"
 #include "base/unicode.h"
 #include "platform/posix/setupapi/verify_inf_file.h"
 
@@ -17,10 +18,10 @@ namespace halyard::setupapi_posix {
 
 namespace {
 
-constexpr setupapi::DWORD kNotEnoughMemory = 8;
-constexpr setupapi::DWORD kGenFailure = 31;
-constexpr setupapi::DWORD kInvalidParameter = 87;
-constexpr setupapi::DWORD kInvalidUserBuffer = 1784;
+using platform::codes::kGenFailure;
+using platform::codes::kInvalidParameter;
+using platform::codes::kInvalidUserBuffer;
+using platform::codes::kNotEnoughMemory;
 
 // Copies a text into a fixed field, cut to leave room for the terminating zero.
 void CopyField(setupapi::WideChar (&field)[setupapi::kMaxPath], const std::string& text) {

@@ -8,6 +8,7 @@
 // or on a stack it cleans itself, and the stubs read none of them.
 #pragma once
 
+#include "base/outcome.h"
 #include "platform/setupapi_types.h"
 
 #include <cstdint>
@@ -23,7 +24,6 @@ inline void SetLastError(setupapi::DWORD code) {
     tLastError = code;
 }
 
-inline constexpr setupapi::DWORD kCallNotImplemented = 120;
 inline constexpr setupapi::DWORD kPromptCancel = 1; // DPROMPT_CANCEL
 
 } // namespace halyard::setupapi_posix
@@ -33,7 +33,7 @@ HALYARD_SETUPAPI_EXPORT halyard::setupapi::DWORD HalyardSetupApiGetLastError() {
 }
 
 #define HALYARD_SETUPAPI_STUB_FAIL()                                                               \
-    halyard::setupapi_posix::SetLastError(halyard::setupapi_posix::kCallNotImplemented)
+    halyard::setupapi_posix::SetLastError(halyard::platform::codes::kCallNotImplemented)
 #define HALYARD_SETUPAPI_STUB_Bool(Name)                                                           \
     HALYARD_SETUPAPI_EXPORT halyard::setupapi::BOOL Name() {                                       \
         HALYARD_SETUPAPI_STUB_FAIL();                                                              \
@@ -62,7 +62,7 @@ HALYARD_SETUPAPI_EXPORT halyard::setupapi::DWORD HalyardSetupApiGetLastError() {
 #define HALYARD_SETUPAPI_STUB_ErrorCode(Name)                                                      \
     HALYARD_SETUPAPI_EXPORT halyard::setupapi::DWORD Name() {                                      \
         HALYARD_SETUPAPI_STUB_FAIL();                                                              \
-        return halyard::setupapi_posix::kCallNotImplemented;                                       \
+        return halyard::platform::codes::kCallNotImplemented;                                      \
     }
 #define HALYARD_SETUPAPI_STUB_Cancel(Name)                                                         \
     HALYARD_SETUPAPI_EXPORT halyard::setupapi::DWORD Name() {                                      \

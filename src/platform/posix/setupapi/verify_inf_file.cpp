@@ -1,6 +1,7 @@
 #include "platform/posix/setupapi/verify_inf_file.h"
 
 #include "base/errors.h"
+#include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
 #include "crypto/trust_catalog.h"
@@ -11,6 +12,7 @@
 #include "platform/locale.h"
 #include "platform/osversion.h"
 #include "platform/profile.h"
+#include "platform/signing_policy.h"
 #include "platform/trust.h"
 
 #include <array>
@@ -141,17 +143,6 @@ std::optional<std::string> FindCatalog(const std::string& infDir, const std::str
     return std::nullopt;
 }
 
-std::string HexUpper(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
-    }
-    return text;
-}
-
 // The INF's flat digests as member tags: SHA-256 first, SHA-1 after.
 std::array<std::string, 2> FlatTags(const std::string& path) {
     platform::FileReader reader(path, platform::kMaxInfFileSize);
@@ -252,11 +243,6 @@ TargetPlatform AlternatePlatform(const setupapi::SP_ALTPLATFORM_INFO_V2& record,
     return target;
 }
 
-bool IsDriverPolicySigner(const std::string& name) {
-    return name == "Microsoft Windows Hardware Compatibility Publisher" ||
-           name == "Microsoft Windows";
-}
-
 InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& target) {
     InfVerification out;
     if (!platform::FileExists(infPath)) {
@@ -336,7 +322,7 @@ InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& 
         out.signerVersion = *matched;
     }
 
-    if (IsDriverPolicySigner(out.digitalSigner)) {
+    if (platform::IsDriverPolicySigner(out.digitalSigner)) {
         out.signerScore = out.digitalSigner == "Microsoft Windows" ? setupapi::kSignerScoreInbox
                                                                    : setupapi::kSignerScoreWhql;
         out.code = 0;

@@ -38,9 +38,6 @@ struct InfVerification {
     std::uint32_t signerScore = setupapi::kSignerScoreUnsigned;
 };
 
-// The signer names the driver signing policy accepts.
-bool IsDriverPolicySigner(const std::string& name);
-
 // The INF parser's reading of a [Version] value that the private-profile service returned: an
 // inline comment (";" outside quotes) is dropped, blanks trimmed, quotes around the whole value
 // removed.

@@ -1,6 +1,7 @@
 // The win32 backend against the real Windows services: catalogs that cannot be opened, the
 // locale, files and folders, the system. What Wine lacks is checked on Windows only.
 #include "base/errors.h"
+#include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
 #include "platform/catalog.h"
