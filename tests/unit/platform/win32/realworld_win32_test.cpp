@@ -1,6 +1,7 @@
 // The win32 backend against the real Windows services, with a real catalog and its driver files.
 // What Wine does not implement as Windows does is checked on Windows only.
 #include "base/errors.h"
+#include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
 #include "platform/catalog.h"
