@@ -57,7 +57,8 @@ bool VerifyInfAndCat(const std::string& path, bool& res) {
 
     setupapi::SP_INF_SIGNER_INFO_V1_W infSignerInfo{};
     infSignerInfo.cbSize = sizeof(infSignerInfo);
-    if (!LoadSetupApi()) {
+    const ScopedSetupApi setupApi;
+    if (!setupApi) {
         WriteLine("wrong:LoadSetupApi failed");
         return false;
     }

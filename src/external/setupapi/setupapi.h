@@ -82,6 +82,23 @@ void UnloadSetupApi();
 // program itself always loads SetupApi.dll.
 bool LoadSetupApiFrom(const std::string& fileName);
 
+// One use of the binding for a scope: loaded when made, given up when it goes.
+class ScopedSetupApi {
+public:
+    ScopedSetupApi() : loaded_(LoadSetupApi()) {}
+    ~ScopedSetupApi() {
+        if (loaded_) {
+            UnloadSetupApi();
+        }
+    }
+    ScopedSetupApi(const ScopedSetupApi&) = delete;
+    ScopedSetupApi& operator=(const ScopedSetupApi&) = delete;
+    explicit operator bool() const { return loaded_; }
+
+private:
+    bool loaded_;
+};
+
 // The thread's last error after a Setup API call: GetLastError on Windows; on POSIX the code the
 // library recorded for this thread (it keeps its own, read through its
 // HalyardSetupApiGetLastError export, which LoadSetupApi binds with the table).
