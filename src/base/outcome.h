@@ -6,7 +6,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace halyard::platform {
+namespace halyard {
 
 // Error codes as Windows reports them (Win32 errors and HRESULTs); they appear in our output.
 namespace codes {
@@ -201,4 +201,4 @@ private:
     std::uint32_t error_ = 0;
 };
 
-} // namespace halyard::platform
+} // namespace halyard

@@ -14,7 +14,7 @@ namespace halyard {
 
 namespace {
 
-using namespace platform::codes;
+using namespace codes;
 
 constexpr const char* kFunc = "CalcCatFileTag";
 
@@ -73,9 +73,9 @@ platform::SipSubjectInfo CatFileSubject(const std::string& fileName, std::uint32
     return subject;
 }
 
-platform::Outcome<std::string> CalcCatFileTag(const std::string& catFile,
-                                              const std::string& fileName, std::uint32_t alg) {
-    using Result = platform::Outcome<std::string>;
+Outcome<std::string> CalcCatFileTag(const std::string& catFile, const std::string& fileName,
+                                    std::uint32_t alg) {
+    using Result = Outcome<std::string>;
     std::uint32_t lastError = 0;
 
     // The store is released when the handle goes out of scope, on every way out.

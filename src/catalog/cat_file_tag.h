@@ -24,7 +24,7 @@ platform::SipSubjectInfo CatFileSubject(const std::string& fileName, std::uint32
 // The tag, or a failure after a diagnostic line (silent when the SHA-256 fallback finds no
 // hash) carrying the code the platform left as its last error (0 when it left none).
 // Exceptions of TryGetFileHash pass through.
-platform::Outcome<std::string> CalcCatFileTag(const std::string& catFile,
-                                              const std::string& fileName, std::uint32_t alg);
+Outcome<std::string> CalcCatFileTag(const std::string& catFile, const std::string& fileName,
+                                    std::uint32_t alg);
 
 } // namespace halyard

@@ -10,7 +10,7 @@ namespace halyard {
 
 namespace {
 
-using namespace platform::codes;
+using namespace codes;
 
 constexpr const char* kFunc = "IsCodeSigned";
 

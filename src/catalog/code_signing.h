@@ -17,7 +17,7 @@ struct [[nodiscard]] CodeSigningResult {
     std::string tag;
     // The trust code of that attempt's trust query (0 when trusted), or kNoCode when it made
     // none (no catalog, no tag).
-    std::uint32_t trustCode = platform::codes::kNoCode;
+    std::uint32_t trustCode = codes::kNoCode;
 
     explicit operator bool() const { return trusted; }
 };

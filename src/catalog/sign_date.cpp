@@ -9,7 +9,7 @@ namespace halyard {
 
 namespace {
 
-using namespace platform::codes;
+using namespace codes;
 
 constexpr const char* kFunc = "GetSignDateOfCAT";
 

@@ -206,7 +206,7 @@ std::string DateToShortDateText(TDateTime date) {
 
 bool ExtractParamsFromInf(const std::string& infPath, const std::string& infSection,
                           TDateTime& date, std::string& version, bool isWow64) {
-    using platform::codes::kNoCode;
+    using codes::kNoCode;
     if (!platform::FileExists(infPath)) {
         CollectError(kFunc, "Not exists", infPath, kNoCode);
         return false;

@@ -10,7 +10,7 @@ namespace halyard {
 std::string FormatCollectedError(const std::string& func, const std::string& mess,
                                  const std::string& params, std::uint32_t lastError) {
     std::string line = func + ": " + mess + "; Params: " + params;
-    if (lastError != platform::codes::kNoCode) {
+    if (lastError != codes::kNoCode) {
         line += "; Last error: " + Hex8(lastError) + " " + platform::SysErrorMessage(lastError);
     }
     return line;

@@ -59,7 +59,7 @@ std::string ParseCatFile(const std::string& catFile) {
     }
     if (result.empty()) {
         // The verdict is a bare "fail"; this line tells it from an unreadable catalog.
-        CollectError("ParseCatFile", "No OS attribute", catFile, platform::codes::kNoCode);
+        CollectError("ParseCatFile", "No OS attribute", catFile, codes::kNoCode);
     }
     return result;
 }

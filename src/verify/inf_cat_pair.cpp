@@ -18,8 +18,6 @@ namespace halyard {
 
 namespace {
 
-namespace codes = platform::codes;
-
 std::string FieldText(const setupapi::WideChar* field) {
     std::size_t n = 0;
     while (n < 260 && field[n] != 0) {

@@ -80,8 +80,7 @@ bool CheckUnpacked(const std::string& archiveName, const std::string& workPath,
 
     // A missing params.ini reads as empty, so the run stops at a figure that looks wrong; say why.
     if (!platform::FileExists(logs + "params.ini")) {
-        CollectError("Verify", "params.ini not found", logs + "params.ini",
-                     platform::codes::kNoCode);
+        CollectError("Verify", "params.ini not found", logs + "params.ini", codes::kNoCode);
     }
     TMemIniFile ini(logs + "params.ini");
     if (ConvertStringToDateTime(ini.ReadString("General", "DateSign", "0"), false) != signDate) {

@@ -85,7 +85,7 @@ SetupVerifyInfFileW(const char16_t* InfName,
     }
     gCalls.push_back(call);
     if (gAnswers.empty()) {
-        halyard::setupapi_posix::SetLastError(halyard::platform::codes::kCallNotImplemented);
+        halyard::setupapi_posix::SetLastError(halyard::codes::kCallNotImplemented);
         return 0;
     }
     const Answer& answer = gAnswers[std::min(gNext, gAnswers.size() - 1)];

@@ -31,13 +31,13 @@ using PROPID = std::uint32_t;
 using VARTYPE = std::uint16_t;
 using BSTR = wchar_t*;
 
-inline constexpr HRESULT kOk = static_cast<HRESULT>(platform::codes::kSuccess);
-inline constexpr HRESULT kFalse = static_cast<HRESULT>(platform::codes::kSFalse);
-inline constexpr HRESULT kNotImpl = static_cast<HRESULT>(platform::codes::kENotImpl);
-inline constexpr HRESULT kNoInterface = static_cast<HRESULT>(platform::codes::kENoInterface);
-inline constexpr HRESULT kAbort = static_cast<HRESULT>(platform::codes::kEAbort);
-inline constexpr HRESULT kFail = static_cast<HRESULT>(platform::codes::kEFail);
-inline constexpr HRESULT kInvalidArg = static_cast<HRESULT>(platform::codes::kEInvalidArg);
+inline constexpr HRESULT kOk = static_cast<HRESULT>(codes::kSuccess);
+inline constexpr HRESULT kFalse = static_cast<HRESULT>(codes::kSFalse);
+inline constexpr HRESULT kNotImpl = static_cast<HRESULT>(codes::kENotImpl);
+inline constexpr HRESULT kNoInterface = static_cast<HRESULT>(codes::kENoInterface);
+inline constexpr HRESULT kAbort = static_cast<HRESULT>(codes::kEAbort);
+inline constexpr HRESULT kFail = static_cast<HRESULT>(codes::kEFail);
+inline constexpr HRESULT kInvalidArg = static_cast<HRESULT>(codes::kEInvalidArg);
 
 inline constexpr VARTYPE VT_EMPTY = 0;
 inline constexpr VARTYPE VT_BSTR = 8;

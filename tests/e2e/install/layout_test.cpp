@@ -18,7 +18,7 @@ namespace halyard {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace platform::codes;
+using namespace codes;
 
 TEST(InstallLayout, ABuildTreeKeepsEverythingBesideTheProgram) {
     test::TempDir dir;

@@ -140,7 +140,7 @@ TEST_F(TrustRootsTool, KeepsTheRootsTheListEnablesForCodeSigningOrTimeStamping) 
     fixtures::CatalogRecipe other;
     other.signer = &pki.untrustedLeaf;
     other.certificates = {&pki.untrustedLeaf, &pki.untrustedRoot};
-    EXPECT_EQ(CatalogStatus(other), platform::codes::kCertEUntrustedRoot);
+    EXPECT_EQ(CatalogStatus(other), codes::kCertEUntrustedRoot);
 
     // Run again with the test root as already shipped: it is left out, and the stale files
     // of the first run are gone.

@@ -36,7 +36,7 @@ TEST_F(PackageInputs, ParamsIniAboveTheCapIsNotRead) {
     pkg.params()["Padding"] = std::string(platform::kMaxIniFileSize, 'p');
     r = Check(pkg);
     EXPECT_EQ(r.lines, Lines{"wrong:EFOpenError: Cannot open file \"" + params + "\". " +
-                             platform::SysErrorMessage(platform::codes::kFileTooLarge)});
+                             platform::SysErrorMessage(codes::kFileTooLarge)});
 }
 
 TEST_F(PackageInputs, AnInfAboveTheCapIsNamedBeforeTheVerdict) {
@@ -49,7 +49,7 @@ TEST_F(PackageInputs, AnInfAboveTheCapIsNamedBeforeTheVerdict) {
     const auto r = Check(pkg);
     EXPECT_EQ(r.lines, (Lines{"ExtractParamsFromInf: Cannot read; Params: " + pkg.dir().path() +
                                   "/pkg/driver.inf; Last error: 000000DF " +
-                                  platform::SysErrorMessage(platform::codes::kFileTooLarge),
+                                  platform::SysErrorMessage(codes::kFileTooLarge),
                               "wrong:ExtractParamsFromInf failed"}));
 }
 

@@ -16,8 +16,6 @@
 namespace halyard {
 namespace {
 
-namespace codes = platform::codes;
-
 constexpr const char* kWhcp = "Microsoft Windows Hardware Compatibility Publisher";
 
 struct Outcome {

@@ -157,8 +157,7 @@ TEST_F(VerifyMode, InputsThatAreNoRegularFileOrTooLargeAreNamed) {
         ASSERT_EQ(::mkfifo((folder + "/x.inf").c_str(), 0600), 0);
         test::CopyFile(cat, folder + "/tidepoolhid.cat");
         EXPECT_EQ(VerifyFolder(folder),
-                  (Lines{refused(folder + "/x.inf", platform::codes::kCantAccessFile), unreadable,
-                         "fail"}));
+                  (Lines{refused(folder + "/x.inf", codes::kCantAccessFile), unreadable, "fail"}));
     }
     {
         const std::string folder = tmp_ / "zero";
@@ -166,26 +165,23 @@ TEST_F(VerifyMode, InputsThatAreNoRegularFileOrTooLargeAreNamed) {
         fs::create_symlink("/dev/zero", folder + "/x.inf");
         test::CopyFile(cat, folder + "/tidepoolhid.cat");
         EXPECT_EQ(VerifyFolder(folder),
-                  (Lines{refused(folder + "/x.inf", platform::codes::kCantAccessFile), unreadable,
-                         "fail"}));
+                  (Lines{refused(folder + "/x.inf", codes::kCantAccessFile), unreadable, "fail"}));
     }
     {
         const std::string folder = tmp_ / "large";
         test::WriteFile(folder + "/x.inf", "[Version]\r\nCatalogFile=tidepoolhid.cat\r\n");
         fs::resize_file(folder + "/x.inf", platform::kMaxInfFileSize + 1);
         test::CopyFile(cat, folder + "/tidepoolhid.cat");
-        EXPECT_EQ(VerifyFolder(folder),
-                  (Lines{refused(folder + "/x.inf", platform::codes::kFileTooLarge),
-                         "wrong:Unknown error 000000DF", "fail"}));
+        EXPECT_EQ(VerifyFolder(folder), (Lines{refused(folder + "/x.inf", codes::kFileTooLarge),
+                                               "wrong:Unknown error 000000DF", "fail"}));
     }
     {
         // The INF names a catalog that is a FIFO: as a catalog that cannot be read.
         const std::string folder = tmp_ / "fifocat";
         test::WriteFile(folder + "/x.inf", "[Version]\r\nCatalogFile=x.cat\r\n");
         ASSERT_EQ(::mkfifo((folder + "/x.cat").c_str(), 0600), 0);
-        EXPECT_EQ(VerifyFolder(folder),
-                  (Lines{refused(folder + "/x.cat", platform::codes::kCantAccessFile),
-                         "wrong:Unknown error 80092003", "fail"}));
+        EXPECT_EQ(VerifyFolder(folder), (Lines{refused(folder + "/x.cat", codes::kCantAccessFile),
+                                               "wrong:Unknown error 80092003", "fail"}));
     }
     {
         // A catalog above the size cap is a catalog that cannot be read, whatever the file

@@ -18,7 +18,7 @@
 namespace halyard {
 namespace {
 
-using namespace platform::codes;
+using namespace codes;
 
 std::string Sha256Hex(const std::string& content) {
     return fixtures::HexUpper(platform::DigestOf(

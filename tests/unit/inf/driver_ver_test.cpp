@@ -223,10 +223,9 @@ TEST_F(DriverVerInf, AnInfTooLargeToReadIsNamed) {
     std::filesystem::resize_file(path, platform::kMaxInfFileSize + 1);
     auto e = ExtractFile(path, "I", true);
     EXPECT_FALSE(e.ok);
-    EXPECT_EQ(e.lines,
-              (std::vector<std::string>{
-                  "ExtractParamsFromInf: Cannot read; Params: " + path + "; Last error: 000000DF " +
-                  platform::SysErrorMessage(platform::codes::kFileTooLarge)}));
+    EXPECT_EQ(e.lines, (std::vector<std::string>{"ExtractParamsFromInf: Cannot read; Params: " +
+                                                 path + "; Last error: 000000DF " +
+                                                 platform::SysErrorMessage(codes::kFileTooLarge)}));
 }
 
 TEST_F(DriverVerInf, TrailingCommaAndMissingParts) {

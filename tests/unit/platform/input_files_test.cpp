@@ -19,7 +19,6 @@
 namespace halyard {
 namespace {
 
-namespace codes = platform::codes;
 namespace fs = std::filesystem;
 
 std::string OpenError(const std::string& path, std::uint64_t cap = platform::kNoSizeCap) {

@@ -10,9 +10,9 @@ namespace {
 
 TEST(CollectError, WithoutACodeTheErrorPartIsLeftOut) {
     EXPECT_EQ(FormatCollectedError("GetSignDateOfCAT", "CryptQueryObject fail", "/x/a.cat",
-                                   platform::codes::kNoCode),
+                                   codes::kNoCode),
               "GetSignDateOfCAT: CryptQueryObject fail; Params: /x/a.cat");
-    EXPECT_EQ(FormatCollectedError("F", "", "", platform::codes::kNoCode), "F: ; Params: ");
+    EXPECT_EQ(FormatCollectedError("F", "", "", codes::kNoCode), "F: ; Params: ");
 }
 
 TEST(CollectError, CodesAreEightUpperCaseDigitsAndTheTextLosesItsFullStop) {
@@ -33,7 +33,7 @@ TEST(CollectError, ACodeWithoutTextEndsWithTheBlank) {
 
 TEST(CollectError, WritesOneLineAndXLogWritesNothing) {
     OutputCapture out;
-    CollectError("IsCodeSigned", "No cat file", "a.sys", platform::codes::kNoCode);
+    CollectError("IsCodeSigned", "No cat file", "a.sys", codes::kNoCode);
     XLog::Error("PrepareSupportedOS", "Unknown OS", "FOO");
     EXPECT_EQ(out.lines(), std::vector<std::string>{"IsCodeSigned: No cat file; Params: a.sys"});
 }

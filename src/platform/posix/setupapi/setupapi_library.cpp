@@ -18,10 +18,10 @@ namespace halyard::setupapi_posix {
 
 namespace {
 
-using platform::codes::kGenFailure;
-using platform::codes::kInvalidParameter;
-using platform::codes::kInvalidUserBuffer;
-using platform::codes::kNotEnoughMemory;
+using codes::kGenFailure;
+using codes::kInvalidParameter;
+using codes::kInvalidUserBuffer;
+using codes::kNotEnoughMemory;
 
 // Copies a text into a fixed field, cut to leave room for the terminating zero.
 void CopyField(setupapi::WideChar (&field)[setupapi::kMaxPath], const std::string& text) {

@@ -33,7 +33,7 @@ HALYARD_SETUPAPI_EXPORT halyard::setupapi::DWORD HalyardSetupApiGetLastError() {
 }
 
 #define HALYARD_SETUPAPI_STUB_FAIL()                                                               \
-    halyard::setupapi_posix::SetLastError(halyard::platform::codes::kCallNotImplemented)
+    halyard::setupapi_posix::SetLastError(halyard::codes::kCallNotImplemented)
 #define HALYARD_SETUPAPI_STUB_Bool(Name)                                                           \
     HALYARD_SETUPAPI_EXPORT halyard::setupapi::BOOL Name() {                                       \
         HALYARD_SETUPAPI_STUB_FAIL();                                                              \
@@ -62,7 +62,7 @@ HALYARD_SETUPAPI_EXPORT halyard::setupapi::DWORD HalyardSetupApiGetLastError() {
 #define HALYARD_SETUPAPI_STUB_ErrorCode(Name)                                                      \
     HALYARD_SETUPAPI_EXPORT halyard::setupapi::DWORD Name() {                                      \
         HALYARD_SETUPAPI_STUB_FAIL();                                                              \
-        return halyard::platform::codes::kCallNotImplemented;                                      \
+        return halyard::codes::kCallNotImplemented;                                                \
     }
 #define HALYARD_SETUPAPI_STUB_Cancel(Name)                                                         \
     HALYARD_SETUPAPI_EXPORT halyard::setupapi::DWORD Name() {                                      \

@@ -22,8 +22,6 @@
 
 namespace halyard::setupapi_posix {
 
-namespace codes = platform::codes;
-
 namespace {
 
 std::uint32_t PackVersion(std::uint32_t major, std::uint32_t minor) {

@@ -24,7 +24,7 @@
 namespace halyard {
 namespace {
 
-using namespace platform::codes;
+using namespace codes;
 
 TEST(CatalogOpen, MissingOrBrokenFilesFail) {
     test::TempDir dir;

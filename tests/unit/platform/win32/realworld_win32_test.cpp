@@ -24,7 +24,7 @@
 namespace halyard {
 namespace {
 
-using namespace platform::codes;
+using namespace codes;
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
     static const char kDigits[] = "0123456789ABCDEF";

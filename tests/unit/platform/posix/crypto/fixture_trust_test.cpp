@@ -18,7 +18,7 @@
 namespace halyard {
 namespace {
 
-using namespace platform::codes;
+using namespace codes;
 using fixtures::CatalogRecipe;
 using fixtures::TimeStampKind;
 

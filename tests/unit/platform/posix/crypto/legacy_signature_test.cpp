@@ -16,7 +16,7 @@
 namespace halyard {
 namespace {
 
-using namespace platform::codes;
+using namespace codes;
 using fixtures::CatalogRecipe;
 using fixtures::SignatureStyle;
 using fixtures::TimeStampKind;

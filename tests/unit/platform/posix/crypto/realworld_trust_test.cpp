@@ -22,7 +22,7 @@ namespace halyard {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace platform::codes;
+using namespace codes;
 
 struct Package {
     std::string catalog;

@@ -18,7 +18,7 @@
 namespace halyard {
 namespace {
 
-using namespace platform::codes;
+using namespace codes;
 using platform::ChainFault;
 
 constexpr std::time_t k2100 = 4102444800; // after every test certificate has expired

@@ -9,8 +9,6 @@
 namespace halyard {
 namespace {
 
-namespace codes = platform::codes;
-
 class RealPackages : public SetupVerifyInfFileTest {
 protected:
     void SetUp() override { HALYARD_NEED_REALWORLD(); }

@@ -8,8 +8,6 @@
 namespace halyard {
 namespace {
 
-namespace codes = platform::codes;
-
 const std::string kInf = "[Version]\r\nSignature=\"$Windows NT$\"\r\nCatalogFile=driver.cat\r\n";
 
 TEST_F(SetupVerifyInfFileTest, CatalogDirectiveAndCatalogFile) {
