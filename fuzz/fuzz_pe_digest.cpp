@@ -13,6 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             __builtin_trap();
         }
     }
-    ComputeDigestsOfBytes(bytes, SubjectDigestKind::PeImage);
+    (void)ComputeDigestsOfBytes(bytes, SubjectDigestKind::PeImage);
     return 0;
 }

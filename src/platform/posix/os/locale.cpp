@@ -12,15 +12,32 @@ namespace {
 
 // Case mapping follows the C.UTF-8 locale's Unicode tables, the closest POSIX counterpart of
 // Windows' default casing; without that locale only ASCII letters change.
-locale_t CaseLocale() {
-    static locale_t loc = [] {
-        locale_t l = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-        if (l == static_cast<locale_t>(nullptr)) {
-            l = ::newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(nullptr));
+// Owned for the life of the module: freed when the program ends or the library that holds
+// this layer (the POSIX Setup API library) is unloaded.
+class OwnedLocale {
+public:
+    OwnedLocale() {
+        loc_ = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (loc_ == static_cast<locale_t>(nullptr)) {
+            loc_ = ::newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(nullptr));
         }
-        return l;
-    }();
-    return loc;
+    }
+    ~OwnedLocale() {
+        if (loc_ != static_cast<locale_t>(nullptr)) {
+            ::freelocale(loc_);
+        }
+    }
+    OwnedLocale(const OwnedLocale&) = delete;
+    OwnedLocale& operator=(const OwnedLocale&) = delete;
+    locale_t get() const { return loc_; }
+
+private:
+    locale_t loc_;
+};
+
+locale_t CaseLocale() {
+    static const OwnedLocale loc;
+    return loc.get();
 }
 
 template <class Map>
