@@ -11,6 +11,7 @@
 #include "signtool_report.h"
 
 #include <cstdio>
+#include <openssl/crypto.h>
 #include <string>
 #include <vector>
 
@@ -209,6 +210,9 @@ int Verify(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Every file check starts this program: OpenSSL's configuration file (and the providers it may
+    // name) is not read, the built-in default provider serves every algorithm used here.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || AsciiLower(args.front()) != "verify") {
         Console out;
