@@ -3,6 +3,7 @@
 #include "base/hex.h"
 #include "platform/hash.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -26,6 +27,8 @@ using halyard::platform::posix::UniqueFd;
 // Raised whenever the verification or the entry's layout changes: older entries then miss.
 constexpr const char* kFormat = "halyard-signtool-verdict 1";
 constexpr std::size_t kMaxEntrySize = 256 * 1024;
+// Past this many entries, the older half goes (every distinct catalog adds one).
+constexpr std::size_t kMaxEntries = 2048;
 
 std::string Sha256Hex(std::string_view text) {
     Digest digest(DigestAlgorithm::Sha256);
@@ -164,6 +167,34 @@ bool Private(int fd) {
     struct stat st {};
     return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
            (st.st_mode & 077) == 0;
+}
+
+// Keeps the folder small: when it holds more than kMaxEntries files, the least recently written
+// half is deleted (temporary files a stopped run left behind count as entries).
+void Trim(int folder) {
+    using halyard::platform::posix::OpenDirStream;
+    const auto dir =
+        OpenDirStream(UniqueFd(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!dir) {
+        return;
+    }
+    std::vector<std::pair<std::int64_t, std::string>> entries;
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (name.rfind("verdict-", 0) != 0 ||
+            fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        entries.emplace_back(static_cast<std::int64_t>(st.st_mtime), name);
+    }
+    if (entries.size() <= kMaxEntries) {
+        return;
+    }
+    std::sort(entries.begin(), entries.end());
+    for (std::size_t i = 0; i < entries.size() - kMaxEntries / 2; ++i) {
+        unlinkat(folder, entries[i].second.c_str(), 0);
+    }
 }
 
 } // namespace
@@ -306,6 +337,7 @@ void VerdictCache::store(const std::string& key, const CachedVerdict& verdict) c
     if (renameat(folder_.get(), temp.c_str(), folder_.get(), name.c_str()) != 0) {
         unlinkat(folder_.get(), temp.c_str(), 0);
     }
+    Trim(folder_.get());
 }
 
 } // namespace signtool
