@@ -43,19 +43,9 @@ std::string TextHex(const std::string& text) {
 }
 
 std::optional<std::string> HexText(std::string_view hex) {
-    if (hex.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    std::string out;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        unsigned value = 0;
-        const auto [end, ec] = std::from_chars(hex.data() + i, hex.data() + i + 2, value, 16);
-        if (ec != std::errc() || end != hex.data() + i + 2 || hex[i] == '+' || hex[i] == '-') {
-            return std::nullopt;
-        }
-        out.push_back(static_cast<char>(value));
-    }
-    return out;
+    const auto bytes = halyard::BytesOfHexUpper(hex);
+    return bytes ? std::optional<std::string>(std::string(bytes->begin(), bytes->end()))
+                 : std::nullopt;
 }
 
 template <class Int>
