@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -71,6 +72,17 @@ std::string SourceDir() {
 std::string RealworldDir() {
     return std::string(HALYARD_REALWORLD_DIR) + "/";
 }
+int LocalYearNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    return local.tm_year + 1900;
+}
+
 bool RealworldAvailable() {
     return fs::is_directory(HALYARD_REALWORLD_DIR);
 }

@@ -28,6 +28,8 @@ std::string BinDir();       // the build's bin/ folder, with a trailing '/'
 std::string SourceDir();    // the repository, with a trailing '/'
 std::string RealworldDir(); // shared/realworld, with a trailing '/'
 bool RealworldAvailable();
+// The current year in the local time zone, as date texts without a year take it.
+int LocalYearNow();
 
 // True in a CI run: the environment variable CI is set (and neither empty, "0" nor "false").
 // There a missing prerequisite of a test is a fault of the run, not a reason to skip.

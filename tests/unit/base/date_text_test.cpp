@@ -1,6 +1,7 @@
 // Date texts of the recorded figures, the catalog date conversion and the regional date text.
 #include "base/date_text.h"
 #include "catalog/sign_date.h"
+#include "testkit.h"
 
 #include <ctime>
 #include <gtest/gtest.h>
@@ -10,17 +11,6 @@ namespace {
 
 TDateTime Date(int y, int m, int d, int h = 0, int mi = 0, int s = 0) {
     return EncodeDayAndTime(*DateToDayNumber(y, m, d), h * 3600000LL + mi * 60000LL + s * 1000LL);
-}
-
-int ThisYear() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return local.tm_year + 1900;
 }
 
 TEST(DateText, DayNumbersFollowTheOleConvention) {
@@ -76,7 +66,7 @@ TEST(DateText, EmptyZeroAndInvalidGiveZero) {
 }
 
 TEST(DateText, ShortYearsAndMissingYearUseTheCurrentCentury) {
-    const int year = ThisYear();
+    const int year = test::LocalYearNow();
     EXPECT_EQ(ConvertStringToDateTime("05-17-23", false), Date(year / 100 * 100 + 23, 5, 17));
     EXPECT_EQ(ConvertStringToDateTime("23-05-17", true), Date(year / 100 * 100 + 23, 5, 17));
     EXPECT_EQ(ConvertStringToDateTime("05-17", false), Date(year, 5, 17));

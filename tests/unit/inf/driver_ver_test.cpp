@@ -13,17 +13,6 @@
 namespace halyard {
 namespace {
 
-int ThisYear() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return local.tm_year + 1900;
-}
-
 TEST(CorrectValue, CutsCommentsThenQuotesThenBrackets) {
     EXPECT_EQ(CorrectValue("  05/17/2021,1.2.3.4 ; comment "), "05/17/2021,1.2.3.4");
     EXPECT_EQ(CorrectValue("\" 1.2 \""), "1.2");
@@ -67,7 +56,7 @@ TEST(DriverDate, ParsesMonthDayYear) {
     EXPECT_EQ(DriverDateToDateTime("1/1/1900"), 2.0);
     EXPECT_EQ(DriverDateToDateTime("12/31/9999"), 2958465.0);
     EXPECT_EQ(DriverDateToDateTime("0001/01/0001"), -693593.0);
-    const int year = ThisYear();
+    const int year = test::LocalYearNow();
     const std::string century = std::to_string(year / 100);
     EXPECT_EQ(DriverDateToDateTime("05/17/21"), DriverDateToDateTime("05/17/" + century + "21"));
     EXPECT_EQ(DriverDateToDateTime("05/17/7"), DriverDateToDateTime("05/17/" + century + "07"));
