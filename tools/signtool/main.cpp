@@ -56,7 +56,7 @@ public:
         std::string key;
         std::optional<CatalogSignatureReport> report;
         if (cache_->usable()) {
-            key = signtool::VerdictKey(catalog.der, TrustFoldersDigest(folders));
+            key = signtool::VerdictKey(catalog.der, cache_->trustDigest(folders, now));
             report = cache_->load(key, now);
         }
         if (!report) {

@@ -1,6 +1,7 @@
 #include "verdict_cache.h"
 
 #include "base/hex.h"
+#include "crypto/trust_store.h"
 #include "platform/hash.h"
 
 #include <algorithm>
@@ -26,6 +27,7 @@ using halyard::platform::posix::UniqueFd;
 
 // Raised whenever the verification or the entry's layout changes: older entries then miss.
 constexpr const char* kFormat = "halyard-signtool-verdict 1";
+constexpr const char* kTrustFormat = "halyard-signtool-trust 1";
 constexpr std::size_t kMaxEntrySize = 256 * 1024;
 // Past this many entries, the older half goes (every distinct catalog adds one).
 constexpr std::size_t kMaxEntries = 2048;
@@ -172,7 +174,7 @@ void Trim(int folder) {
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
         struct stat st {};
-        if (name.rfind("verdict-", 0) != 0 ||
+        if ((name.rfind("verdict-", 0) != 0 && name.rfind("trust-", 0) != 0) ||
             fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
         }
@@ -208,6 +210,28 @@ std::string FormatVerdict(const std::string& key, const CachedVerdict& verdict) 
     body += FormatChain("signing", verdict.report.signingChain);
     body += FormatChain("timestamping", verdict.report.timestampChain);
     return body + "sum " + Sha256Hex(body) + '\n';
+}
+
+std::string FormatTrustDigest(const std::string& stamp, std::span<const std::uint8_t> digest) {
+    const std::string body = std::string(kTrustFormat) + '\n' + "stamp " + stamp + '\n' +
+                             "digest " + halyard::HexUpper(digest) + '\n';
+    return body + "sum " + Sha256Hex(body) + '\n';
+}
+
+std::optional<std::vector<std::uint8_t>> ParseTrustDigest(const std::string& stamp,
+                                                          const std::string& text) {
+    const std::string body = std::string(kTrustFormat) + '\n' + "stamp " + stamp + '\n' + "digest ";
+    constexpr std::size_t kDigestHex = 64;
+    if (text.size() < body.size() + kDigestHex + 1 || text.compare(0, body.size(), body) != 0) {
+        return std::nullopt;
+    }
+    const std::size_t end = body.size() + kDigestHex;
+    if (text[end] != '\n' ||
+        text.compare(end + 1, std::string::npos,
+                     "sum " + Sha256Hex(std::string_view(text).substr(0, end + 1)) + '\n') != 0) {
+        return std::nullopt;
+    }
+    return halyard::BytesOfHexUpper(std::string_view(text).substr(body.size(), kDigestHex));
 }
 
 std::optional<CachedVerdict> ParseVerdict(const std::string& key, const std::string& text) {
@@ -267,12 +291,10 @@ VerdictCache::VerdictCache() {
     }
 }
 
-std::optional<CatalogSignatureReport> VerdictCache::load(const std::string& key,
-                                                         std::int64_t now) const {
+std::optional<std::string> VerdictCache::readEntry(const std::string& name) const {
     if (!folder_) {
         return std::nullopt;
     }
-    const std::string name = "verdict-" + key;
     const UniqueFd fd(openat(folder_.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
@@ -291,19 +313,13 @@ std::optional<CatalogSignatureReport> VerdictCache::load(const std::string& key,
         }
         got += static_cast<std::size_t>(n);
     }
-    auto verdict = ParseVerdict(key, text);
-    if (!verdict || now < verdict->from || now >= verdict->until) {
-        return std::nullopt;
-    }
-    return std::move(verdict->report);
+    return text;
 }
 
-void VerdictCache::store(const std::string& key, const CachedVerdict& verdict) const {
+void VerdictCache::writeEntry(const std::string& name, const std::string& text) const {
     if (!folder_) {
         return;
     }
-    const std::string text = FormatVerdict(key, verdict);
-    const std::string name = "verdict-" + key;
     const std::string temp = name + ".tmp" + std::to_string(getpid());
     {
         const UniqueFd fd(openat(folder_.get(), temp.c_str(),
@@ -328,6 +344,50 @@ void VerdictCache::store(const std::string& key, const CachedVerdict& verdict) c
         unlinkat(folder_.get(), temp.c_str(), 0);
     }
     Trim(folder_.get());
+}
+
+std::optional<CatalogSignatureReport> VerdictCache::load(const std::string& key,
+                                                         std::int64_t now) const {
+    const auto text = readEntry("verdict-" + key);
+    if (!text) {
+        return std::nullopt;
+    }
+    auto verdict = ParseVerdict(key, *text);
+    if (!verdict || now < verdict->from || now >= verdict->until) {
+        return std::nullopt;
+    }
+    return std::move(verdict->report);
+}
+
+void VerdictCache::store(const std::string& key, const CachedVerdict& verdict) const {
+    writeEntry("verdict-" + key, FormatVerdict(key, verdict));
+}
+
+std::vector<std::uint8_t> VerdictCache::trustDigest(const std::vector<std::string>& folders,
+                                                    std::time_t now) const {
+    using halyard::platform::TrustFoldersDigest;
+    using halyard::platform::TrustFoldersStamp;
+    if (!folder_) {
+        return TrustFoldersDigest(folders);
+    }
+    bool settled = false;
+    const std::string stamp = halyard::HexUpper(TrustFoldersStamp(folders, now, settled));
+    const std::string name = "trust-" + stamp;
+    if (settled) {
+        if (const auto text = readEntry(name)) {
+            if (auto digest = ParseTrustDigest(stamp, *text)) {
+                return std::move(*digest);
+            }
+        }
+    }
+    std::vector<std::uint8_t> digest = TrustFoldersDigest(folders);
+    // Kept only when nothing changed while the files were read.
+    bool settledAfter = false;
+    if (settled && halyard::HexUpper(TrustFoldersStamp(folders, now, settledAfter)) == stamp &&
+        settledAfter) {
+        writeEntry(name, FormatTrustDigest(stamp, digest));
+    }
+    return digest;
 }
 
 } // namespace signtool

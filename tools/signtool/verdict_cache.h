@@ -33,6 +33,11 @@ std::string VerdictKey(std::span<const std::uint8_t> catalog,
 std::string FormatVerdict(const std::string& key, const CachedVerdict& verdict);
 std::optional<CachedVerdict> ParseVerdict(const std::string& key, const std::string& text);
 
+// The memo of the trust folders' content digest, under the stamp of their metadata.
+std::string FormatTrustDigest(const std::string& stamp, std::span<const std::uint8_t> digest);
+std::optional<std::vector<std::uint8_t>> ParseTrustDigest(const std::string& stamp,
+                                                          const std::string& text);
+
 // The per-user cache folder: $XDG_CACHE_HOME/halyard (an absolute XDG_CACHE_HOME), else
 // $HOME/.cache/halyard, created 0700. Not used (every call passes) when it is not a real folder
 // owned by the user with no access for group or others, or when HALYARD_SIGNTOOL_CACHE is "0".
@@ -46,8 +51,15 @@ public:
                                                                   std::int64_t now) const;
     // Written to a temporary file and renamed over the entry; failures are ignored.
     void store(const std::string& key, const CachedVerdict& verdict) const;
+    // The SHA-256 of the trust folders' content (TrustFoldersDigest), read again only when their
+    // files' metadata differ from when it was last taken, or changed too recently to tell.
+    std::vector<std::uint8_t> trustDigest(const std::vector<std::string>& folders,
+                                          std::time_t now) const;
 
 private:
+    std::optional<std::string> readEntry(const std::string& name) const;
+    void writeEntry(const std::string& name, const std::string& text) const;
+
     halyard::platform::posix::UniqueFd folder_;
 };
 

@@ -7,6 +7,7 @@
 #include "testkit.h"
 #include "verdict_cache.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -91,11 +92,14 @@ protected:
         return StandIn(catalog).output;
     }
 
+    // The verdict entries (not the memo of the trust folders' digest).
     std::vector<std::string> Entries(const std::string& folder) {
         std::vector<std::string> names;
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(folder, ec)) {
-            names.push_back(entry.path().string());
+            if (entry.path().filename().string().rfind("trust-", 0) != 0) {
+                names.push_back(entry.path().string());
+            }
         }
         return names;
     }
@@ -200,6 +204,52 @@ TEST_F(VerdictCacheTest, TheKeyFollowsTheTrustFoldersAndTheCatalog) {
     const std::vector<std::uint8_t> b = {1, 2, 4};
     EXPECT_NE(signtool::VerdictKey(a, first), signtool::VerdictKey(b, first));
     EXPECT_NE(signtool::VerdictKey(a, first), signtool::VerdictKey(a, withCrl));
+}
+
+TEST_F(VerdictCacheTest, TheTrustDigestIsTakenAgainWheneverAFileChanges) {
+    test::TempDir trust;
+    test::WriteFile(trust / "root.pem", pki.root.certPem);
+    const std::vector<std::string> folders = {trust.path()};
+    const signtool::VerdictCache cache;
+    ASSERT_TRUE(cache.usable());
+    const std::time_t now = std::time(nullptr);
+    const auto memos = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(cacheFolder)) {
+            if (entry.path().filename().string().rfind("trust-", 0) == 0) {
+                names.push_back(entry.path().string());
+            }
+        }
+        return names;
+    };
+    // Files changed within the last two seconds are read every time and no memo is kept.
+    EXPECT_EQ(cache.trustDigest(folders, now), platform::TrustFoldersDigest(folders));
+    EXPECT_TRUE(memos().empty());
+    // Later, the memo is kept and then answers.
+    const std::time_t later = now + 60;
+    EXPECT_EQ(cache.trustDigest(folders, later), platform::TrustFoldersDigest(folders));
+    ASSERT_EQ(memos().size(), 1u);
+    EXPECT_EQ(cache.trustDigest(folders, later), platform::TrustFoldersDigest(folders));
+    // A root rewritten in place with bytes of the same length, a file added, and a memo that
+    // was altered are each seen.
+    std::string changed = pki.root.certPem;
+    changed[changed.size() / 2] ^= 1;
+    test::WriteFile(trust / "root.pem", changed);
+    // (Within one clock tick of the first write the times could be equal; the two-second rule
+    // above covers that case in real runs, where `now` is the clock.)
+    fs::last_write_time(trust / "root.pem",
+                        fs::last_write_time(trust / "root.pem") + std::chrono::seconds(5));
+    EXPECT_EQ(cache.trustDigest(folders, later + 60), platform::TrustFoldersDigest(folders));
+    test::WriteFile(trust / "extra.crt", pki.intermediate.certPem);
+    const auto withExtra = platform::TrustFoldersDigest(folders);
+    EXPECT_EQ(cache.trustDigest(folders, later + 120), withExtra);
+    for (const auto& memo : memos()) {
+        std::string text = test::ReadFile(memo);
+        const std::size_t digest = text.find("\ndigest ") + 8;
+        text[digest] = text[digest] == 'A' ? 'B' : 'A';
+        test::WriteFile(memo, text);
+    }
+    EXPECT_EQ(cache.trustDigest(folders, later + 120), withExtra);
 }
 
 TEST_F(VerdictCacheTest, AVerdictHoldsOnlyWhileTheClockCannotChangeIt) {

@@ -20,6 +20,7 @@
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
 
 namespace halyard::platform {
 
@@ -221,6 +222,42 @@ std::vector<std::uint8_t> TrustFoldersDigest(const std::vector<std::string>& fol
             DigestField(digest, path.filename().string());
             DigestField(digest, read ? "read" : "unreadable");
             DigestField(digest, bytes);
+        }
+    }
+    return digest.finish();
+}
+
+std::vector<std::uint8_t> TrustFoldersStamp(const std::vector<std::string>& folders,
+                                            std::time_t now, bool& settled) {
+    settled = true;
+    Digest digest(DigestAlgorithm::Sha256);
+    const auto stampOf = [&](const std::string& path, bool follow) {
+        struct stat st {};
+        if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+            DigestField(digest, "missing");
+            return;
+        }
+        const std::int64_t fields[] = {static_cast<std::int64_t>(st.st_dev),
+                                       static_cast<std::int64_t>(st.st_ino),
+                                       static_cast<std::int64_t>(st.st_size),
+                                       static_cast<std::int64_t>(st.st_mode),
+                                       static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                                       static_cast<std::int64_t>(st.st_mtim.tv_nsec),
+                                       static_cast<std::int64_t>(st.st_ctim.tv_sec),
+                                       static_cast<std::int64_t>(st.st_ctim.tv_nsec)};
+        digest.update(fields, sizeof fields);
+        if (st.st_mtim.tv_sec + 2 > now || st.st_ctim.tv_sec + 2 > now) {
+            settled = false;
+        }
+    };
+    for (const auto& folder : folders) {
+        DigestField(digest, "folder");
+        DigestField(digest, folder);
+        stampOf(folder, true);
+        for (const auto& path : TrustFolderFiles(folder)) {
+            DigestField(digest, path.filename().string());
+            stampOf(path.string(), false);
+            stampOf(path.string(), true);
         }
     }
     return digest.finish();

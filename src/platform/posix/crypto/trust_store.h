@@ -60,6 +60,14 @@ private:
 // name order): any root or CRL added, removed or changed gives another digest.
 std::vector<std::uint8_t> TrustFoldersDigest(const std::vector<std::string>& folders);
 
+// SHA-256 over what the file system says of those same folders and files, without reading them:
+// each one's device, inode, size, mode, modification and change times (of a link and of what it
+// points to). A file rewritten in place changes its change time, which no user can set back.
+// `settled` is false when something changed within the last two seconds, too recently for the
+// stamp to tell a later change in the same clock tick apart.
+std::vector<std::uint8_t> TrustFoldersStamp(const std::vector<std::string>& folders,
+                                            std::time_t now, bool& settled);
+
 // The anchors of TrustFolder(), read once per process.
 const TrustAnchors& ProcessTrustAnchors();
 
