@@ -12,6 +12,7 @@
 #include "signtool_report.h"
 #include "verdict_cache.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <openssl/crypto.h>
@@ -40,6 +41,8 @@ struct Tally {
     int errors = 0;
 };
 
+constexpr std::time_t kLongestVerdictSeconds = 7 * 24 * 3600;
+
 // The verdicts on catalog signatures of this run: this program's own, kept in its per-user cache
 // between starts (the checker's in-process results are never read).
 class SignatureVerdicts {
@@ -65,8 +68,11 @@ public:
             // Stored only when the trust folders still hold what the key was taken from.
             if (!key.empty() &&
                 signtool::VerdictKey(catalog.der, TrustFoldersDigest(folders)) == key) {
-                cache_->store(key, {*report, now,
-                                    SignatureVerdictStableUntil(catalog, anchors, *report, now)});
+                // Even a verdict the clock cannot change is verified again after a week.
+                const std::time_t until =
+                    std::min(SignatureVerdictStableUntil(catalog, anchors, *report, now),
+                             now + kLongestVerdictSeconds);
+                cache_->store(key, {*report, now, until});
             }
         }
         last_.emplace(catalog.der, *report);

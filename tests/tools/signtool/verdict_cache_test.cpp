@@ -146,11 +146,11 @@ TEST_F(VerdictCacheTest, TamperedEntriesAreVerifiedAgain) {
             test::WriteFile(entry, tampered);
         }
         EXPECT_EQ(StandIn(cat).output, expected) << tampered;
-        // Verified again and written back whole, as a file of its own (the time it was reached
-        // and so the checksum may differ).
+        // Verified again and written back whole, as a file of its own (the time it was reached,
+        // its end and so the checksum may differ).
         EXPECT_FALSE(fs::is_symlink(entry));
         const auto verdict = [](const std::string& text) {
-            const std::size_t from = text.find("\nuntil");
+            const std::size_t from = text.find("\nstatus");
             return text.substr(from, text.find("\nsum") - from);
         };
         EXPECT_EQ(verdict(test::ReadFile(entry)), verdict(valid));
