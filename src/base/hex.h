@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace halyard {
 
@@ -22,6 +25,28 @@ inline std::string HexUpper(std::span<const std::uint8_t> bytes) {
     out.reserve(bytes.size() * 2);
     for (const std::uint8_t b : bytes) {
         AppendHexDigits(out, b, 2);
+    }
+    return out;
+}
+
+// The bytes of an upper-case text HexUpper wrote; nullopt for anything else (an odd length,
+// another character).
+inline std::optional<std::vector<std::uint8_t>> BytesOfHexUpper(std::string_view hex) {
+    const auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    if (hex.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> out;
+    out.reserve(hex.size() / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int high = digit(hex[i]);
+        const int low = digit(hex[i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        out.push_back(static_cast<std::uint8_t>(high << 4 | low));
     }
     return out;
 }

@@ -17,20 +17,26 @@ std::uint32_t ReadAllWithinCap(std::uint64_t sizeAtOpen, std::uint64_t cap,
     std::size_t done = 0;
     for (;;) {
         if (done == out.size()) {
-            if (done >= cap) {
-                std::uint8_t probe = 0;
-                const long n = readAt(done, &probe, 1);
-                if (n < 0) {
-                    return GetLastErrorCode();
-                }
-                if (n != 0) {
-                    out.clear();
-                    return codes::kFileTooLarge;
-                }
+            // At the size the file had (or the cap): one byte tells its end from a file that
+            // grew meanwhile, without growing the buffer for nothing.
+            std::uint8_t probe = 0;
+            const long n = readAt(done, &probe, 1);
+            if (n < 0) {
+                out.clear();
+                return GetLastErrorCode();
+            }
+            if (n == 0) {
                 break;
             }
+            if (done >= cap) {
+                out.clear();
+                return codes::kFileTooLarge;
+            }
+            out.push_back(probe);
+            ++done;
             const std::uint64_t room = cap - done;
             out.resize(done + static_cast<std::size_t>(room < 65536 ? room : 65536));
+            continue; // at the cap already: the next byte is probed first
         }
         const long n = readAt(done, out.data() + done, out.size() - done);
         if (n < 0) {

@@ -5,13 +5,20 @@
 #include "base/unicode.h"
 #include "catalog/cat_file_tag.h"
 #include "catalog/file_hash.h"
+#include "crypto/trust_catalog.h"
 #include "platform/files.h"
 #include "platform/sip.h"
 #include "platform/trust.h"
 #include "signtool_report.h"
+#include "verdict_cache.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <openssl/crypto.h>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -32,6 +39,59 @@ struct Options {
 struct Tally {
     int verified = 0;
     int errors = 0;
+};
+
+constexpr std::time_t kLongestVerdictSeconds = 7 * 24 * 3600;
+
+// The verdicts on catalog signatures of this run: this program's own, kept in its per-user cache
+// between starts (the checker's in-process results are never read).
+class SignatureVerdicts {
+public:
+    CatalogSignatureReport of(const ParsedCatalog& catalog) {
+        if (last_ && last_->first == catalog.der) {
+            return last_->second;
+        }
+        if (!cache_) {
+            cache_.emplace();
+        }
+        const std::time_t now = std::time(nullptr);
+        const std::vector<std::string> folders = TrustFolders();
+        std::string key;
+        std::optional<CatalogSignatureReport> report;
+        if (cache_->usable()) {
+            key = signtool::VerdictKey(catalog.der, cache_->trustDigest(folders, now));
+            report = cache_->load(key, now);
+        }
+        if (!report) {
+            const TrustAnchors& anchors = ProcessTrustAnchors();
+            report = VerifyParsedCatalogSignature(catalog, anchors, now);
+            // Stored only when the trust folders still hold what the key was taken from.
+            if (!key.empty() &&
+                signtool::VerdictKey(catalog.der, TrustFoldersDigest(folders)) == key) {
+                // Even a verdict the clock cannot change is verified again after a week.
+                const std::time_t until =
+                    std::min(SignatureVerdictStableUntil(catalog, anchors, *report, now),
+                             now + kLongestVerdictSeconds);
+                cache_->store(key, {*report, now, until});
+            }
+        }
+        last_.emplace(catalog.der, *report);
+        return *report;
+    }
+
+    CatalogSignatureReport ofFile(const std::string& path) {
+        const auto parsed = ParseCatalogFile(path);
+        if (!parsed) {
+            CatalogSignatureReport report;
+            report.status = CatalogFileFailureCode(parsed.error());
+            return report;
+        }
+        return of(**parsed);
+    }
+
+private:
+    std::optional<signtool::VerdictCache> cache_; // opened when a signature is first needed
+    std::optional<std::pair<std::vector<std::uint8_t>, CatalogSignatureReport>> last_;
 };
 
 // The member tag the catalog lists the file under, for one hash algorithm; empty when the
@@ -61,7 +121,8 @@ struct MemberResult {
 };
 
 // SHA-256 tag first, SHA-1 after, as the driver policy looks members up.
-MemberResult VerifyMember(const std::string& catalog, const std::string& file) {
+MemberResult VerifyMember(SignatureVerdicts& verdicts, const std::string& catalog,
+                          const std::string& file) {
     MemberResult result;
     for (const std::uint32_t alg : {kCalgSha256, kCalgSha1}) {
         const std::string tag = MemberTag(file, alg);
@@ -70,7 +131,9 @@ MemberResult VerifyMember(const std::string& catalog, const std::string& file) {
         }
         result.tag = tag;
         result.sha256 = alg == kCalgSha256;
-        result.status = WinVerifyTrustCatalogMember({catalog, tag, file});
+        result.status = VerifyCatalogMemberThrough(
+            {catalog, tag, file},
+            [&verdicts](const ParsedCatalog& parsed) { return verdicts.of(parsed).status; });
         if (result.status == 0) {
             break;
         }
@@ -102,17 +165,17 @@ void Failed(Console& out, Tally& tally, std::uint32_t status, const std::string&
     ++tally.errors;
 }
 
-void VerifyCatalogMember(Console& out, const Options& options, const std::string& file,
-                         Tally& tally) {
+void VerifyCatalogMember(Console& out, SignatureVerdicts& verdicts, const Options& options,
+                         const std::string& file, Tally& tally) {
     out.plain("Verifying: " + file);
-    const MemberResult member = VerifyMember(options.catalog, file);
+    const MemberResult member = VerifyMember(verdicts, options.catalog, file);
     if (options.verbose) {
         out.text("File is signed in catalog: " + options.catalog);
         out.text(std::string("Hash of file (") + (member.sha256 ? "sha256" : "sha1") +
                  "): " + member.tag);
         out.blank();
         if (member.status == 0) {
-            PrintSignature(out, VerifyCatalogSignature(options.catalog), options.kernelPolicy);
+            PrintSignature(out, verdicts.ofFile(options.catalog), options.kernelPolicy);
         }
     }
     if (member.status != 0) {
@@ -123,10 +186,10 @@ void VerifyCatalogMember(Console& out, const Options& options, const std::string
     ++tally.verified;
 }
 
-void VerifyCatalogFile(Console& out, const Options& options, const std::string& file,
-                       Tally& tally) {
+void VerifyCatalogFile(Console& out, SignatureVerdicts& verdicts, const Options& options,
+                       const std::string& file, Tally& tally) {
     out.plain("Verifying: " + file);
-    const CatalogSignatureReport report = VerifyCatalogSignature(file);
+    const CatalogSignatureReport report = verdicts.ofFile(file);
     if (options.verbose) {
         out.text("Hash of file (sha1): " + TryGetFileHash(file));
         out.blank();
@@ -175,6 +238,7 @@ int Verify(const std::vector<std::string>& args) {
         return Usage(out, "Missing filename.");
     }
     Tally tally;
+    SignatureVerdicts verdicts;
     for (const auto& file : options.files) {
         if (!FileExists(file)) {
             out.error("SignTool Error: File not found: " + file);
@@ -183,10 +247,10 @@ int Verify(const std::vector<std::string>& args) {
             out.error("SignTool Error: File not found: " + options.catalog);
             ++tally.errors;
         } else if (!options.catalog.empty()) {
-            VerifyCatalogMember(out, options, file, tally);
+            VerifyCatalogMember(out, verdicts, options, file, tally);
         } else if (const auto subject = CryptSIPRetrieveSubjectGuid(file);
                    subject && subject.value() == kSubjectCatalog) {
-            VerifyCatalogFile(out, options, file, tally);
+            VerifyCatalogFile(out, verdicts, options, file, tally);
         } else {
             out.plain("Verifying: " + file);
             out.error("SignTool Error: Only catalogs and catalog members (/c) are verified here: " +
@@ -209,6 +273,9 @@ int Verify(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Every file check starts this program: OpenSSL's configuration file (and the providers it may
+    // name) is not read, the built-in default provider serves every algorithm used here.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || AsciiLower(args.front()) != "verify") {
         Console out;

@@ -105,12 +105,57 @@ std::span<const std::uint8_t> Whole(std::span<const std::uint8_t> data, const El
     return data.subspan(e.offset, e.totalSize());
 }
 
+namespace {
+
+// The dotted text of an identifier's content whose arcs each fit in 56 bits; nullopt when one
+// does not, or when the encoding is not canonical (an arc starting with 0x80, or cut short), as
+// OpenSSL refuses those too.
+std::optional<std::string> SmallArcsText(std::span<const std::uint8_t> content) {
+    std::string text;
+    std::uint64_t arc = 0;
+    bool first = true;
+    bool inArc = false;
+    for (const std::uint8_t byte : content) {
+        if (!inArc && byte == 0x80) {
+            return std::nullopt;
+        }
+        if (arc >> 56 != 0) {
+            return std::nullopt;
+        }
+        arc = arc << 7 | (byte & 0x7f);
+        inArc = (byte & 0x80) != 0;
+        if (inArc) {
+            continue;
+        }
+        if (first) {
+            const std::uint64_t top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
+            text = std::to_string(top) + '.' + std::to_string(arc - top * 40);
+            first = false;
+        } else {
+            text += '.';
+            text += std::to_string(arc);
+        }
+        arc = 0;
+    }
+    if (inArc || first) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+} // namespace
+
 std::optional<std::string> OidText(std::span<const std::uint8_t> data, const Element& e) {
     // Real identifiers are a few dozen bytes; a long one would only cost big-number arithmetic.
     constexpr std::size_t kMaxOidBytes = 128;
     if (!e.is(kUniversal, kTagOid) || e.constructed || e.contentSize == 0 ||
         e.contentSize > kMaxOidBytes) {
         return std::nullopt;
+    }
+    // The arcs are read here: a catalog holds thousands of identifiers and OpenSSL's text
+    // conversion formats each through its printf. Arcs too large for 64 bits go to OpenSSL.
+    if (const auto text = SmallArcsText(data.subspan(e.contentOffset, e.contentSize))) {
+        return text;
     }
     const unsigned char* p = data.data() + e.offset;
     const Asn1ObjectPtr obj(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(e.totalSize())));

@@ -46,7 +46,9 @@
 #include "platform/files.h"
 #include "platform/sip.h"
 
+#include <algorithm>
 #include <atomic>
+#include <limits>
 #include <optional>
 
 namespace halyard::platform {
@@ -231,6 +233,30 @@ std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
     return VerifyMember(request, [&](const ParsedCatalog& catalog) {
         return VerifyParsedCatalogSignature(catalog, anchors, now).status;
     });
+}
+
+std::uint32_t VerifyCatalogMemberThrough(
+    const CatalogMemberTrustRequest& request,
+    const std::function<std::uint32_t(const ParsedCatalog&)>& signatureStatus) {
+    return VerifyMember(request, signatureStatus);
+}
+
+std::time_t SignatureVerdictStableUntil(const ParsedCatalog& catalog, const TrustAnchors& anchors,
+                                        const CatalogSignatureReport& report, std::time_t now) {
+    if (report.timestamp) {
+        return std::numeric_limits<std::time_t>::max();
+    }
+    std::time_t until = anchors.nextChangeAfter(now);
+    const CertificateSet certs = ReadCertificates(catalog);
+    for (X509* cert : certs.pointers) {
+        for (const ASN1_TIME* time : {X509_get0_notBefore(cert), X509_get0_notAfter(cert)}) {
+            std::int64_t at = 0;
+            if (AsnTimeToUnix(time, at) && at > now) {
+                until = std::min(until, static_cast<std::time_t>(at));
+            }
+        }
+    }
+    return until;
 }
 
 std::uint32_t WinVerifyTrustCatalogMember(const CatalogMemberTrustRequest& request) {

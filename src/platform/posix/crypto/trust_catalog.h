@@ -8,6 +8,7 @@
 #include "platform/trust.h"
 
 #include <ctime>
+#include <functional>
 
 namespace halyard::platform {
 
@@ -19,6 +20,19 @@ CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog
 // taken from the process cache.
 std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
                                       const TrustAnchors& anchors, std::time_t now);
+
+// WinVerifyTrustCatalogMember with the catalog's signature status given by the caller (called
+// only once the member and its digest are found).
+std::uint32_t VerifyCatalogMemberThrough(
+    const CatalogMemberTrustRequest& request,
+    const std::function<std::uint32_t(const ParsedCatalog&)>& signatureStatus);
+
+// Until when a signature verdict reached at `now` holds as long as the catalog and the anchors
+// stay the same: forever when the signer's chain was judged at a verified time stamp's time,
+// else until the first validity boundary after now of a catalog certificate, a loaded root or
+// a CRL.
+std::time_t SignatureVerdictStableUntil(const ParsedCatalog& catalog, const TrustAnchors& anchors,
+                                        const CatalogSignatureReport& report, std::time_t now);
 
 // The trust code of a catalog that could not be read (the code ParseCatalogFile or CryptCATOpen
 // failed with). Every file error (a Win32 code: missing, unreadable, no regular file, above the

@@ -6,9 +6,12 @@
 #include "crypto/trust_faults.h"
 #include "os/input_file.h"
 #include "platform/files.h"
+#include "platform/hash.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
+#include <limits>
 #include <mutex>
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -17,6 +20,7 @@
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
 
 namespace halyard::platform {
 
@@ -176,22 +180,117 @@ TrustAnchors::TrustAnchors(const std::vector<std::string>& folders) : store_(X50
     shadowed_.clear();
 }
 
-void TrustAnchors::read(const std::string& folder) {
+namespace {
+
+// The certificate and CRL files of a trust folder, in name order.
+std::vector<std::filesystem::path> TrustFolderFiles(const std::string& folder) {
+    std::vector<std::filesystem::path> files;
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);
     if (ec) {
-        return;
+        return files;
     }
     for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
         if (ec) {
             break;
         }
         const std::string ext = AsciiLower(it->path().extension().string());
-        if (ext != ".pem" && ext != ".crt" && ext != ".cer" && ext != ".crl") {
-            continue;
+        if (ext == ".pem" || ext == ".crt" || ext == ".cer" || ext == ".crl") {
+            files.push_back(it->path());
         }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void DigestField(Digest& digest, std::string_view field) {
+    const std::uint64_t size = field.size();
+    digest.update(&size, sizeof size);
+    digest.update(field.data(), field.size());
+}
+
+} // namespace
+
+std::vector<std::uint8_t> TrustFoldersDigest(const std::vector<std::string>& folders) {
+    Digest digest(DigestAlgorithm::Sha256);
+    for (const auto& folder : folders) {
+        DigestField(digest, "folder");
+        DigestField(digest, folder);
+        for (const auto& path : TrustFolderFiles(folder)) {
+            std::string bytes;
+            const bool read = ReadSmallFile(path, bytes);
+            DigestField(digest, path.filename().string());
+            DigestField(digest, read ? "read" : "unreadable");
+            DigestField(digest, bytes);
+        }
+    }
+    return digest.finish();
+}
+
+std::vector<std::uint8_t> TrustFoldersStamp(const std::vector<std::string>& folders,
+                                            std::time_t now, bool& settled) {
+    settled = true;
+    Digest digest(DigestAlgorithm::Sha256);
+    const auto stampOf = [&](const std::string& path, bool follow) {
+        struct stat st {};
+        if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+            DigestField(digest, "missing");
+            return;
+        }
+        const std::int64_t fields[] = {static_cast<std::int64_t>(st.st_dev),
+                                       static_cast<std::int64_t>(st.st_ino),
+                                       static_cast<std::int64_t>(st.st_size),
+                                       static_cast<std::int64_t>(st.st_mode),
+                                       static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                                       static_cast<std::int64_t>(st.st_mtim.tv_nsec),
+                                       static_cast<std::int64_t>(st.st_ctim.tv_sec),
+                                       static_cast<std::int64_t>(st.st_ctim.tv_nsec)};
+        digest.update(fields, sizeof fields);
+        if (st.st_mtim.tv_sec + 2 > now || st.st_ctim.tv_sec + 2 > now) {
+            settled = false;
+        }
+    };
+    for (const auto& folder : folders) {
+        DigestField(digest, "folder");
+        DigestField(digest, folder);
+        stampOf(folder, true);
+        for (const auto& path : TrustFolderFiles(folder)) {
+            DigestField(digest, path.filename().string());
+            stampOf(path.string(), false);
+            stampOf(path.string(), true);
+        }
+    }
+    return digest.finish();
+}
+
+std::time_t TrustAnchors::nextChangeAfter(std::time_t now) const {
+    std::int64_t next = std::numeric_limits<std::int64_t>::max();
+    const auto consider = [&](const ASN1_TIME* time) {
+        std::int64_t at = 0;
+        if (time != nullptr && AsnTimeToUnix(time, at) && at > now) {
+            next = std::min(next, at);
+        }
+    };
+    if (store_) {
+        STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store_.get());
+        for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+            X509_OBJECT* object = sk_X509_OBJECT_value(objects, i);
+            if (X509* cert = X509_OBJECT_get0_X509(object)) {
+                consider(X509_get0_notBefore(cert));
+                consider(X509_get0_notAfter(cert));
+            } else if (X509_CRL* crl = X509_OBJECT_get0_X509_CRL(object)) {
+                consider(X509_CRL_get0_lastUpdate(crl));
+                consider(X509_CRL_get0_nextUpdate(crl));
+            }
+        }
+    }
+    return static_cast<std::time_t>(next);
+}
+
+void TrustAnchors::read(const std::string& folder) {
+    for (const auto& path : TrustFolderFiles(folder)) {
         std::string bytes;
-        if (!ReadSmallFile(it->path(), bytes)) {
+        if (!ReadSmallFile(path, bytes)) {
             continue;
         }
         if (bytes.find("-----BEGIN") != std::string::npos) {

@@ -33,6 +33,9 @@ public:
     // The store, holding at least every root that may have issued one of these certificates.
     X509_STORE* storeFor(X509* leaf, const std::vector<X509*>& untrusted) const;
     bool hasCrls() const { return crlCount_ > 0; }
+    // The earliest validity boundary after `now` (a loaded root's notBefore or notAfter, a CRL's
+    // thisUpdate or nextUpdate): until then, checks against these anchors come out the same.
+    std::time_t nextChangeAfter(std::time_t now) const;
     std::size_t certificateCount() const { return certificates_.size(); }
 
 private:
@@ -52,6 +55,18 @@ private:
     std::unordered_set<unsigned long> shadowed_; // while reading: subjects of earlier folders
     std::size_t crlCount_ = 0;
 };
+
+// SHA-256 over every file TrustAnchors would read in these folders (folder, name, content, in
+// name order): any root or CRL added, removed or changed gives another digest.
+std::vector<std::uint8_t> TrustFoldersDigest(const std::vector<std::string>& folders);
+
+// SHA-256 over what the file system says of those same folders and files, without reading them:
+// each one's device, inode, size, mode, modification and change times (of a link and of what it
+// points to). A file rewritten in place changes its change time, which no user can set back.
+// `settled` is false when something changed within the last two seconds, too recently for the
+// stamp to tell a later change in the same clock tick apart.
+std::vector<std::uint8_t> TrustFoldersStamp(const std::vector<std::string>& folders,
+                                            std::time_t now, bool& settled);
 
 // The anchors of TrustFolder(), read once per process.
 const TrustAnchors& ProcessTrustAnchors();
