@@ -2,6 +2,7 @@
 
 #include "base/hex.h"
 #include "crypto/trust_store.h"
+#include "os/input_file.h"
 #include "platform/hash.h"
 
 #include <algorithm>
@@ -301,19 +302,17 @@ std::optional<std::string> VerdictCache::readEntry(const std::string& name) cons
         static_cast<std::size_t>(st.st_size) > kMaxEntrySize) {
         return std::nullopt;
     }
-    std::string text(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n = read(fd.get(), text.data() + got, text.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return std::nullopt;
-        }
-        got += static_cast<std::size_t>(n);
+    std::vector<std::uint8_t> bytes;
+    const int entry = fd.get();
+    if (halyard::platform::ReadAllWithinCap(
+            static_cast<std::uint64_t>(st.st_size), kMaxEntrySize,
+            [entry](std::uint64_t offset, void* buffer, std::size_t size) {
+                return halyard::platform::ReadFully(entry, offset, buffer, size);
+            },
+            bytes) != 0) {
+        return std::nullopt;
     }
-    return text;
+    return std::string(bytes.begin(), bytes.end());
 }
 
 void VerdictCache::writeEntry(const std::string& name, const std::string& text) const {
