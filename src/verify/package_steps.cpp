@@ -130,12 +130,12 @@ PackageStepResult Membership(PackageFacts& facts, StepMode mode) {
         facts.missing = ExplainMembership(facts.files, facts.catFile);
         return Result("VerifyAndGetHashes", ok, "VerifyAndGetHashes failed",
                       "every driver file a signed member",
-                      ok ? "all " + std::to_string(facts.files.size()) + " are"
+                      ok ? "all " + std::to_string(facts.files.size()) + " do"
                          : std::to_string(failed) + " of " + std::to_string(facts.files.size()) +
-                               " are not");
+                               " fail");
     }
     return Result("VerifyAndGetHashes", ok, "VerifyAndGetHashes failed",
-                  "every driver file a signed member", ok ? "all are" : "one is not");
+                  "every driver file a signed member", ok ? "all do" : "one fails");
 }
 
 PackageStepResult DateSign(PackageFacts& facts, StepMode) {

@@ -188,7 +188,7 @@ TEST_F(PackageInspection, EveryFileThatFailsIsNamedWithItsReason) {
     EXPECT_EQ(Failed(json), (Lines{"VerifyAndGetHashes", "TotalHashs", "VerifyFilesWithSigntool"}));
     const JsonValue* membership = Check(json, "VerifyAndGetHashes");
     ASSERT_TRUE(membership);
-    EXPECT_EQ((*membership)["found"].text, "2 of 3 are not");
+    EXPECT_EQ((*membership)["found"].text, "2 of 3 fail");
 
     EXPECT_TRUE(HasLine(both.text, "  c.sys  " + (*c)["tag"].text +
                                        "  FFFFFFFF  FAIL missing from the package"))
@@ -197,7 +197,7 @@ TEST_F(PackageInspection, EveryFileThatFailsIsNamedWithItsReason) {
                                        "  800B0100  FAIL not a member of the catalog"))
         << both.text.output;
     EXPECT_TRUE(HasLine(both.text, "  FAIL  VerifyAndGetHashes: expected every driver file a "
-                                   "signed member, found 2 of 3 are not"))
+                                   "signed member, found 2 of 3 fail"))
         << both.text.output;
 }
 
