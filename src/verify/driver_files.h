@@ -1,6 +1,8 @@
 // Which files of an unpacked package are driver files, and their catalog member tags.
 #pragma once
 
+#include "base/outcome.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,9 +17,9 @@ std::vector<std::string> GetDriverFiles(const std::string& path);
 struct DriverFileCheck {
     std::string path;
     bool trusted = false;
-    std::string tag;                      // empty when no tag could be computed
-    std::uint32_t trustCode = 0xFFFFFFFF; // kNoCode when no trust query was made
-    std::string reason;                   // in words; empty when the file passes
+    std::string tag;                          // empty when no tag could be computed
+    std::uint32_t trustCode = codes::kNoCode; // when no trust query was made
+    std::string reason;                       // in words; empty when the file passes
 
     // A signed member with a tag: what the package check requires of every driver file.
     bool passes() const { return trusted && !tag.empty(); }

@@ -280,26 +280,56 @@ TEST_F(PackageInspection, RecordedFiguresShowBothValues) {
     EXPECT_EQ(Failed(both.json), (Lines{"DateSign", "Version", "OS"}));
 }
 
-TEST_F(PackageInspection, AnUntrustedSignerIsNamed) {
+TEST_F(PackageInspection, SignersThatAreNotTrustedAreNamed) {
     const auto& pki = fixtures::BuildTestPki();
-    PackageBuilder pkg;
-    pkg.addPe("driver.sys");
-    pkg.catalog().signer = &pki.untrustedLeaf;
-    pkg.catalog().certificates = {&pki.untrustedLeaf, &pki.untrustedRoot};
-    const auto both = Inspect(pkg.pack());
-    EXPECT_EQ(both.text.exitCode, 1);
-    const JsonValue& json = both.json;
-    ASSERT_EQ(json.kind, JsonValue::Kind::Object);
-    EXPECT_EQ(json["verdict"].text, "wrong:VerifyAndGetHashes failed");
-    EXPECT_EQ(json["catalog"]["code"].text, "800B0109");
-    EXPECT_EQ(json["catalog"]["chain"].items.front()["subject"].text,
-              "Halyard Untrusted Test Root");
-    for (const auto& file : json["files"].items) {
-        EXPECT_EQ(file["reason"].text, "signer not trusted") << file["path"].text;
-        EXPECT_EQ(file["code"].text, "800B0109") << file["path"].text;
+    const struct {
+        const char* what;
+        const fixtures::Identity* signer;
+        std::vector<const fixtures::Identity*> certificates;
+        fixtures::TimeStampKind timeStamp;
+        const char* code;
+        const char* reason;
+        const char* root;
+    } cases[] = {
+        {"untrusted root",
+         &pki.untrustedLeaf,
+         {&pki.untrustedLeaf, &pki.untrustedRoot},
+         fixtures::TimeStampKind::Rfc3161,
+         "800B0109",
+         "signer not trusted",
+         "Halyard Untrusted Test Root"},
+        {"expired, no time stamp",
+         &pki.whcpExpired,
+         {},
+         fixtures::TimeStampKind::None,
+         "800B0101",
+         "signer's certificate expired",
+         "Halyard Test Root CA"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PackageBuilder pkg;
+        pkg.addPe("driver.sys");
+        pkg.catalog().signer = c.signer;
+        pkg.catalog().certificates = c.certificates;
+        pkg.catalog().timeStamp = c.timeStamp;
+        const auto both = Inspect(pkg.pack());
+        EXPECT_EQ(both.text.exitCode, 1);
+        const JsonValue& json = both.json;
+        ASSERT_EQ(json.kind, JsonValue::Kind::Object);
+        EXPECT_EQ(json["verdict"].text, "wrong:VerifyAndGetHashes failed");
+        EXPECT_EQ(json["catalog"]["code"].text, c.code);
+        ASSERT_FALSE(json["catalog"]["chain"].items.empty());
+        EXPECT_EQ(json["catalog"]["chain"].items.front()["subject"].text, c.root);
+        EXPECT_EQ(json["files"].items.size(), 2u);
+        for (const auto& file : json["files"].items) {
+            EXPECT_EQ(file["reason"].text, c.reason) << file["path"].text;
+            EXPECT_EQ(file["code"].text, c.code) << file["path"].text;
+        }
+        EXPECT_TRUE(
+            HasLine(both.text, "  signature:  " + std::string(c.code) + " FAIL " + c.reason))
+            << both.text.output;
     }
-    EXPECT_TRUE(HasLine(both.text, "  signature:  800B0109 FAIL signer not trusted"))
-        << both.text.output;
 }
 
 TEST_F(PackageInspection, NamesAreEscapedInBothForms) {
