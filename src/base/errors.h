@@ -38,4 +38,9 @@ HALYARD_ERROR_TYPE(EOSError);
 
 #undef HALYARD_ERROR_TYPE
 
+// The error being handled (call inside a catch block) as the front end reports it after
+// "wrong:": "<type name>: <message>" for ours, "EOutOfMemory: Out of memory", "Exception: "
+// and the message for any other.
+std::string DescribeCurrentError();
+
 } // namespace halyard

@@ -39,6 +39,52 @@ std::string TrustResultName(std::uint32_t code) {
     }
 }
 
+std::string TrustCodeReason(std::uint32_t code) {
+    switch (code) {
+    case 0:
+        return {};
+    case kTrustENoSignature:
+        return "not a member of the catalog";
+    case kTrustEBadDigest:
+    case kCryptEHashValue:
+        return "changed after signing";
+    case kCertEUntrustedRoot:
+    case kCertEChaining:
+    case kCertEUntrustedTestRoot:
+    case kCertEUntrustedCa:
+    case kCertEIssuerChaining:
+    case kTrustESubjectNotTrusted:
+    case kTrustEExplicitDistrust:
+        return "signer not trusted";
+    case kCertEExpired:
+    case kCertEValidityPeriodNesting:
+        return "signer's certificate expired";
+    case kCertERevoked:
+    case kCryptERevoked:
+        return "signer's certificate revoked";
+    case kCertEWrongUsage:
+    case kCertEPurpose:
+    case kCertERole:
+        return "signer's certificate not valid for this use";
+    case kTrustECertSignature:
+    case kNteBadSignature:
+    case kTrustENoSignerCert:
+    case kCryptENoSigner:
+    case kTrustEFail:
+        return "catalog signature not valid";
+    case kTrustETimeStamp:
+    case kTrustECounterSigner:
+        return "time stamp not valid";
+    case kCryptEFileError:
+    case kTrustESubjectFormUnknown:
+        return "file cannot be read";
+    case kNoCode:
+        return "no trust query made";
+    default:
+        return "not trusted (" + TrustResultName(code) + ")";
+    }
+}
+
 CodeSigningResult IsCodeSigned(const std::string& filename, const std::string& catFile,
                                std::uint32_t alg) {
     CodeSigningResult result;

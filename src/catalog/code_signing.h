@@ -31,4 +31,8 @@ CodeSigningResult IsCodeSigned(const std::string& filename, const std::string& c
 // eight upper-case hex digits.
 std::string TrustResultName(std::uint32_t code);
 
+// A trust code in a few words, for reports that explain a failure: "not a member of the
+// catalog", "changed after signing", "signer not trusted", "expired", ...; empty for 0.
+std::string TrustCodeReason(std::uint32_t code);
+
 } // namespace halyard

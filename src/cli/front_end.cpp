@@ -131,14 +131,14 @@ void TryWrite(const std::string& line) {
 void RunFrontEnd(const std::vector<std::string>& args) {
     try {
         RunCheck(args);
-    } catch (const Error& e) {
-        TryWrite(std::string("wrong:") + e.typeName() + ": " + e.what());
-    } catch (const std::bad_alloc&) {
-        TryWrite("wrong:EOutOfMemory: Out of memory");
-    } catch (const std::exception& e) {
-        TryWrite(std::string("wrong:Exception: ") + e.what());
     } catch (...) {
-        TryWrite("wrong:Exception: unknown error");
+        std::string text;
+        try {
+            text = "wrong:" + DescribeCurrentError();
+        } catch (...) {
+            text = "wrong:EOutOfMemory: Out of memory";
+        }
+        TryWrite(text);
     }
 }
 

@@ -125,6 +125,12 @@ TEST_F(InstalledTree, TheExamplesCheckOutWithTheExampleRootAnAdministratorAdded)
     // The package check runs SignTool.exe from libexec/halyard and unpacks with 7-Zip.
     r = Halyard({work / "sample-package.7z"});
     EXPECT_EQ(r.output, "success\r\n");
+    // The installed inspector finds the same helpers and roots.
+    const auto inspect =
+        test::Run(Usr("bin/catinspect"), {"--package", work / "sample-package.7z"});
+    EXPECT_EQ(inspect.exitCode, 0) << inspect.output;
+    ASSERT_FALSE(inspect.lines.empty());
+    EXPECT_EQ(inspect.lines.back(), "success") << inspect.output;
     r = Halyard({"/cat", test::SourceDir() + "examples/catalog/sample.cat"});
     EXPECT_EQ(r.output.rfind("success:", 0), 0u) << r.output;
     // /verify loads libsetupapi.so from libexec/halyard.

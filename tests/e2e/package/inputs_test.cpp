@@ -16,7 +16,7 @@ class PackageInputs : public ::testing::Test {
 protected:
     void SetUp() override { HALYARD_NEED(!SevenZip().empty(), "7zz"); }
     static RunResult Check(PackageBuilder& pkg) {
-        const auto r = RunHalyard({pkg.pack()});
+        const auto r = RunPackageCheck({pkg.pack()});
         EXPECT_EQ(r.exitCode, 0);
         return r;
     }

@@ -4,6 +4,8 @@
 #include "platform/hash.h"
 
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
 #include <stdexcept>
 
 namespace halyard::test {
@@ -113,6 +115,61 @@ std::string PackageBuilder::pack(const std::string& archiveName) {
         throw std::runtime_error("7zz failed: " + r.output);
     }
     return archive;
+}
+
+namespace {
+
+// Every entry below a folder with its size, as relative paths; empty when it cannot be listed.
+std::set<std::pair<std::string, std::uintmax_t>> FolderState(const std::filesystem::path& dir) {
+    std::set<std::pair<std::string, std::uintmax_t>> out;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        const auto size = it->is_regular_file(ec) ? it->file_size(ec) : 0;
+        out.emplace(std::filesystem::relative(it->path(), dir).string(), size);
+    }
+    return out;
+}
+
+} // namespace
+
+Inspection InspectPackage(const std::string& archive, const std::string& workDir) {
+    Inspection inspection;
+    inspection.run = Run(BinDir() + "catinspect", {"--package", archive, "--json"}, workDir);
+    try {
+        inspection.json = ParseJson(inspection.run.output);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what() << " in\n" << inspection.run.output;
+    }
+    return inspection;
+}
+
+RunResult RunPackageCheck(const std::vector<std::string>& args, const std::string& workDir) {
+    const RunResult r = RunHalyard(args, workDir);
+    std::string archive;
+    for (const auto& arg : args) {
+        archive += (archive.empty() ? "" : " ") + arg;
+    }
+    const std::filesystem::path folder =
+        (std::filesystem::path(workDir.empty() ? std::filesystem::current_path().string()
+                                               : workDir) /
+         archive)
+            .parent_path();
+    const auto before = FolderState(folder);
+    const Inspection inspection = InspectPackage(archive, workDir);
+    EXPECT_EQ(FolderState(folder), before) << "catinspect changed the archive's folder";
+    if (inspection.json.kind != JsonValue::Kind::Object || r.lines.empty()) {
+        ADD_FAILURE() << "no report to compare:\n" << r.output;
+        return r;
+    }
+    const std::string verdict = inspection.json["verdict"].text;
+    EXPECT_EQ(verdict, r.lines.back())
+        << "catinspect's verdict differs from halyard's for " << archive << "\n"
+        << inspection.run.output;
+    const bool unreadable =
+        verdict.starts_with("wrong:Archive name: ") || verdict == "wrong:UnZipFile failed";
+    EXPECT_EQ(inspection.run.exitCode, verdict == "success" ? 0 : unreadable ? 2 : 1) << verdict;
+    return r;
 }
 
 } // namespace halyard::test

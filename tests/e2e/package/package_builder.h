@@ -2,6 +2,7 @@
 #pragma once
 
 #include "fixtures.h"
+#include "json_reader.h"
 #include "testkit.h"
 
 #include <map>
@@ -52,5 +53,20 @@ private:
 
 // The 7zz program, or empty when it is not installed.
 std::string SevenZip();
+
+// catinspect --package on the archive argument (run in workDir), its JSON report parsed
+// strictly (a fault fails the test and leaves json null).
+struct Inspection {
+    RunResult run;
+    JsonValue json;
+};
+Inspection InspectPackage(const std::string& archive, const std::string& workDir = {});
+
+// The package check as the package tests run it: halyard on the arguments, then catinspect
+// --package on the same archive, which must report the verdict halyard printed last, exit with
+// the code that verdict implies and leave the archive's folder as it was. Returns halyard's run.
+// Runs whose verdict comes from the work folder beside the archive (a refusal of its path, a
+// folder in use) call RunHalyard instead: the inspector never uses that folder.
+RunResult RunPackageCheck(const std::vector<std::string>& args, const std::string& workDir = {});
 
 } // namespace halyard::test

@@ -30,7 +30,7 @@ protected:
     RunResult Check(PackageBuilder& pkg, const std::string& archiveName = "pkg.7z") {
         const std::string archive = pkg.pack(archiveName);
         const auto before = Snapshot(pkg.dir().path());
-        auto r = RunHalyard({archive});
+        auto r = RunPackageCheck({archive});
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(Snapshot(pkg.dir().path()), before) << r.output;
         return r;
@@ -51,12 +51,12 @@ TEST_F(PackageCheck, ASignedPackagePasses) {
 TEST_F(PackageCheck, ArchiveNamesThatAreRefused) {
     TempDir dir;
     WriteFile(dir / "pkg.zip", "x");
-    auto r = RunHalyard({dir / "pkg.zip"});
+    auto r = RunPackageCheck({dir / "pkg.zip"});
     EXPECT_EQ(r.lines, Lines{"wrong:Archive name: " + (dir / "pkg.zip")});
     // A name that is only the extension would make the archive's own folder the work folder.
     for (const char* name : {".7z", "..7z", ". .7z"}) {
         WriteFile(dir / name, "x");
-        r = RunHalyard({dir / name});
+        r = RunPackageCheck({dir / name});
         EXPECT_EQ(r.lines, Lines{"wrong:Archive name: " + (dir / name)});
         EXPECT_TRUE(fs::exists(dir / "pkg.zip"));
     }
@@ -67,14 +67,14 @@ TEST_F(PackageCheck, UpperCaseExtensionAndLeftoverFolder) {
     pkg.addPe("driver.sys");
     WriteFile(pkg.dir() / "PKG/stale.sys", "left over from an earlier run");
     const std::string archive = pkg.pack("PKG.7Z");
-    const auto r = RunHalyard({archive});
+    const auto r = RunPackageCheck({archive});
     EXPECT_EQ(r.lines, Lines{"success"});
     EXPECT_FALSE(fs::exists(pkg.dir() / "PKG"));
 }
 
 TEST_F(PackageCheck, ArchivesThatDoNotOpenNameTheCause) {
     const auto stopsWith = [](const std::string& archive, const std::string& cause) {
-        const auto r = RunHalyard({archive});
+        const auto r = RunPackageCheck({archive});
         EXPECT_EQ(r.lines, (Lines{"UnZipFile: " + cause, "wrong:UnZipFile failed"})) << archive;
         EXPECT_FALSE(fs::exists(archive.substr(0, archive.size() - 3))) << archive;
     };
@@ -107,7 +107,7 @@ TEST_F(PackageCheck, HostileItemPathsStopTheUnpacking) {
         const std::string archive = pkg.pack();
         const auto rn = test::Run(SevenZip(), {"rn", "-bd", archive, "driver.sys", hostile});
         ASSERT_EQ(rn.exitCode, 0) << rn.output;
-        const auto r = RunHalyard({archive});
+        const auto r = RunPackageCheck({archive});
         ASSERT_EQ(r.lines.size(), 2u) << r.output;
         EXPECT_TRUE(r.lines[0].starts_with("UnZipFile: ")) << r.lines[0];
         EXPECT_NE(r.lines[0].find("evil.sys"), std::string::npos) << r.lines[0];
@@ -145,7 +145,7 @@ TEST_F(PackageCheck, ItemsThatWouldBeOneFileOnWindowsAreRefused) {
         // The writer's archive of a good package passes: only the extra item below is wrong.
         PackageBuilder pkg;
         pkg.addPe("x64/sample.sys", pe64);
-        const auto r = RunHalyard({PackWithWriter(pkg, {})});
+        const auto r = RunPackageCheck({PackWithWriter(pkg, {})});
         EXPECT_EQ(r.lines, Lines{"success"});
     }
     pe64.fill = 0x90; // another image, in no catalog
@@ -159,7 +159,7 @@ TEST_F(PackageCheck, ItemsThatWouldBeOneFileOnWindowsAreRefused) {
         pe64.fill = 0xCC;
         pkg.addPe("x64/sample.sys", pe64);
         const std::string archive = PackWithWriter(pkg, {fixtures::SevenZipFile(name, unsigned64)});
-        const auto r = RunHalyard({archive});
+        const auto r = RunPackageCheck({archive});
         EXPECT_EQ(r.lines, (Lines{"UnZipFile: Refused item \"x64/sample.sys\": it is the same file "
                                   "on Windows as item \"" +
                                       Utf16ToUtf8(name) + "\"",

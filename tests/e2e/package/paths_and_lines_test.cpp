@@ -44,7 +44,7 @@ TEST_F(PackagePaths, RelativeArchivePathsPass) {
         {name + "/pkg.7z", parent},
     };
     for (const auto& c : cases) {
-        const auto r = RunHalyard({c.arg}, c.workDir);
+        const auto r = RunPackageCheck({c.arg}, c.workDir);
         EXPECT_EQ(r.lines, Lines{"success"}) << c.arg << " in " << c.workDir << "\n" << r.output;
         EXPECT_FALSE(fs::exists(dir + "/pkg")) << c.arg;
     }
@@ -53,7 +53,7 @@ TEST_F(PackagePaths, RelativeArchivePathsPass) {
     bad.addPe("a.sys");
     bad.addFile("b.sys", "not in the catalog", false);
     bad.pack();
-    const auto r = RunHalyard({"pkg.7z"}, bad.dir().path());
+    const auto r = RunPackageCheck({"pkg.7z"}, bad.dir().path());
     ASSERT_GE(r.lines.size(), 2u) << r.output;
     EXPECT_EQ(r.lines[r.lines.size() - 2], "IsCodeSigned failed for " + (bad.dir() / "pkg/b.sys"));
 }
@@ -67,7 +67,7 @@ TEST_F(PackagePaths, AFolderNamedInCyrillicPasses) {
     const std::string archive =
         folder + "/\xD0\xB4\xD1\x80\xD0\xB0\xD0\xB9\xD0\xB2\xD0\xB5\xD1\x80.7z";
     fs::rename(packed, archive);
-    const auto r = RunHalyard({archive});
+    const auto r = RunPackageCheck({archive});
     EXPECT_EQ(r.lines, Lines{"success"}) << r.output;
     EXPECT_EQ(fs::directory_iterator(folder)->path().string(), archive); // work folder gone
 }
@@ -76,17 +76,17 @@ TEST_F(PackagePaths, TheArgumentIsTakenByteForByte) {
     PackageBuilder pkg;
     const std::string archive = Good(pkg).pack();
     // A trailing blank names another file, whose name does not end in ".7z".
-    auto r = RunHalyard({archive + " "});
+    auto r = RunPackageCheck({archive + " "});
     EXPECT_EQ(r.lines, Lines{"wrong:Archive name: " + archive + " "});
     // A leading blank names a file that is not there.
-    r = RunHalyard({" pkg.7z"}, pkg.dir().path());
+    r = RunPackageCheck({" pkg.7z"}, pkg.dir().path());
     ASSERT_FALSE(r.lines.empty());
     EXPECT_EQ(r.lines.back(), "wrong:UnZipFile failed") << r.output;
     EXPECT_FALSE(fs::exists(pkg.dir() / "pkg"));
     // Several arguments are still joined with one blank each.
     fs::create_directory(pkg.dir() / "a b");
     fs::rename(archive, pkg.dir() / "a b/pkg.7z");
-    r = RunHalyard({pkg.dir() / "a", "b/pkg.7z"});
+    r = RunPackageCheck({pkg.dir() / "a", "b/pkg.7z"});
     EXPECT_EQ(r.lines, Lines{"success"}) << r.output;
 }
 
@@ -95,7 +95,7 @@ TEST_F(PackagePaths, ItemNamesCannotForgeLines) {
     PackageBuilder pkg;
     Good(pkg).addFile("evil\r\nsuccess\r\n.sys", "not in the catalog", false);
     const std::string archive = pkg.pack();
-    const auto r = RunHalyard({archive});
+    const auto r = RunPackageCheck({archive});
     ASSERT_FALSE(r.lines.empty());
     EXPECT_TRUE(r.lines.back().starts_with("wrong:")) << r.output;
     EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), "success"), 0) << r.output;
@@ -114,7 +114,7 @@ TEST_F(PackagePaths, AMissingParamsIniIsNamedBeforeTheVerdict) {
     PackageBuilder pkg;
     pkg.addPe("driver.sys");
     pkg.writeParams = false;
-    const auto r = RunHalyard({pkg.pack()});
+    const auto r = RunPackageCheck({pkg.pack()});
     EXPECT_EQ(r.lines, (Lines{"Verify: params.ini not found; Params: " +
                                   (pkg.dir() / "pkg/InternalLogsDoNotCopyToProduction/params.ini"),
                               "wrong:DateSign incorrect"}));

@@ -107,7 +107,7 @@ TEST(RealworldPackages, RepackedInTheDeliveryLayout) {
     for (const auto& p : packages) {
         TempDir dir;
         const std::string archive = Repack(p, dir);
-        const auto r = RunHalyard({archive});
+        const auto r = RunPackageCheck({archive});
         ASSERT_FALSE(r.lines.empty()) << p.folder;
         EXPECT_EQ(r.lines.back(), p.verdict) << p.folder << "\n" << r.output;
         EXPECT_FALSE(fs::exists(dir / p.folder)) << p.folder;

@@ -28,7 +28,7 @@ void ExpectUnpackingStop(const RunResult& r, const std::string& diagnostic) {
 TEST_F(WorkFolderRuns, AMissingArchiveDeletesNothing) {
     TempDir dir;
     WriteFile(dir / "important/data.txt", "user data");
-    const auto r = RunHalyard({dir / "important.7z"});
+    const auto r = RunPackageCheck({dir / "important.7z"});
     EXPECT_EQ(r.lines, (Lines{"UnZipFile: Cannot open file \"" + (dir / "important.7z") +
                                   "\". The system cannot find the file specified",
                               "wrong:UnZipFile failed"}));
@@ -93,7 +93,7 @@ TEST_F(WorkFolderRuns, WhatIsNotAFolderAtTheWorkPathIsNeverDeletedOrFollowed) {
         fs::remove(work);
     }
     // With the path free again the package passes, and nothing is left.
-    EXPECT_EQ(RunHalyard({archive}).lines, Lines{"success"});
+    EXPECT_EQ(RunPackageCheck({archive}).lines, Lines{"success"});
     EXPECT_FALSE(fs::exists(fs::symlink_status(work)));
 }
 
@@ -138,8 +138,18 @@ TEST_F(WorkFolderRuns, UnpackingStopsAtTheSizeLimit) {
     ExpectUnpackingStop(r, "UnZipFile: The archive's content of 25 MiB passes the limit of 8 MiB "
                            "unpacked (HALYARD_MAX_UNPACKED_MB)");
     EXPECT_FALSE(fs::exists(pkg.dir() / "pkg"));
+    // The inspector unpacks under the same bound into its own folder, and removes it.
+    TempDir tmp;
+    const auto inspected =
+        test::Run("/usr/bin/env", {"HALYARD_MAX_UNPACKED_MB=8", "TMPDIR=" + tmp.path(),
+                                   BinDir() + "catinspect", "--package", archive});
+    EXPECT_EQ(inspected.exitCode, 2) << inspected.output;
+    ASSERT_FALSE(inspected.lines.empty());
+    EXPECT_EQ(inspected.lines.back(), "wrong:UnZipFile failed");
+    EXPECT_NE(inspected.output.find("passes the limit of 8 MiB"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(tmp.path()));
     // Under the default bound the same package passes.
-    EXPECT_EQ(RunHalyard({archive}).lines, Lines{"success"});
+    EXPECT_EQ(RunPackageCheck({archive}).lines, Lines{"success"});
 }
 
 TEST_F(WorkFolderRuns, DeepTreesGoWithFewDescriptors) {
