@@ -29,14 +29,7 @@ namespace {
 
 using namespace halyard;
 
-std::string UtcText(std::int64_t seconds) {
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
-    return text;
-}
+using catinspect::UtcText;
 
 std::string FileTimeText(platform::FileTime ft) {
     return UtcText(FileTimeToUnixSeconds(ft));

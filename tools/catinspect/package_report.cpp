@@ -61,15 +61,6 @@ private:
     std::string path_;
 };
 
-std::string UtcText(std::int64_t seconds) {
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
-    return text;
-}
-
 // Every occurrence of from replaced by to.
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
     if (from.empty()) {
@@ -319,6 +310,15 @@ void WriteJson(const Report& report) {
 }
 
 } // namespace
+
+std::string UtcText(std::int64_t seconds) {
+    const auto t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    return text;
+}
 
 int InspectPackage(const std::string& argument, bool json) {
     Report report;
