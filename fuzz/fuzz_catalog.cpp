@@ -1,9 +1,12 @@
 // Catalog bytes through the catalog reader and the CTL query (DER and Base64 paths).
+#include "base/unicode.h"
 #include "crypto/catalog_parser.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);
@@ -24,6 +27,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (void)FindCatalogMember(catalog.store, member.referenceTag);
             for (const auto& attr : member.attributes) {
                 (void)attr.valueText();
+            }
+        }
+        // One member looked up in the accepted bytes without building the others finds what
+        // the whole list gives, under the tag as written and in lower case.
+        if (!catalog.store.members.empty()) {
+            const std::string& tag =
+                catalog.store.members[size % catalog.store.members.size()].referenceTag;
+            for (const std::string& asked : {tag, halyard::AsciiLower(tag)}) {
+                const auto one = halyard::platform::ParseCatalogBytesFor(bytes, asked);
+                if (!one) {
+                    std::abort();
+                }
+                const auto* expected = FindCatalogMember(catalog.store, asked);
+                const auto* found = FindCatalogMember(one.value()->store, asked);
+                if (expected == nullptr || found == nullptr ||
+                    expected->referenceTag != found->referenceTag ||
+                    expected->digest != found->digest ||
+                    expected->attributes.size() != found->attributes.size()) {
+                    std::abort();
+                }
             }
         }
         for (const auto& attr : catalog.store.catalogAttributes) {

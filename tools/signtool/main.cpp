@@ -5,6 +5,7 @@
 #include "base/unicode.h"
 #include "catalog/cat_file_tag.h"
 #include "catalog/file_hash.h"
+#include "crypto/catalog_parser.h"
 #include "crypto/trust_catalog.h"
 #include "platform/files.h"
 #include "platform/sip.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <openssl/crypto.h>
 #include <optional>
 #include <string>
@@ -47,51 +49,112 @@ constexpr std::time_t kLongestVerdictSeconds = 7 * 24 * 3600;
 // between starts (the checker's in-process results are never read).
 class SignatureVerdicts {
 public:
-    CatalogSignatureReport of(const ParsedCatalog& catalog) {
-        if (last_ && last_->first == catalog.der) {
-            return last_->second;
+    // WinVerifyTrust of one catalog member: the member looked up and its digest compared, then
+    // the catalog's signature verdict.
+    std::uint32_t member(const std::string& catalogPath, const std::string& tag,
+                         const std::string& file) {
+        Catalog& catalog = load(catalogPath);
+        if (catalog.readError != 0) {
+            return CatalogFileFailureCode(catalog.readError);
         }
-        if (!cache_) {
-            cache_.emplace();
+        // A verdict on record was reached on a whole parse of these very bytes, which accepted
+        // them: only the member asked for needs decoding (a whole parse of a catalog of
+        // thousands of members would cost more than the rest of the check).
+        const auto parsed =
+            catalog.verdict ? ParseCatalogBytesFor(catalog.bytes, tag) : whole(catalog);
+        if (!parsed) {
+            return CatalogFileFailureCode(parsed.error());
         }
-        const std::time_t now = std::time(nullptr);
-        const std::vector<std::string> folders = TrustFolders();
-        std::string key;
-        std::optional<CatalogSignatureReport> report;
-        if (cache_->usable()) {
-            key = signtool::VerdictKey(catalog.der, cache_->trustDigest(folders, now));
-            report = cache_->load(key, now);
-        }
-        if (!report) {
-            const TrustAnchors& anchors = ProcessTrustAnchors();
-            report = VerifyParsedCatalogSignature(catalog, anchors, now);
-            // Stored only when the trust folders still hold what the key was taken from.
-            if (!key.empty() &&
-                signtool::VerdictKey(catalog.der, TrustFoldersDigest(folders)) == key) {
-                // Even a verdict the clock cannot change is verified again after a week.
-                const std::time_t until =
-                    std::min(SignatureVerdictStableUntil(catalog, anchors, *report, now),
-                             now + kLongestVerdictSeconds);
-                cache_->store(key, {*report, now, until});
-            }
-        }
-        last_.emplace(catalog.der, *report);
-        return *report;
+        return VerifyCatalogMemberIn(**parsed, {catalogPath, tag, file},
+                                     [this, &catalog](const ParsedCatalog& whole) {
+                                         return verdictOf(catalog, whole).status;
+                                     });
     }
 
+    // The catalog's own signature.
     CatalogSignatureReport ofFile(const std::string& path) {
-        const auto parsed = ParseCatalogFile(path);
+        Catalog& catalog = load(path);
+        CatalogSignatureReport report;
+        if (catalog.readError != 0) {
+            report.status = CatalogFileFailureCode(catalog.readError);
+            return report;
+        }
+        if (catalog.verdict) {
+            return *catalog.verdict;
+        }
+        const auto parsed = whole(catalog);
         if (!parsed) {
-            CatalogSignatureReport report;
             report.status = CatalogFileFailureCode(parsed.error());
             return report;
         }
-        return of(**parsed);
+        return verdictOf(catalog, **parsed);
     }
 
 private:
-    std::optional<signtool::VerdictCache> cache_; // opened when a signature is first needed
-    std::optional<std::pair<std::vector<std::uint8_t>, CatalogSignatureReport>> last_;
+    using Parsed = Outcome<std::shared_ptr<const ParsedCatalog>>;
+
+    struct Catalog {
+        std::string path;
+        std::vector<std::uint8_t> bytes;
+        std::uint32_t readError = 0;
+        std::string key; // empty when the cache is not used
+        std::optional<CatalogSignatureReport> verdict;
+        std::optional<Parsed> whole;
+    };
+
+    Catalog& load(const std::string& path) {
+        if (catalog_ && catalog_->path == path) {
+            return *catalog_;
+        }
+        catalog_.emplace();
+        catalog_->path = path;
+        auto bytes = ReadCatalogFile(path);
+        if (!bytes) {
+            catalog_->readError = bytes.error();
+            return *catalog_;
+        }
+        catalog_->bytes = std::move(bytes.value());
+        if (!cache_) {
+            cache_.emplace();
+        }
+        if (cache_->usable()) {
+            catalog_->key =
+                signtool::VerdictKey(catalog_->bytes, cache_->trustDigest(folders_, now_));
+            catalog_->verdict = cache_->load(catalog_->key, now_);
+        }
+        return *catalog_;
+    }
+
+    static const Parsed& whole(Catalog& catalog) {
+        if (!catalog.whole) {
+            catalog.whole = ParseCatalogBytes(catalog.bytes);
+        }
+        return *catalog.whole;
+    }
+
+    CatalogSignatureReport verdictOf(Catalog& catalog, const ParsedCatalog& parsed) {
+        if (catalog.verdict) {
+            return *catalog.verdict;
+        }
+        const TrustAnchors& anchors = ProcessTrustAnchors();
+        CatalogSignatureReport report = VerifyParsedCatalogSignature(parsed, anchors, now_);
+        // Stored only when the trust folders still hold what the key was taken from.
+        if (!catalog.key.empty() &&
+            signtool::VerdictKey(catalog.bytes, TrustFoldersDigest(folders_)) == catalog.key) {
+            // Even a verdict the clock cannot change is verified again after a week.
+            const std::time_t until =
+                std::min(SignatureVerdictStableUntil(parsed, anchors, report, now_),
+                         now_ + kLongestVerdictSeconds);
+            cache_->store(catalog.key, {report, now_, until});
+        }
+        catalog.verdict = report;
+        return report;
+    }
+
+    const std::time_t now_ = std::time(nullptr);
+    const std::vector<std::string> folders_ = TrustFolders();
+    std::optional<signtool::VerdictCache> cache_; // opened when a catalog is first read
+    std::optional<Catalog> catalog_;              // the catalog of this run
 };
 
 // The member tag the catalog lists the file under, for one hash algorithm; empty when the
@@ -131,9 +194,7 @@ MemberResult VerifyMember(SignatureVerdicts& verdicts, const std::string& catalo
         }
         result.tag = tag;
         result.sha256 = alg == kCalgSha256;
-        result.status = VerifyCatalogMemberThrough(
-            {catalog, tag, file},
-            [&verdicts](const ParsedCatalog& parsed) { return verdicts.of(parsed).status; });
+        result.status = verdicts.member(catalog, tag, file);
         if (result.status == 0) {
             break;
         }

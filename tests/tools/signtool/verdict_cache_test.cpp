@@ -121,6 +121,35 @@ TEST_F(VerdictCacheTest, StandInPrintsTheSameWithTheCacheAndKeepsItPrivate) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
+TEST_F(VerdictCacheTest, MembersAreLookedUpTheSameWithAVerdictOnRecord) {
+    // With the verdict on record only the asked member is decoded: a file the catalog does not
+    // hold, and one changed after signing, answer as they do without the cache.
+    const std::string cat = Catalog(pki.whcp, fixtures::TimeStampKind::Rfc3161, "m.cat");
+    StandIn(cat);
+    const std::string stranger = dir / "stranger.sys";
+    fixtures::PeOptions pe;
+    pe.fill = 0x5A;
+    fixtures::WriteFileBytes(stranger, fixtures::MakePeFile(pe));
+    const auto run = [&](const std::string& file) {
+        return test::Run(test::BinDir() + "SignTool.exe", {"verify", "/kp", "/c", cat, file});
+    };
+    const auto uncached = [&](const std::string& file) {
+        const ScopedEnv off("HALYARD_SIGNTOOL_CACHE", "0");
+        return run(file);
+    };
+    for (const std::string& file : {driver, stranger}) {
+        const auto expected = uncached(file);
+        const auto cached = run(file);
+        EXPECT_EQ(cached.output, expected.output) << file;
+        EXPECT_EQ(cached.exitCode, expected.exitCode) << file;
+    }
+    EXPECT_EQ(run(stranger).exitCode, 1);
+    auto bytes = fixtures::MakePeFile(fixtures::PeOptions{});
+    fixtures::WriteFileBytes(driver, bytes); // no longer the signed content
+    EXPECT_EQ(run(driver).output, uncached(driver).output);
+    EXPECT_EQ(run(driver).exitCode, 1);
+}
+
 TEST_F(VerdictCacheTest, TamperedEntriesAreVerifiedAgain) {
     // The untrusted catalog's failing verdict, turned into a success in the entry.
     const std::string cat = Catalog(pki.untrustedLeaf, fixtures::TimeStampKind::Rfc3161, "u.cat");

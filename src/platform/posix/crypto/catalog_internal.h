@@ -48,7 +48,15 @@ struct CtlParts {
 
 // The parts, or the code Windows would leave.
 Outcome<Envelope> ParseEnvelope(std::span<const std::uint8_t> data);
-Outcome<CtlParts> ParseCtl(std::span<const std::uint8_t> data, const der::Element& ctl);
+// With onlyTag, the entries whose tag (as the catalog names members) differs from it without
+// regard to case are passed over unread.
+Outcome<CtlParts> ParseCtl(std::span<const std::uint8_t> data, const der::Element& ctl,
+                           const std::string_view* onlyTag = nullptr);
+
+// A member's tag as the catalog names it: the identifier's hex digits (v2 catalogs, whose
+// subject algorithm is the member OID .311.12.1.3) or its UTF-16 text.
+std::string MemberTagOf(std::span<const std::uint8_t> data, bool version2,
+                        const der::Element& identifier);
 // 0 on success, else the code Windows would leave.
 std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out);
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -214,7 +215,8 @@ std::uint32_t ReadEnvelope(std::span<const std::uint8_t> data, Envelope& env) {
     return sawSigners ? 0 : codes::kCryptEAsn1Eod;
 }
 
-std::uint32_t ReadCtl(std::span<const std::uint8_t> data, const Element& ctl, CtlParts& parts) {
+std::uint32_t ReadCtl(std::span<const std::uint8_t> data, const Element& ctl, CtlParts& parts,
+                      const std::string_view* onlyTag) {
     std::size_t budget = 0;
     Cursor c(data, ctl);
     Element e;
@@ -274,6 +276,12 @@ std::uint32_t ReadCtl(std::span<const std::uint8_t> data, const Element& ctl, Ct
     }
     parts.subjectAlgorithm = *algText;
 
+    const bool version2 = parts.subjectAlgorithm == kOidCatalogListMember2;
+    // The bytes a v2 member's identifier must hold to carry the tag (none when it is not hex).
+    std::optional<std::vector<std::uint8_t>> wantedId;
+    if (onlyTag != nullptr && version2) {
+        wantedId = BytesOfHexUpper(AsciiUpper(*onlyTag));
+    }
     if (c.peek(e) && e.is(kUniversal, der::kTagSequence) && e.constructed) {
         c.next(e);
         Cursor subjects(data, e);
@@ -288,6 +296,17 @@ std::uint32_t ReadCtl(std::span<const std::uint8_t> data, const Element& ctl, Ct
                 entry.identifier.constructed) {
                 return fields.fault() == der::Fault::None ? codes::kCryptEAsn1Badtag
                                                           : FaultCode(fields);
+            }
+            if (onlyTag != nullptr) {
+                // A v2 tag is the identifier in hex: bytes are compared, no text is made.
+                const bool matches =
+                    version2
+                        ? wantedId &&
+                              std::ranges::equal(der::Contents(data, entry.identifier), *wantedId)
+                        : EqualsIgnoreCase(MemberTagOf(data, false, entry.identifier), *onlyTag);
+                if (!matches) {
+                    continue;
+                }
             }
             Element attrSet;
             if (fields.next(attrSet)) {
@@ -392,9 +411,16 @@ Outcome<Envelope> ParseEnvelope(std::span<const std::uint8_t> data) {
     return env;
 }
 
-Outcome<CtlParts> ParseCtl(std::span<const std::uint8_t> data, const Element& ctl) {
+std::string MemberTagOf(std::span<const std::uint8_t> data, bool version2,
+                        const Element& identifier) {
+    const auto id = der::Contents(data, identifier);
+    return version2 ? HexUpper(id) : Utf16LeBytesToUtf8(id, true);
+}
+
+Outcome<CtlParts> ParseCtl(std::span<const std::uint8_t> data, const Element& ctl,
+                           const std::string_view* onlyTag) {
     CtlParts parts;
-    if (const std::uint32_t code = ReadCtl(data, ctl, parts)) {
+    if (const std::uint32_t code = ReadCtl(data, ctl, parts, onlyTag)) {
         return Outcome<CtlParts>::failure(code);
     }
     return parts;
@@ -474,8 +500,7 @@ std::uint32_t ReadIndirectData(std::span<const std::uint8_t> data, const Element
 
 std::uint32_t BuildMember(std::span<const std::uint8_t> data, int version,
                           const catalog_detail::CtlEntry& entry, CatMember& member) {
-    const auto id = der::Contents(data, entry.identifier);
-    member.referenceTag = version == 2 ? HexUpper(id) : Utf16LeBytesToUtf8(id, true);
+    member.referenceTag = catalog_detail::MemberTagOf(data, version == 2, entry.identifier);
     bool sawIndirectData = false;
     for (const auto& attr : entry.attributes) {
         if (attr.oid == kOidCatNameValue) {
@@ -514,7 +539,9 @@ std::uint32_t BuildMember(std::span<const std::uint8_t> data, int version,
 
 namespace {
 
-Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_t> bytes) {
+// Every member, or (with onlyTag) those whose tag equals it without regard to case.
+Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_t> bytes,
+                                                     const std::string_view* onlyTag = nullptr) {
     using Result = Outcome<std::shared_ptr<ParsedCatalog>>;
     if (bytes.size() > kMaxCatalogFileSize) {
         return Result::failure(codes::kNotEnoughMemory);
@@ -523,7 +550,7 @@ Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_
     if (!env) {
         return Result::failure(env.error());
     }
-    const auto ctl = catalog_detail::ParseCtl(bytes, env->ctl);
+    const auto ctl = catalog_detail::ParseCtl(bytes, env->ctl, onlyTag);
     if (!ctl) {
         return Result::failure(ctl.error());
     }
@@ -560,6 +587,12 @@ Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_
     }
     catalog->store.members.reserve(parts.entries.size());
     for (const auto& entry : parts.entries) {
+        if (onlyTag != nullptr &&
+            !EqualsIgnoreCase(
+                catalog_detail::MemberTagOf(bytes, catalog->version == 2, entry.identifier),
+                *onlyTag)) {
+            continue;
+        }
         CatMember member;
         if (const auto code = BuildMember(bytes, catalog->version, entry, member)) {
             return Result::failure(code);
@@ -574,6 +607,15 @@ Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_
 Outcome<std::shared_ptr<const ParsedCatalog>>
 ParseCatalogBytes(std::span<const std::uint8_t> bytes) {
     auto parsed = ParseCatalog(bytes);
+    if (!parsed) {
+        return Outcome<std::shared_ptr<const ParsedCatalog>>::failure(parsed.error());
+    }
+    return Outcome<std::shared_ptr<const ParsedCatalog>>(std::move(parsed.value()));
+}
+
+Outcome<std::shared_ptr<const ParsedCatalog>>
+ParseCatalogBytesFor(std::span<const std::uint8_t> bytes, std::string_view memberTag) {
+    auto parsed = ParseCatalog(bytes, &memberTag);
     if (!parsed) {
         return Outcome<std::shared_ptr<const ParsedCatalog>>::failure(parsed.error());
     }
@@ -599,6 +641,14 @@ std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& 
 }
 
 } // namespace catalog_detail
+
+Outcome<std::vector<std::uint8_t>> ReadCatalogFile(const std::string& path) {
+    std::vector<std::uint8_t> bytes;
+    if (const auto code = catalog_detail::ReadWholeFile(path, bytes)) {
+        return Outcome<std::vector<std::uint8_t>>::failure(code);
+    }
+    return bytes;
+}
 
 Outcome<std::shared_ptr<const ParsedCatalog>> ParseCatalogFile(const std::string& path) {
     using Result = Outcome<std::shared_ptr<const ParsedCatalog>>;

@@ -86,6 +86,17 @@ struct ParsedCatalog {
 Outcome<std::shared_ptr<const ParsedCatalog>>
 ParseCatalogBytes(std::span<const std::uint8_t> bytes);
 
+// As ParseCatalogBytes, but of the members only those whose tag equals memberTag without
+// regard to case are built (FindCatalogMember finds in them the member it finds in the whole
+// list). The other members' attributes are not decoded, so a fault in one of them goes unseen:
+// only for bytes that a whole parse has already accepted, where one lookup in a large catalog
+// must not cost the decoding of every member.
+Outcome<std::shared_ptr<const ParsedCatalog>>
+ParseCatalogBytesFor(std::span<const std::uint8_t> bytes, std::string_view memberTag);
+
+// The bytes of a catalog file as ParseCatalogFile reads them (the same codes on failure).
+Outcome<std::vector<std::uint8_t>> ReadCatalogFile(const std::string& path);
+
 // Reads and parses a catalog file. Results are cached in the process keyed by path and
 // FileStamp, so many lookups against one catalog parse it once. Fails with the file's error code
 // (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...), ERROR_NOT_ENOUGH_MEMORY for a file larger

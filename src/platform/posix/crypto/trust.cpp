@@ -235,10 +235,17 @@ std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
     });
 }
 
-std::uint32_t VerifyCatalogMemberThrough(
-    const CatalogMemberTrustRequest& request,
-    const std::function<std::uint32_t(const ParsedCatalog&)>& signatureStatus) {
-    return VerifyMember(request, signatureStatus);
+std::uint32_t
+VerifyCatalogMemberIn(const ParsedCatalog& catalog, const CatalogMemberTrustRequest& request,
+                      const std::function<std::uint32_t(const ParsedCatalog&)>& signatureStatus) {
+    if (request.catalogFilePath.empty() || request.memberTag.empty()) {
+        return kInvalidParameter;
+    }
+    if (const auto member = CheckMember(catalog, request.memberTag, request.memberFilePath);
+        !member) {
+        return member.error();
+    }
+    return signatureStatus(catalog);
 }
 
 std::time_t SignatureVerdictStableUntil(const ParsedCatalog& catalog, const TrustAnchors& anchors,

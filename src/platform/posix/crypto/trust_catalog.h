@@ -21,11 +21,12 @@ CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog
 std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
                                       const TrustAnchors& anchors, std::time_t now);
 
-// WinVerifyTrustCatalogMember with the catalog's signature status given by the caller (called
-// only once the member and its digest are found).
-std::uint32_t VerifyCatalogMemberThrough(
-    const CatalogMemberTrustRequest& request,
-    const std::function<std::uint32_t(const ParsedCatalog&)>& signatureStatus);
+// WinVerifyTrustCatalogMember on a catalog the caller parsed (request.catalogFilePath names
+// it), with the catalog's signature status given by the caller (called only once the member and
+// its digest are found).
+std::uint32_t
+VerifyCatalogMemberIn(const ParsedCatalog& catalog, const CatalogMemberTrustRequest& request,
+                      const std::function<std::uint32_t(const ParsedCatalog&)>& signatureStatus);
 
 // Until when a signature verdict reached at `now` holds as long as the catalog and the anchors
 // stay the same: forever when the signer's chain was judged at a verified time stamp's time,

@@ -1,4 +1,5 @@
 // The POSIX catalog reader against the real catalogs, and against their damaged bytes.
+#include "base/unicode.h"
 #include "crypto/catalog_parser.h"
 #include "crypto/der.h"
 #include "crypto/ossl_ptr.h"
@@ -108,6 +109,22 @@ TEST_F(RealCatalogs, EverySignedCatalogOpensWithSignerAndMembers) {
             EXPECT_TRUE(IsUpperHex(member.referenceTag)) << member.referenceTag;
             EXPECT_EQ(FindCatalogMember(catalog.store, member.referenceTag)->referenceTag,
                       member.referenceTag);
+            // Looked up alone (as the SignTool stand-in does in accepted bytes): the same member,
+            // whatever the case of the tag asked for.
+            const auto one = ParseCatalogBytesFor(catalog.der, AsciiLower(member.referenceTag));
+            ASSERT_TRUE(one.ok());
+            const CatMember* alone =
+                FindCatalogMember(one.value()->store, AsciiLower(member.referenceTag));
+            ASSERT_NE(alone, nullptr);
+            EXPECT_EQ(alone->referenceTag, member.referenceTag);
+            EXPECT_EQ(alone->digest, member.digest);
+            EXPECT_EQ(alone->attributes.size(), member.attributes.size());
+        }
+        // A tag no member carries, hex or not, finds none.
+        for (const char* absent : {"00", "not hex"}) {
+            const auto none = ParseCatalogBytesFor(catalog.der, absent);
+            ASSERT_TRUE(none.ok());
+            EXPECT_TRUE(none.value()->store.members.empty());
         }
         // The CTL query reads the same ThisUpdate.
         const auto query = CryptQueryObjectCtl(Real(relative));
