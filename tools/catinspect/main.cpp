@@ -128,8 +128,8 @@ constexpr const char* kUsage[] = {
     "  --json    the package report as one JSON document:",
     "            {\"archive\", \"catalog\": {\"path\", \"signer\", \"chain\", \"timestamp\",",
     "            \"code\"}, \"files\": [{\"path\", \"tag\", \"code\", \"reason\"}],",
-    "            \"checks\": [{\"name\", \"ok\", \"expected\", \"found\", \"lines\"}], "
-    "\"verdict\"}",
+    "            \"checks\": [{\"name\", \"ok\", \"expected\", \"found\", \"lines\"}],",
+    "            \"verdict\"}",
     "",
     "The package report has one row per driver file (path in the package, member tag, trust code",
     "and, when it fails, why: not a member of the catalog, changed after signing, signer not",

@@ -45,6 +45,18 @@ struct Tally {
 
 constexpr std::time_t kLongestVerdictSeconds = 7 * 24 * 3600;
 
+using ParsedOutcome = Outcome<std::shared_ptr<const ParsedCatalog>>;
+
+// The catalog a run checks against, read once: its bytes, its verdict key and verdict.
+struct Catalog {
+    std::string path;
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t readError = 0;
+    std::string key; // empty when the cache is not used
+    std::optional<CatalogSignatureReport> verdict;
+    std::optional<ParsedOutcome> whole;
+};
+
 // The verdicts on catalog signatures of this run: this program's own, kept in its per-user cache
 // between starts (the checker's in-process results are never read).
 class SignatureVerdicts {
@@ -91,16 +103,7 @@ public:
     }
 
 private:
-    using Parsed = Outcome<std::shared_ptr<const ParsedCatalog>>;
-
-    struct Catalog {
-        std::string path;
-        std::vector<std::uint8_t> bytes;
-        std::uint32_t readError = 0;
-        std::string key; // empty when the cache is not used
-        std::optional<CatalogSignatureReport> verdict;
-        std::optional<Parsed> whole;
-    };
+    using Parsed = ParsedOutcome;
 
     Catalog& load(const std::string& path) {
         if (catalog_ && catalog_->path == path) {
