@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -113,7 +114,9 @@ std::string ReadFile(const std::string& path) {
     if (!in) {
         throw std::runtime_error("cannot read " + path);
     }
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::ostringstream text;
+    text << in.rdbuf(); // whole buffers, not a character at a time
+    return std::move(text).str();
 }
 
 void CopyFile(const std::string& from, const std::string& to) {

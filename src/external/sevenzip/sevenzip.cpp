@@ -10,6 +10,7 @@
 #include "report/output.h"
 #include "report/progress.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -27,13 +28,20 @@ using namespace sevenzip;
 namespace {
 
 std::atomic<std::uint64_t> gCallbacksOffThread{0};
-std::atomic<bool> gSingleThreadedHandler{true};
+std::atomic<bool> gSingleThreadedHandler{false};
 
 // FILE_ATTRIBUTE_REPARSE_POINT, and the flag that puts a POSIX mode in the high 16 bits.
 constexpr std::uint32_t kAttribReparsePoint = 0x400;
 constexpr std::uint32_t kAttribUnixExtension = 0x8000;
 constexpr std::uint32_t kUnixTypeMask = 0170000;
 constexpr std::uint32_t kUnixTypeLink = 0120000;
+
+// How the library may decode. It decodes multi-block LZMA2 on as many threads as it may
+// use, and only where the blocks of all threads fit the memory it is given; archives with
+// larger blocks are decoded on one thread, as they would be without this setting. The filter
+// chain (BCJ and the like) stays on the decoding thread ("mtf" off): more threads, no speed.
+constexpr std::uint32_t kMaxDecoderThreads = 4;
+constexpr std::uint64_t kDecoderMemoryBytes = std::uint64_t{48} << 20;
 
 // The 7z signature at the start of an archive.
 constexpr std::uint8_t kSignature7z[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
@@ -55,6 +63,34 @@ constexpr std::pair<std::uint32_t, const char*> kErrorFlagTexts[] = {
 
 [[noreturn]] void ThrowCode(HRESULT hr) {
     throw ESevenZipException(platform::SysErrorMessage(static_cast<std::uint32_t>(hr)));
+}
+
+std::uint32_t DecoderThreads() {
+    if (gSingleThreadedHandler) {
+        return 1;
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : std::min<std::uint32_t>(cores, kMaxDecoderThreads);
+}
+
+// Sets the decoding threads and the memory the decoder may take for them (see above). A handler
+// without these settings decodes as it likes; the calls are taken one at a time either way.
+HALYARD_FOREIGN_CALL void ConfigureDecoding(IInArchive& handler) {
+    ComPtr<ISetProperties> settings;
+    if (handler.QueryInterface(IID_ISetProperties, reinterpret_cast<void**>(settings.put())) !=
+            kOk ||
+        !settings) {
+        return;
+    }
+    const wchar_t* names[] = {L"mt", L"mtf", L"memuse"};
+    PROPVARIANT values[3]{};
+    values[0].vt = VT_UI4;
+    values[0].ulVal = DecoderThreads();
+    values[1].vt = VT_BOOL;
+    values[1].boolVal = 0;
+    values[2].vt = VT_UI8;
+    values[2].uhVal = kDecoderMemoryBytes;
+    settings->SetProperties(names, values, 3);
 }
 
 // The library's strings hold UTF-16 code units in wchar_t cells.
@@ -115,16 +151,25 @@ constexpr std::uint64_t kMaxCheckStartPosition = 1048576;
 constexpr GUID IID_I7zInArchive{
     0x022CF785, 0x3ECE, 0x46EF, {0x97, 0x55, 0x29, 0x1F, 0xA8, 0x4C, 0xC6, 0xC9}};
 
-// The first error raised inside a call from the library. An exception must never unwind into
-// the library: the callback keeps it, answers with a failure code, and the binding raises it
-// again once the library call has returned.
-class T7zCallbackErrors {
+// What the calls from the library into one archive object and its streams share.
+// - One call at a time: the library decodes on threads of its own and may call from any of
+//   them (the writer in Write, the reader in Read, progress from whichever thread), so every
+//   call holds the gate for its whole length. It is recursive so that a call made on the way
+//   through another on the same thread cannot wait for itself.
+// - The first error raised inside a call. An exception must never unwind into the library: the
+//   callback keeps it, answers with a failure code, and the binding raises it again once the
+//   library call has returned.
+class T7zCallGate {
 public:
+    [[nodiscard]] std::unique_lock<std::recursive_mutex> enter() {
+        return std::unique_lock<std::recursive_mutex>(calls_);
+    }
     void keep(std::exception_ptr error);
     // Raises the kept error, if any, and forgets it.
     void raise();
 
 private:
+    std::recursive_mutex calls_;
     std::mutex mutex_;
     std::exception_ptr first_;
 };
@@ -138,10 +183,9 @@ class T7zStream final : public sevenzip::IInStream,
                         public sevenzip::IOutStreamFlush {
 public:
     T7zStream(platform::FileReader* stream, TStreamOwnership ownership,
-              std::shared_ptr<T7zCallbackErrors> errors);
+              std::shared_ptr<T7zCallGate> gate);
     T7zStream(platform::FileWriter* stream, TStreamOwnership ownership,
-              std::shared_ptr<T7zCallbackErrors> errors,
-              std::shared_ptr<T7zUnpackBudget> budget = nullptr);
+              std::shared_ptr<T7zCallGate> gate, std::shared_ptr<T7zUnpackBudget> budget = nullptr);
     T7zStream(const T7zStream&) = delete;
     T7zStream& operator=(const T7zStream&) = delete;
 
@@ -166,7 +210,7 @@ private:
     platform::FileReader* FReader = nullptr;
     platform::FileWriter* FWriter = nullptr;
     TStreamOwnership FOwnership;
-    std::shared_ptr<T7zCallbackErrors> FErrors;
+    std::shared_ptr<T7zCallGate> FGate;
     std::shared_ptr<T7zUnpackBudget> FBudget;
 };
 
@@ -258,13 +302,14 @@ private:
     void CheckItemPaths();
     // The message for an Open that failed with hr: what the handler found, not just the code.
     std::string OpenFailureText(sevenzip::HRESULT hr, sevenzip::IInStream* stream);
-    void NoteThread() const;
+    // Notes the calling thread (for the test count) and holds the gate for one call.
+    [[nodiscard]] std::unique_lock<std::recursive_mutex> Enter() const;
     template <class Fn>
     sevenzip::HRESULT Guarded(Fn&& fn);
 
     std::atomic<sevenzip::ULONG> FRefCount{0};
     std::thread::id FThread;
-    std::shared_ptr<T7zCallbackErrors> FErrors;
+    std::shared_ptr<T7zCallGate> FGate;
 
     sevenzip::ComPtr<sevenzip::IInArchive> FInArchive;
     sevenzip::ComPtr<sevenzip::ISequentialOutStream> FStream;
@@ -346,14 +391,14 @@ void T7zUnpackBudget::charge(std::uint64_t bytes) {
 
 // ---------------------------------------------------------------------------------------------
 
-void T7zCallbackErrors::keep(std::exception_ptr error) {
+void T7zCallGate::keep(std::exception_ptr error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!first_) {
         first_ = std::move(error);
     }
 }
 
-void T7zCallbackErrors::raise() {
+void T7zCallGate::raise() {
     std::exception_ptr error;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -367,14 +412,12 @@ void T7zCallbackErrors::raise() {
 // ---------------------------------------------------------------------------------------------
 
 T7zStream::T7zStream(platform::FileReader* stream, TStreamOwnership ownership,
-                     std::shared_ptr<T7zCallbackErrors> errors)
-    : FReader(stream), FOwnership(ownership), FErrors(std::move(errors)) {}
+                     std::shared_ptr<T7zCallGate> gate)
+    : FReader(stream), FOwnership(ownership), FGate(std::move(gate)) {}
 
 T7zStream::T7zStream(platform::FileWriter* stream, TStreamOwnership ownership,
-                     std::shared_ptr<T7zCallbackErrors> errors,
-                     std::shared_ptr<T7zUnpackBudget> budget)
-    : FWriter(stream), FOwnership(ownership), FErrors(std::move(errors)),
-      FBudget(std::move(budget)) {}
+                     std::shared_ptr<T7zCallGate> gate, std::shared_ptr<T7zUnpackBudget> budget)
+    : FWriter(stream), FOwnership(ownership), FGate(std::move(gate)), FBudget(std::move(budget)) {}
 
 T7zStream::~T7zStream() {
     if (FOwnership == TStreamOwnership::soOwned) {
@@ -385,11 +428,13 @@ T7zStream::~T7zStream() {
 
 template <class Fn>
 HRESULT T7zStream::Guarded(Fn&& fn) {
+    const std::unique_lock<std::recursive_mutex> entered =
+        FGate ? FGate->enter() : std::unique_lock<std::recursive_mutex>();
     try {
         return fn();
     } catch (...) {
-        if (FErrors) {
-            FErrors->keep(std::current_exception());
+        if (FGate) {
+            FGate->keep(std::current_exception());
         }
         return kFail;
     }
@@ -577,7 +622,7 @@ T7zArchive::T7zArchive(const std::string& library) : T7zPlugin(library) {
 
 T7zInArchive::T7zInArchive(const std::string& library, const GUID& classid)
     : T7zArchive(library), FThread(std::this_thread::get_id()),
-      FErrors(std::make_shared<T7zCallbackErrors>()) {
+      FGate(std::make_shared<T7zCallGate>()) {
     FClassId = classid;
 }
 
@@ -595,19 +640,20 @@ void SetSevenZipSingleThreadedHandler(bool on) {
     gSingleThreadedHandler = on;
 }
 
-void T7zInArchive::NoteThread() const {
+std::unique_lock<std::recursive_mutex> T7zInArchive::Enter() const {
     if (std::this_thread::get_id() != FThread) {
         ++gCallbacksOffThread;
     }
+    return FGate->enter();
 }
 
 template <class Fn>
 HRESULT T7zInArchive::Guarded(Fn&& fn) {
-    NoteThread();
+    const std::unique_lock<std::recursive_mutex> entered = Enter();
     try {
         return fn();
     } catch (...) {
-        FErrors->keep(std::current_exception());
+        FGate->keep(std::current_exception());
         return kFail;
     }
 }
@@ -656,22 +702,7 @@ HALYARD_FOREIGN_CALL IInArchive* T7zInArchive::Handler() {
             FInArchive.reset();
             ThrowCode(hr < 0 ? hr : kFail);
         }
-        // Threaded decoding would call back (GetStream, Write, SetOperationResult, Read, Seek)
-        // from worker threads; one thread keeps every call on ours.
-        if (gSingleThreadedHandler) {
-            ComPtr<ISetProperties> settings;
-            if (FInArchive->QueryInterface(IID_ISetProperties,
-                                           reinterpret_cast<void**>(settings.put())) == kOk &&
-                settings) {
-                const wchar_t* names[] = {L"mt", L"mtf"};
-                PROPVARIANT values[2]{};
-                values[0].vt = VT_UI4;
-                values[0].ulVal = 1;
-                values[1].vt = VT_BOOL;
-                values[1].boolVal = 0;
-                settings->SetProperties(names, values, 2);
-            }
-        }
+        ConfigureDecoding(*FInArchive.get());
     }
     return FInArchive.get();
 }
@@ -681,7 +712,7 @@ HALYARD_FOREIGN_CALL void T7zInArchive::OpenWith(IInStream* stream) {
     IInArchive* handler = Handler();
     FPasswordAsked = false;
     const HRESULT hr = handler->Open(stream, &maxCheck, static_cast<IArchiveOpenCallback*>(this));
-    FErrors->raise();
+    FGate->raise();
     if (hr != kOk) {
         throw ESevenZipException(OpenFailureText(hr, stream));
     }
@@ -708,7 +739,7 @@ HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInSt
         const bool signature =
             stream->Seek(0, 0, nullptr) == kOk && stream->Read(head, sizeof head, &read) == kOk &&
             read == sizeof head && std::memcmp(head, kSignature7z, sizeof head) == 0;
-        FErrors->raise();
+        FGate->raise();
         return signature ? "The archive is damaged: its start header is corrupt"
                          : "Not a 7z archive";
     }
@@ -726,7 +757,7 @@ HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInSt
 
 void T7zInArchive::OpenFile(const std::string& filename) {
     auto reader = std::make_unique<platform::FileReader>(filename);
-    const auto stream = MakeComObject<T7zStream>(reader.get(), TStreamOwnership::soOwned, FErrors);
+    const auto stream = MakeComObject<T7zStream>(reader.get(), TStreamOwnership::soOwned, FGate);
     reader.release();
     OpenWith(stream.get());
 }
@@ -799,7 +830,7 @@ HALYARD_FOREIGN_CALL void T7zInArchive::RunExtract(const std::uint32_t* items, s
     const HRESULT hr =
         Handler()->Extract(items, count, test ? 1 : 0, static_cast<IArchiveExtractCallback*>(this));
     FHaveCurrentItem = false;
-    FErrors->raise();
+    FGate->raise();
     if (hr != kOk && hr != kAbort) {
         ThrowCode(hr);
     }
@@ -808,7 +839,7 @@ HALYARD_FOREIGN_CALL void T7zInArchive::RunExtract(const std::uint32_t* items, s
 void T7zInArchive::ExtractItem(std::uint32_t item, platform::FileWriter& stream, bool test) {
     CheckIndex(item);
     FStream = ComPtr<ISequentialOutStream>(
-        MakeComObject<T7zStream>(&stream, TStreamOwnership::soReference, FErrors).detach());
+        MakeComObject<T7zStream>(&stream, TStreamOwnership::soReference, FGate).detach());
     struct Reset {
         T7zInArchive* self;
         ~Reset() { self->FStream.reset(); }
@@ -843,12 +874,12 @@ void T7zInArchive::SetPassword(const std::string& password) {
 }
 
 HRESULT T7zInArchive::SetTotal(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
-    NoteThread();
+    const std::unique_lock<std::recursive_mutex> entered = Enter();
     return kOk;
 }
 
 HRESULT T7zInArchive::SetCompleted(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
-    NoteThread();
+    const std::unique_lock<std::recursive_mutex> entered = Enter();
     return kOk;
 }
 
@@ -866,7 +897,7 @@ HRESULT T7zInArchive::SetTotal(std::uint64_t total) {
 }
 
 HRESULT T7zInArchive::SetCompleted(const std::uint64_t* completeValue) {
-    NoteThread();
+    const std::unique_lock<std::recursive_mutex> entered = Enter();
     if (completeValue != nullptr) {
         ShowProgress("Unpacking", *completeValue / kMiB, FProgressTotal / kMiB, " MiB");
     }
@@ -893,8 +924,7 @@ HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** o
     // Created relative to the held folder, level by level, never through a link.
     std::unique_ptr<platform::FileWriter> writer = FExtractFolder->CreateFileBelow(check.relative);
     FBudget->startItem(path);
-    auto stream =
-        MakeComObject<T7zStream>(writer.get(), TStreamOwnership::soOwned, FErrors, FBudget);
+    auto stream = MakeComObject<T7zStream>(writer.get(), TStreamOwnership::soOwned, FGate, FBudget);
     writer.release();
     *outStream = static_cast<IOutStream*>(stream.detach());
     return kOk;
@@ -922,7 +952,7 @@ void T7zInArchive::CheckItemPaths() {
 
 HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outStream,
                                 std::int32_t askExtractMode) {
-    NoteThread();
+    const std::unique_lock<std::recursive_mutex> entered = Enter();
     if (outStream != nullptr) {
         *outStream = nullptr;
     }
@@ -943,13 +973,13 @@ HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outS
     } catch (...) {
         // A refused item stops the whole extraction: its error is raised once the library
         // returns.
-        FErrors->keep(std::current_exception());
+        FGate->keep(std::current_exception());
         return kAbort;
     }
 }
 
 HRESULT T7zInArchive::PrepareOperation(std::int32_t /*askExtractMode*/) {
-    NoteThread();
+    const std::unique_lock<std::recursive_mutex> entered = Enter();
     return kOk;
 }
 
@@ -963,7 +993,7 @@ HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
                 item = ReadStringProperty(FCurrentItem, kpidPath);
                 encrypted = ReadBoolProperty(FCurrentItem, kpidEncrypted);
             }
-            FErrors->keep(std::make_exception_ptr(ESevenZipException(
+            FGate->keep(std::make_exception_ptr(ESevenZipException(
                 "Item \"" + item +
                 "\" was not extracted correctly: " + OperationResultText(result, encrypted))));
         }
@@ -972,7 +1002,7 @@ HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
 }
 
 HRESULT T7zInArchive::GetProperty(PROPID /*propID*/, PROPVARIANT* value) {
-    NoteThread();
+    const std::unique_lock<std::recursive_mutex> entered = Enter();
     if (value != nullptr) {
         std::memset(static_cast<void*>(value), 0, sizeof *value);
     }
@@ -980,7 +1010,7 @@ HRESULT T7zInArchive::GetProperty(PROPID /*propID*/, PROPVARIANT* value) {
 }
 
 HRESULT T7zInArchive::GetStream(const wchar_t* /*name*/, IInStream** inStream) {
-    NoteThread();
+    const std::unique_lock<std::recursive_mutex> entered = Enter();
     if (inStream != nullptr) {
         *inStream = nullptr;
     }
@@ -988,7 +1018,7 @@ HRESULT T7zInArchive::GetStream(const wchar_t* /*name*/, IInStream** inStream) {
 }
 
 HRESULT T7zInArchive::SetSubArchiveName(const wchar_t* /*name*/) {
-    NoteThread();
+    const std::unique_lock<std::recursive_mutex> entered = Enter();
     return kOk;
 }
 
@@ -996,8 +1026,8 @@ HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
     if (password != nullptr) {
         *password = nullptr;
     }
-    FPasswordAsked = true;
     return Guarded([&] {
+        FPasswordAsked = true;
         if (!FPasswordIsDefined) {
             return kFalse;
         }

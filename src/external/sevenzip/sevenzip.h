@@ -90,9 +90,10 @@ I7zInArchivePtr CreateInArchive(const sevenzip::GUID& classid,
                                 const std::string& library = kSevenZipLibrary);
 
 // How many calls from the library, in this process, arrived on a thread other than the one that
-// created the archive object (for tests of the single-thread setting).
+// created the archive object. The library decodes on threads of its own where the archive and
+// the memory allow it; the binding takes those calls one at a time.
 std::uint64_t SevenZipCallbacksOffThread();
-// Tests only: whether the handler is told to run single-threaded (default true).
+// Tests only: whether the library is told to decode on the calling thread alone (default false).
 void SetSevenZipSingleThreadedHandler(bool on);
 
 // Unpacks a 7z archive into a folder. False after an error, which has been written as one
