@@ -89,13 +89,16 @@ DigestPlan PlanFor(const PeLayout& layout) {
     return plan;
 }
 
-// Feeds [0, size) minus the gaps to both digests, reading through readAt in blocks.
+// Feeds [0, size) minus the gaps to each digest, reading through readAt in blocks.
 bool StreamDigests(const ReadAtFn& readAt, std::uint64_t size, const DigestPlan& plan,
-                   FileDigests& out) {
+                   std::span<Digest* const> digests) {
     g_passes.fetch_add(1, std::memory_order_relaxed);
-    Digest sha1(DigestAlgorithm::Sha1);
-    Digest sha256(DigestAlgorithm::Sha256);
     std::vector<std::uint8_t> buffer(1 << 16);
+    const auto feed = [&](const std::uint8_t* data, std::size_t n) {
+        for (Digest* digest : digests) {
+            digest->update(data, n);
+        }
+    };
     std::uint64_t pos = 0;
     std::size_t gap = 0;
     while (pos < size) {
@@ -114,21 +117,18 @@ bool StreamDigests(const ReadAtFn& readAt, std::uint64_t size, const DigestPlan&
         if (got != want) {
             return false; // the file shrank or could not be read
         }
-        sha1.update(buffer.data(), got);
-        sha256.update(buffer.data(), got);
+        feed(buffer.data(), got);
         pos += got;
     }
     if (plan.padding > 0) {
         const std::array<std::uint8_t, 8> zeros{};
-        sha1.update(zeros.data(), static_cast<std::size_t>(plan.padding));
-        sha256.update(zeros.data(), static_cast<std::size_t>(plan.padding));
+        feed(zeros.data(), static_cast<std::size_t>(plan.padding));
     }
-    out.sha1 = sha1.finish();
-    out.sha256 = sha256.finish();
     return true;
 }
 
-StampedCache<FileDigests, SubjectDigestKind> g_digests(16);
+StampedCache<std::vector<std::uint8_t>, std::pair<SubjectDigestKind, DigestAlgorithm>>
+    g_digests(16);
 
 } // namespace
 
@@ -215,17 +215,21 @@ Outcome<FileDigests> ComputeDigestsOfBytes(std::span<const std::uint8_t> bytes,
         std::memcpy(buffer, bytes.data() + offset, size);
         return size;
     };
-    FileDigests out;
-    StreamDigests(readAt, bytes.size(), plan, out);
-    return out;
+    Digest sha1(DigestAlgorithm::Sha1);
+    Digest sha256(DigestAlgorithm::Sha256);
+    const std::array<Digest*, 2> both = {&sha1, &sha256};
+    StreamDigests(readAt, bytes.size(), plan, both);
+    return FileDigests{sha1.finish(), sha256.finish()};
 }
 
 namespace {
 
-Outcome<FileDigests> ComputeFileDigests(const std::string& path, SubjectDigestKind kind) {
+Outcome<std::vector<std::uint8_t>> ComputeFileDigest(const std::string& path,
+                                                     SubjectDigestKind kind, DigestAlgorithm alg) {
+    using Result = Outcome<std::vector<std::uint8_t>>;
     DigestInput file(path);
     if (file.error() != 0) {
-        return Outcome<FileDigests>::failure(file.error());
+        return Result::failure(file.error());
     }
     const ReadAtFn readAt = [&file](std::uint64_t offset, void* buffer, std::size_t size) {
         return file.readAt(offset, buffer, size);
@@ -234,23 +238,25 @@ Outcome<FileDigests> ComputeFileDigests(const std::string& path, SubjectDigestKi
     if (kind == SubjectDigestKind::PeImage) {
         const auto layout = ParsePeLayout(readAt, file.size());
         if (!layout) {
-            return Outcome<FileDigests>::failure(file.error() != 0 ? file.error() : kBadFormat);
+            return Result::failure(file.error() != 0 ? file.error() : kBadFormat);
         }
         plan = PlanFor(*layout);
     }
-    FileDigests digests;
-    if (!StreamDigests(readAt, file.size(), plan, digests)) {
+    Digest digest(alg);
+    Digest* const one[] = {&digest};
+    if (!StreamDigests(readAt, file.size(), plan, one)) {
         // Windows' packages read through a mapped view, where a failing or vanished page is
         // STATUS_IN_PAGE_ERROR; a file that shrinks or fails while it is hashed reports that.
-        return Outcome<FileDigests>::failure(kStatusInPageError);
+        return Result::failure(kStatusInPageError);
     }
-    return digests;
+    return digest.finish();
 }
 
 } // namespace
 
-Outcome<FileDigests> FileDigestsOf(const std::string& path, SubjectDigestKind kind) {
-    return g_digests.get(path, kind, [&] { return ComputeFileDigests(path, kind); });
+Outcome<std::vector<std::uint8_t>> FileDigestOf(const std::string& path, SubjectDigestKind kind,
+                                                DigestAlgorithm alg) {
+    return g_digests.get(path, {kind, alg}, [&] { return ComputeFileDigest(path, kind, alg); });
 }
 
 Outcome<bool> IsPeImageFile(const std::string& path) {

@@ -1,10 +1,11 @@
 // Digests of a file as the subject packages compute them: the Authenticode PE image digest and
-// the flat digest, SHA-1 and SHA-256 in one streaming pass, with a small cache of the last files
+// the flat digest, SHA-1 or SHA-256 in a streaming pass, with a small cache of the last files
 // hashed so that the member tag and the trust check share one pass over each file.
 // Internal to the POSIX backend (subject packages, trust verification).
 #pragma once
 
 #include "base/outcome.h"
+#include "platform/hash.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,11 +48,14 @@ struct FileDigests {
 Outcome<FileDigests> ComputeDigestsOfBytes(std::span<const std::uint8_t> bytes,
                                            SubjectDigestKind kind);
 
-// Both digests of a file, streamed (never read whole). Served from the cache when the file's
-// path and FileStamp match a recent computation. Fails with the file's Win32 code when it cannot
-// be opened, ERROR_BAD_FORMAT when a PE digest is asked of a file that is not a PE image, and
-// STATUS_IN_PAGE_ERROR when reading fails or the file shrinks while it is hashed.
-Outcome<FileDigests> FileDigestsOf(const std::string& path, SubjectDigestKind kind);
+// One digest of a file, streamed (never read whole): only the algorithm asked for is computed
+// (a SHA-256 catalog never needs the SHA-1 pass). Served from the cache when the file's path and
+// FileStamp match a recent computation of that kind and algorithm. Fails with the file's Win32
+// code when it cannot be opened, ERROR_BAD_FORMAT when a PE digest is asked of a file that is
+// not a PE image, and STATUS_IN_PAGE_ERROR when reading fails or the file shrinks while it is
+// hashed.
+Outcome<std::vector<std::uint8_t>> FileDigestOf(const std::string& path, SubjectDigestKind kind,
+                                                DigestAlgorithm alg);
 
 // True when the file opens and is a PE image (headers only are read). Fails with the file's code.
 Outcome<bool> IsPeImageFile(const std::string& path);

@@ -202,11 +202,9 @@ SipDispatch::createIndirectDataDigest(const SipSubjectInfo& subject) const {
     }
     const auto kind =
         package == Package::PeImage ? SubjectDigestKind::PeImage : SubjectDigestKind::Flat;
-    auto digests = FileDigestsOf(subject.fileName, kind);
-    if (!digests) {
-        return Result::failure(digests.error());
-    }
-    return algorithm == SipAlgorithm::Sha1 ? std::move(digests->sha1) : std::move(digests->sha256);
+    return FileDigestOf(subject.fileName, kind,
+                        algorithm == SipAlgorithm::Sha1 ? DigestAlgorithm::Sha1
+                                                        : DigestAlgorithm::Sha256);
 }
 
 Outcome<std::vector<std::uint8_t>> CryptCATAdminCalcHashFromFile(const std::string& path) {
@@ -215,11 +213,8 @@ Outcome<std::vector<std::uint8_t>> CryptCATAdminCalcHashFromFile(const std::stri
     if (!pe) {
         return Result::failure(pe.error());
     }
-    auto digests = FileDigestsOf(path, *pe ? SubjectDigestKind::PeImage : SubjectDigestKind::Flat);
-    if (!digests) {
-        return Result::failure(digests.error());
-    }
-    return std::move(digests->sha1);
+    return FileDigestOf(path, *pe ? SubjectDigestKind::PeImage : SubjectDigestKind::Flat,
+                        DigestAlgorithm::Sha1);
 }
 
 std::string CertAlgIdToOID(std::uint32_t algId) {

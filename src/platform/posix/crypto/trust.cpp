@@ -114,11 +114,12 @@ std::uint32_t CompareMemberDigest(const ParsedCatalog& catalog, const CatMember&
     if (!sha1 && !sha256) {
         return kNteBadAlgid;
     }
-    const auto digests = FileDigestsOf(filePath, *kind);
-    if (!digests) {
-        return digests.error() == kBadFormat ? kTrustEBadDigest : kCryptEFileError;
+    const auto digest =
+        FileDigestOf(filePath, *kind, sha1 ? DigestAlgorithm::Sha1 : DigestAlgorithm::Sha256);
+    if (!digest) {
+        return digest.error() == kBadFormat ? kTrustEBadDigest : kCryptEFileError;
     }
-    return (sha1 ? digests->sha1 : digests->sha256) == expected ? 0 : kTrustEBadDigest;
+    return *digest == expected ? 0 : kTrustEBadDigest;
 }
 
 // The object provider's step: the member with the tag, whose digest is the file's.

@@ -5,10 +5,13 @@
 #include "base/unicode.h"
 #include "crypto/trust_faults.h"
 #include "os/input_file.h"
+#include "os/unique_fd.h"
 #include "platform/files.h"
 #include "platform/hash.h"
 
 #include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <iterator>
 #include <limits>
@@ -183,6 +186,16 @@ TrustAnchors::TrustAnchors(const std::vector<std::string>& folders) : store_(X50
 namespace {
 
 // The certificate and CRL files of a trust folder, in name order.
+// Roots and CRLs by their extension, in any letter case.
+bool IsTrustFileName(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        return false;
+    }
+    const std::string ext = AsciiLower(name.substr(dot));
+    return ext == ".pem" || ext == ".crt" || ext == ".cer" || ext == ".crl";
+}
+
 std::vector<std::filesystem::path> TrustFolderFiles(const std::string& folder) {
     std::vector<std::filesystem::path> files;
     std::error_code ec;
@@ -194,8 +207,7 @@ std::vector<std::filesystem::path> TrustFolderFiles(const std::string& folder) {
         if (ec) {
             break;
         }
-        const std::string ext = AsciiLower(it->path().extension().string());
-        if (ext == ".pem" || ext == ".crt" || ext == ".cer" || ext == ".crl") {
+        if (IsTrustFileName(it->path().filename().string())) {
             files.push_back(it->path());
         }
     }
@@ -229,14 +241,11 @@ std::vector<std::uint8_t> TrustFoldersDigest(const std::vector<std::string>& fol
 
 std::vector<std::uint8_t> TrustFoldersStamp(const std::vector<std::string>& folders,
                                             std::time_t now, bool& settled) {
+    // Runs at every start of the SignTool stand-in: one descriptor per folder, names read and
+    // stated relative to it, a second stat only for a link (a regular file's lstat is its stat).
     settled = true;
     Digest digest(DigestAlgorithm::Sha256);
-    const auto stampOf = [&](const std::string& path, bool follow) {
-        struct stat st {};
-        if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
-            DigestField(digest, "missing");
-            return;
-        }
+    const auto addStamp = [&](const struct stat& st) {
         const std::int64_t fields[] = {static_cast<std::int64_t>(st.st_dev),
                                        static_cast<std::int64_t>(st.st_ino),
                                        static_cast<std::int64_t>(st.st_size),
@@ -250,14 +259,43 @@ std::vector<std::uint8_t> TrustFoldersStamp(const std::vector<std::string>& fold
             settled = false;
         }
     };
+    const auto stampAt = [&](int dirFd, const char* name) {
+        struct stat st {};
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            DigestField(digest, "missing");
+            return;
+        }
+        addStamp(st);
+        if (S_ISLNK(st.st_mode)) {
+            struct stat target {};
+            if (::fstatat(dirFd, name, &target, 0) != 0) {
+                DigestField(digest, "missing");
+            } else {
+                addStamp(target);
+            }
+        }
+    };
     for (const auto& folder : folders) {
         DigestField(digest, "folder");
         DigestField(digest, folder);
-        stampOf(folder, true);
-        for (const auto& path : TrustFolderFiles(folder)) {
-            DigestField(digest, path.filename().string());
-            stampOf(path.string(), false);
-            stampOf(path.string(), true);
+        const posix::UniqueDir dir = posix::OpenDirStream(
+            posix::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+        struct stat st {};
+        if (!dir || ::fstat(::dirfd(dir.get()), &st) != 0) {
+            DigestField(digest, "missing");
+            continue;
+        }
+        addStamp(st);
+        std::vector<std::string> names;
+        while (const dirent* entry = ::readdir(dir.get())) {
+            if (IsTrustFileName(entry->d_name)) {
+                names.emplace_back(entry->d_name);
+            }
+        }
+        std::sort(names.begin(), names.end());
+        for (const auto& name : names) {
+            DigestField(digest, name);
+            stampAt(::dirfd(dir.get()), name.c_str());
         }
     }
     return digest.finish();

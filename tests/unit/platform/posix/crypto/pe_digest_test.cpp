@@ -144,24 +144,35 @@ TEST(PeDigest, FilesAreStreamedAndRememberedByStamp) {
 
     const auto expected = ComputeDigestsOfBytes(image, SubjectDigestKind::PeImage);
     const std::uint64_t start = DigestPassCount();
-    const auto first = FileDigestsOf(path, SubjectDigestKind::PeImage);
+    const auto first = FileDigestOf(path, SubjectDigestKind::PeImage, DigestAlgorithm::Sha256);
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->sha256, expected->sha256);
-    EXPECT_EQ(FileDigestsOf(path, SubjectDigestKind::PeImage)->sha1, first->sha1);
+    EXPECT_EQ(*first, expected->sha256);
+    EXPECT_EQ(*FileDigestOf(path, SubjectDigestKind::PeImage, DigestAlgorithm::Sha256), *first);
     EXPECT_EQ(DigestPassCount() - start, 1u);
 
+    // Only the algorithm asked for is computed: SHA-1 is a pass of its own, then remembered too.
+    EXPECT_EQ(*FileDigestOf(path, SubjectDigestKind::PeImage, DigestAlgorithm::Sha1),
+              expected->sha1);
+    EXPECT_EQ(*FileDigestOf(path, SubjectDigestKind::PeImage, DigestAlgorithm::Sha256), *first);
+    EXPECT_EQ(*FileDigestOf(path, SubjectDigestKind::PeImage, DigestAlgorithm::Sha1),
+              expected->sha1);
+    EXPECT_EQ(DigestPassCount() - start, 2u);
+
     // The flat digest is another computation; a rewritten file is hashed again.
-    EXPECT_EQ(FileDigestsOf(path, SubjectDigestKind::Flat)->sha256,
+    EXPECT_EQ(*FileDigestOf(path, SubjectDigestKind::Flat, DigestAlgorithm::Sha256),
               DigestOf(DigestAlgorithm::Sha256, image));
     Bytes changed = image;
     changed[changed.size() / 2] ^= 1;
     changed.push_back(0); // a new size, whatever the clock's resolution
     fixtures::WriteFileBytes(path, changed);
-    EXPECT_NE(FileDigestsOf(path, SubjectDigestKind::PeImage)->sha1, first->sha1);
-    EXPECT_EQ(DigestPassCount() - start, 3u);
+    EXPECT_NE(*FileDigestOf(path, SubjectDigestKind::PeImage, DigestAlgorithm::Sha256), *first);
+    EXPECT_EQ(DigestPassCount() - start, 4u);
 
-    EXPECT_EQ(FileDigestsOf(dir / "missing.sys", SubjectDigestKind::Flat).error(), kFileNotFound);
-    EXPECT_EQ(FileDigestsOf(dir.path(), SubjectDigestKind::Flat).error(), kAccessDenied);
+    EXPECT_EQ(
+        FileDigestOf(dir / "missing.sys", SubjectDigestKind::Flat, DigestAlgorithm::Sha1).error(),
+        kFileNotFound);
+    EXPECT_EQ(FileDigestOf(dir.path(), SubjectDigestKind::Flat, DigestAlgorithm::Sha1).error(),
+              kAccessDenied);
 }
 
 TEST(FileDigests, SpecialFilesAreRefusedWithoutBlocking) {
@@ -169,8 +180,10 @@ TEST(FileDigests, SpecialFilesAreRefusedWithoutBlocking) {
     const std::string fifo = dir / "driver.sys";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); // an open() would wait for a writer for ever
     for (const auto& path : {fifo, std::string("/dev/zero")}) {
-        EXPECT_EQ(FileDigestsOf(path, SubjectDigestKind::PeImage).error(), kCantAccessFile);
-        EXPECT_EQ(FileDigestsOf(path, SubjectDigestKind::Flat).error(), kCantAccessFile);
+        EXPECT_EQ(FileDigestOf(path, SubjectDigestKind::PeImage, DigestAlgorithm::Sha256).error(),
+                  kCantAccessFile);
+        EXPECT_EQ(FileDigestOf(path, SubjectDigestKind::Flat, DigestAlgorithm::Sha1).error(),
+                  kCantAccessFile);
         EXPECT_EQ(CryptSIPRetrieveSubjectGuid(path).error(), kCantAccessFile);
     }
 }
