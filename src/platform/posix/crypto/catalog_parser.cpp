@@ -565,7 +565,11 @@ Outcome<std::shared_ptr<ParsedCatalog>> ParseCatalog(std::span<const std::uint8_
     catalog->version = parts.subjectAlgorithm == kOidCatalogListMember2  ? 2
                        : parts.subjectAlgorithm == kOidCatalogListMember ? 1
                                                                          : 0;
-    catalog->der.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(env->size));
+    if (onlyTag == nullptr) {
+        // A member-only parse serves lookups against a verdict on record: it carries no signed
+        // bytes (a copy of a large catalog would cost more than the lookup).
+        catalog->der.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(env->size));
+    }
     catalog->ctl = SpanOf(env->ctl);
     catalog->ctlContent = env->ctlContent;
     catalog->certificates = std::move(env->certificates);

@@ -62,7 +62,8 @@ struct ParsedCatalog {
     int version = 0;         // 1 for .311.12.1.2, 2 for .311.12.1.3
     std::string subjectAlgorithmOid;
 
-    // The ContentInfo exactly as encoded (bytes after its DER length are dropped).
+    // The ContentInfo exactly as encoded (bytes after its DER length are dropped); empty after
+    // a member-only parse (ParseCatalogBytesFor).
     std::vector<std::uint8_t> der;
     ByteSpan ctl;        // the encapsulated CTL SEQUENCE, tag and length included
     ByteSpan ctlContent; // the CTL's contents octets: what the signer's message digest covers
@@ -71,7 +72,12 @@ struct ParsedCatalog {
     // Empty for an unsigned catalog.
     std::vector<ParsedSignerInfo> signerInfos;
 
+    // The bytes of a span; none when der does not hold them (a member-only parse), so that a
+    // signature check on such a parse fails rather than reads outside der.
     std::span<const std::uint8_t> bytes(ByteSpan span) const {
+        if (span.offset > der.size() || span.size > der.size() - span.offset) {
+            return {};
+        }
         return std::span<const std::uint8_t>(der).subspan(span.offset, span.size);
     }
 };
@@ -90,7 +96,8 @@ ParseCatalogBytes(std::span<const std::uint8_t> bytes);
 // regard to case are built (FindCatalogMember finds in them the member it finds in the whole
 // list). The other members' attributes are not decoded, so a fault in one of them goes unseen:
 // only for bytes that a whole parse has already accepted, where one lookup in a large catalog
-// must not cost the decoding of every member.
+// must not cost the decoding of every member. The result carries no signed bytes: a signature
+// check on it fails.
 Outcome<std::shared_ptr<const ParsedCatalog>>
 ParseCatalogBytesFor(std::span<const std::uint8_t> bytes, std::string_view memberTag);
 

@@ -3,11 +3,14 @@
 #include "crypto/catalog_parser.h"
 #include "crypto/der.h"
 #include "crypto/ossl_ptr.h"
+#include "crypto/trust_catalog.h"
+#include "crypto/trust_store.h"
 #include "fixtures.h"
 #include "platform/catalog.h"
 #include "platform/ctl.h"
 #include "testkit.h"
 
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -91,6 +94,7 @@ void ExpectSignerDigestCoversCtlContent(const ParsedCatalog& catalog) {
 }
 
 TEST_F(RealCatalogs, EverySignedCatalogOpensWithSignerAndMembers) {
+    int trustedWhole = 0;
     for (const auto& relative : SignedCatalogs()) {
         SCOPED_TRACE(relative);
         const auto handle = CryptCATOpen(Real(relative), 0);
@@ -120,6 +124,20 @@ TEST_F(RealCatalogs, EverySignedCatalogOpensWithSignerAndMembers) {
             EXPECT_EQ(alone->digest, member.digest);
             EXPECT_EQ(alone->attributes.size(), member.attributes.size());
         }
+        // A member-only parse carries no signed bytes: its signature never checks out, even
+        // where the whole catalog's does.
+        if (!catalog.store.members.empty()) {
+            const auto one =
+                ParseCatalogBytesFor(catalog.der, catalog.store.members.front().referenceTag);
+            ASSERT_TRUE(one.ok());
+            EXPECT_TRUE(one.value()->der.empty());
+            const std::time_t now = std::time(nullptr);
+            if (VerifyParsedCatalogSignature(catalog, ProcessTrustAnchors(), now).status == 0) {
+                ++trustedWhole;
+                EXPECT_NE(VerifyParsedCatalogSignature(**one, ProcessTrustAnchors(), now).status,
+                          0u);
+            }
+        }
         // A tag no member carries, hex or not, finds none.
         for (const char* absent : {"00", "not hex"}) {
             const auto none = ParseCatalogBytesFor(catalog.der, absent);
@@ -132,6 +150,7 @@ TEST_F(RealCatalogs, EverySignedCatalogOpensWithSignerAndMembers) {
         EXPECT_EQ(query->contentType, kCertQueryContentCtl);
         EXPECT_EQ(query->thisUpdate, catalog.thisUpdate);
     }
+    EXPECT_GT(trustedWhole, 0);
 }
 
 TEST_F(RealCatalogs, FtdiV1TextTagsAttributesAndCountersignature) {
