@@ -1,8 +1,8 @@
 // The binding to the 7-Zip library ("7z.dll", on POSIX the library 7z.so): it loads the library,
 // creates its archive handler and answers the handler's calls (the archive's input stream, the
 // open and extract callbacks, the items' output streams). Every object is reference-counted in
-// the COM manner. The library calls back on the calling thread only: the handler is told to run
-// single-threaded before it opens an archive.
+// the COM manner. The library may decode on threads of its own (within a fixed memory budget)
+// and call back from them; the binding takes its calls one at a time.
 #pragma once
 
 #include "external/sevenzip/sevenzip_abi.h"
