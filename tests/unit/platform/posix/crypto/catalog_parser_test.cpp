@@ -90,6 +90,30 @@ TEST(CatalogCache, ParsedFilesAreCachedUntilTheFileChanges) {
     EXPECT_EQ(ParseCatalogFile(path).error(), codes::kFileNotFound);
 }
 
+TEST(CatalogOpen, HandlesOpenedAlikeShareOneStoreUntilTheFileChanges) {
+    test::TempDir dir;
+    const std::string path = dir / "c.cat";
+    fixtures::WriteCatalog(path, UnsignedRecipe());
+    const auto first = CryptCATOpen(path, 1);
+    const auto second = CryptCATOpen(path, 1);
+    ASSERT_TRUE(first.ok() && second.ok());
+    EXPECT_EQ(first->get(), second->get());
+    EXPECT_EQ((*first)->publicVersion, 1u);
+    EXPECT_EQ((*first)->members.size(), 1u);
+    // Other open parameters get a store of their own.
+    const auto other = CryptCATOpen(path, 0);
+    ASSERT_TRUE(other.ok());
+    EXPECT_NE(other->get(), first->get());
+    EXPECT_EQ((*other)->publicVersion, 0u);
+    // A rewritten catalog is read again; handles already open keep what they read.
+    WriteSignedCatalog(path);
+    const auto third = CryptCATOpen(path, 1);
+    ASSERT_TRUE(third.ok());
+    EXPECT_NE(third->get(), first->get());
+    EXPECT_EQ((*third)->members.front().digest, fixtures::Bytes(32, 0xA5));
+    EXPECT_EQ((*first)->members.front().digest, fixtures::Bytes(20, 0x5A));
+}
+
 TEST(CatalogOpen, FileErrorsCarryTheWindowsCode) {
     test::TempDir dir;
     EXPECT_EQ(CryptCATOpen(dir / "missing.cat", 0).error(), codes::kFileNotFound);
