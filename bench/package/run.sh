@@ -3,7 +3,8 @@
 # catalog) against the physical limit and against the peer pipeline, and reports peak memory.
 #   bench/package/run.sh [BIN_DIR] [RUNS] [FILES] [FILE_KB]
 #   (defaults: build/release/bin, 5 runs, 300 PE files of 700 KiB; also BENCH_FILES, BENCH_FILE_KB;
-#   BENCH_PEER=0 leaves the peer out, BENCH_KEEP=1 keeps the package for profiling)
+#   BENCH_PEER=0 leaves the peer out, BENCH_KEEP=1 keeps the package for profiling,
+#   BENCH_STANDIN=1 times one SignTool stand-in check, cold and warm, against a bare start)
 # - halyard:  cd to the archive's folder; halyard package.7z (the path relative, as users call it:
 #             unpack, verify every file, SignTool per file, clean up)
 # - limit:    7zz x + one SHA-256 pass over the files + one bare process spawn per file
@@ -50,6 +51,18 @@ bytes=$(du -sb "$content" | awk '{print $1}')
 echo "package: ${#all[@]} files, $((bytes / 1048576)) MiB unpacked, archive $(($(stat -c %s "$archive") / 1048576)) MiB"
 nfiles=${#all[@]} # one spawn per driver file
 rm -rf "$content"
+if [ "${BENCH_STANDIN:-0}" = 1 ]; then
+  # One stand-in check against the package's catalog, cold and warm, next to a bare start.
+  command -v hyperfine >/dev/null || { echo "BENCH_STANDIN=1 needs hyperfine" >&2; exit 1; }
+  mkdir -p "$work/one" && 7zz x -bd -bso0 -o"$work/one" "$archive" bench.cat drv1/file1.sys -r
+  check="$bin/SignTool.exe verify /kp /c bench.cat drv1/file1.sys"
+  # The verdict is stored once the trust folder's newest change is two seconds old.
+  (cd "$work/one" && sleep 2.1 && $check >/dev/null && $check >/dev/null)
+  (cd "$work/one" && HALYARD_SIGNTOOL_CACHE=0 hyperfine -N -w 5 -r "$((runs * 20))" \
+    --command-name cold "$check" && hyperfine -N -w 20 -r "$((runs * 100))" \
+    --command-name warm "$check" --command-name bare /bin/true)
+  exit 0
+fi
 if [ -n "${BENCH_KEEP:-}" ]; then
   # Keep the package and the bench root for profiling; the caller cleans up.
   trap - EXIT

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <limits>
-#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -142,16 +141,13 @@ bool ParseChain(Lines& lines, const char* name, std::vector<CertificateSummary>&
     return true;
 }
 
-// The user's cache root: an absolute XDG_CACHE_HOME, else ~/.cache.
+// The user's cache root: an absolute XDG_CACHE_HOME, else $HOME/.cache for an absolute HOME;
+// none otherwise (the user database is not asked: this program is linked statically).
 std::string CacheRoot() {
     if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && xdg[0] == '/') {
         return xdg;
     }
     const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] != '/') {
-        const passwd* user = getpwuid(geteuid());
-        home = user != nullptr ? user->pw_dir : nullptr;
-    }
     return home != nullptr && home[0] == '/' ? std::string(home) + "/.cache" : std::string();
 }
 

@@ -39,8 +39,9 @@ std::optional<std::vector<std::uint8_t>> ParseTrustDigest(const std::string& sta
                                                           const std::string& text);
 
 // The per-user cache folder: $XDG_CACHE_HOME/halyard (an absolute XDG_CACHE_HOME), else
-// $HOME/.cache/halyard, created 0700. Not used (every call passes) when it is not a real folder
-// owned by the user with no access for group or others, or when HALYARD_SIGNTOOL_CACHE is "0".
+// $HOME/.cache/halyard (an absolute HOME), created 0700. Not used (every call passes) when there
+// is neither, when it is not a real folder owned by the user with no access for group or
+// others, or when HALYARD_SIGNTOOL_CACHE is "0".
 class VerdictCache {
 public:
     VerdictCache();

@@ -209,6 +209,13 @@ TEST_F(VerdictCacheTest, UnsafeFoldersAreNotUsed) {
     fs::create_directories(dir / "home");
     EXPECT_EQ(StandIn(cat).output, expected);
     EXPECT_EQ(Entries(dir / "home/.cache/halyard").size(), 1u);
+    // Without an absolute HOME there is no cache at all (nothing below the current folder),
+    // and the same report.
+    const ScopedEnv relativeHome("HOME", "rel-home");
+    const test::RunResult run = test::Run(test::BinDir() + "SignTool.exe",
+                                          {"verify", "/v", "/kp", "/c", cat, driver}, dir.path());
+    EXPECT_EQ(run.output, expected);
+    EXPECT_FALSE(fs::exists(dir / "rel-home"));
 }
 
 TEST_F(VerdictCacheTest, TheKeyFollowsTheTrustFoldersAndTheCatalog) {
