@@ -152,6 +152,55 @@ TEST_F(WorkFolderRuns, UnpackingStopsAtTheSizeLimit) {
     EXPECT_EQ(RunPackageCheck({archive}).lines, Lines{"success"});
 }
 
+TEST_F(WorkFolderRuns, PackagesDecodedOnTheLibrarysThreadsKeepTheirVerdicts) {
+    // Noise in small LZMA2 blocks: the 7-Zip library decodes it on threads of its own and calls
+    // back from them. Run from a folder with a non-ASCII name, the archive named relative to it,
+    // two runs at once; then with a link item that only a library thread reaches.
+    PackageBuilder pkg;
+    pkg.addPe("driver.sys");
+    std::string noise(3 << 20, '\0');
+    std::uint32_t x = 2024;
+    for (auto& c : noise) {
+        x = x * 1103515245 + 12345;
+        c = static_cast<char>(x >> 24);
+    }
+    pkg.addFile("x64/noise.bin", noise);
+    pkg.pack();
+    const std::string folder = pkg.dir() / "Пакет ü";
+    fs::create_directories(folder);
+    const auto repack = [&](const std::string& name, const std::vector<std::string>& extra) {
+        std::vector<std::string> args = {"a", "-t7z", "-bd", "-y", "-mx1", "-md=256k", "-mmt=2"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(folder + "/" + name);
+        args.push_back("*");
+        const RunResult r = test::Run(SevenZip(), args, pkg.contentDir());
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    };
+    repack("a.7z", {});
+    CopyFile(folder + "/a.7z", folder + "/b.7z");
+
+    RunResult first, second;
+    std::thread one([&] { first = RunHalyard({"a.7z"}, folder); });
+    std::thread two([&] { second = RunHalyard({"b.7z"}, folder); });
+    one.join();
+    two.join();
+    EXPECT_EQ(first.lines, Lines{"success"}) << first.output;
+    EXPECT_EQ(second.lines, Lines{"success"}) << second.output;
+    EXPECT_EQ(RunPackageCheck({"a.7z"}, folder).lines, Lines{"success"});
+
+    // A link to a folder outside, stored after the noise: refused where the library meets it,
+    // nothing written through it, the work folder gone.
+    TempDir outside;
+    fs::create_directory_symlink(outside.path(), pkg.contentDir() + "/zz-link");
+    repack("link.7z", {"-snl"});
+    const RunResult linked = RunHalyard({"link.7z"}, folder);
+    ExpectUnpackingStop(linked, "UnZipFile: Refused item \"zz-link\": symbolic links");
+    EXPECT_TRUE(fs::is_empty(outside.path()));
+    EXPECT_FALSE(fs::exists(folder + "/link"));
+    EXPECT_FALSE(fs::exists(folder + "/a"));
+    EXPECT_FALSE(fs::exists(folder + "/b"));
+}
+
 TEST_F(WorkFolderRuns, DeepTreesGoWithFewDescriptors) {
     // One item 1,500 folders deep, its path longer than PATH_MAX; the run may hold 64
     // descriptors. The work folder must go, so that the next run finds the same answer.
