@@ -1,6 +1,7 @@
 // The front end: picks the mode, runs one check, prints the verdict. Exit code 0 always.
 #include "cli/front_end.h"
 #include "platform/console.h"
+#include "platform/run_guard.h"
 
 #include <csignal>
 #include <exception>
@@ -19,6 +20,8 @@ int wmain(int, wchar_t**) {
 int main(int argc, char** argv) {
     // A reader that went away makes a write fail; it must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
+    // Before any thread starts: an interrupted run removes what it made and ends by the signal.
+    halyard::platform::InstallInterruptCleanup();
     halyard::RunFrontEnd(halyard::platform::ProgramArguments(argc, argv));
     return 0;
 }

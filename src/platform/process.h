@@ -12,6 +12,8 @@ namespace halyard::platform {
 
 struct ConsoleRun {
     bool started = false;
+    // The child (with everything it started) was killed at the time limit.
+    bool timedOut = false;
     // The pipe's bytes exactly as each read returned them, in order.
     std::vector<std::string> reads;
 };
@@ -20,8 +22,10 @@ struct ConsoleRun {
 // folder (empty: ours), reads the pipe in reads of at most maxRead bytes until the child and
 // everything it started have closed it, and waits for the child to end. started is false, with
 // no reads, when the program cannot be found or started (also for a missing working folder).
+// With a time limit (milliseconds; 0: none) a child still running at its end is killed with
+// everything it started, and timedOut is set.
 ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& workDir,
-                             std::size_t maxRead);
+                             std::size_t maxRead, int timeoutMs = 0);
 
 // The text of a console program's captured bytes. Windows programs write the ANSI code page to
 // a pipe; on POSIX they write the locale's encoding, UTF-8, whose bytes are taken as they are

@@ -3,11 +3,14 @@
 #include "inf/driver_ver.h"
 #include "inf/supported_os.h"
 #include "platform/files.h"
+#include "platform/run_guard.h"
 #include "report/output.h"
 #include "verify/checks.h"
 #include "verify/package_steps.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,14 +63,36 @@ bool Verify(const std::string& argument) {
         return false;
     }
     facts.work = work.folder.get();
-    const bool result =
-        RunPackageSteps(facts, StepMode::StopAtFirstFailure, [](const PackageStepResult& step) {
-            if (!step.ok) {
-                WriteLine("wrong:" + step.reason);
+    // An interrupted run removes the folder too, and ends by the signal; an interruption while
+    // the run removes it below waits for that removal.
+    platform::WorkFolder* folder = work.folder.get();
+    std::atomic<bool> interrupted = true;
+    platform::InterruptCleanup removal([folder, &interrupted] {
+        // The unpacking threads may still be adding items while an interruption removes them.
+        for (int round = 0; interrupted && round < 20; ++round) {
+            try {
+                folder->Remove();
+                return;
+            } catch (...) {
             }
-        });
+        }
+        folder->Remove();
+    });
+    bool result = false;
+    {
+        // What SignTool's starts share within this run lives in a folder of the run's own, gone
+        // with it (a start without one keeps nothing).
+        const std::unique_ptr<platform::RunFolder> shared = platform::RunFolder::Create();
+        result = RunPackageSteps(facts, StepMode::StopAtFirstFailure,
+                                 [](const PackageStepResult& step) {
+                                     if (!step.ok) {
+                                         WriteLine("wrong:" + step.reason);
+                                     }
+                                 });
+    }
     // A work folder that cannot be removed is an error even after every test passed.
-    work.folder->Remove();
+    interrupted = false;
+    removal.runNow();
     return result;
 }
 

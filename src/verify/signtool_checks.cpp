@@ -6,6 +6,9 @@
 #include "report/progress.h"
 
 #include <array>
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
 
 namespace halyard {
 
@@ -26,6 +29,11 @@ constexpr std::array<const char*, 3> kTimestampSigners91 = {
 constexpr const char* kPublisherLine =
     "            Issued to: Microsoft Windows Hardware Compatibility Publisher";
 
+// The default runner: GetDosOutput with the time limit.
+std::string RunSigntool(const std::string& commandLine, const std::string& work) {
+    return GetDosOutput(commandLine, work, SigntoolTimeoutSeconds() * 1000);
+}
+
 std::string Quoted(const std::string& path) {
     return "\"" + path + "\"";
 }
@@ -41,6 +49,21 @@ bool OneOf(const std::string& line, const std::array<const char*, N>& accepted) 
 }
 
 } // namespace
+
+int SigntoolTimeoutSeconds() {
+    const char* text = std::getenv("HALYARD_SIGNTOOL_TIMEOUT");
+    if (text == nullptr) {
+        return kSigntoolTimeoutSeconds;
+    }
+    const std::string_view value(text);
+    int seconds = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (ec != std::errc() || end != value.data() + value.size() || seconds < 1 ||
+        seconds > 86400) {
+        return kSigntoolTimeoutSeconds;
+    }
+    return seconds;
+}
 
 std::vector<std::string> SplitSigntoolOutput(const std::string& text) {
     const std::string trimmed = Trim(text);
@@ -67,7 +90,7 @@ std::vector<std::string> SplitSigntoolOutput(const std::string& text) {
 
 bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
                              const std::string& catFile, const std::string& workPath) {
-    return VerifyFilesWithSigntool(driverFiles, catFile, workPath, GetDosOutput);
+    return VerifyFilesWithSigntool(driverFiles, catFile, workPath, RunSigntool);
 }
 
 bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
@@ -91,7 +114,7 @@ bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
 }
 
 bool VerifyCatWithSigntool(const std::string& catFile, const std::string& workPath) {
-    return VerifyCatWithSigntool(catFile, workPath, GetDosOutput);
+    return VerifyCatWithSigntool(catFile, workPath, RunSigntool);
 }
 
 bool VerifyCatWithSigntool(const std::string& catFile, const std::string& workPath,

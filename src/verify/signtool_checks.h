@@ -12,6 +12,12 @@ namespace halyard {
 using SigntoolRunner =
     std::function<std::string(const std::string& commandLine, const std::string& work)>;
 
+// How long one SignTool start may take: HALYARD_SIGNTOOL_TIMEOUT seconds (a whole number from 1
+// to 86400), else kSigntoolTimeoutSeconds. A start past it is killed and counts as a report that
+// could not be read.
+inline constexpr int kSigntoolTimeoutSeconds = 60;
+int SigntoolTimeoutSeconds();
+
 // "SignTool.exe verify /kp /c "<cat>" "<file>"" for each file, in order; each report must be
 // two lines, the second "Successfully verified: <file>". False after one written line.
 bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,

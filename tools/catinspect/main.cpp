@@ -18,6 +18,8 @@
 #include "platform/trust.h"
 #include "report/output.h"
 
+#include "platform/run_guard.h"
+
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -156,6 +158,7 @@ int Usage(std::FILE* to) {
 int main(int argc, char** argv) {
     // A reader that went away makes a write fail; it must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
+    halyard::platform::InstallInterruptCleanup();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         return Usage(stdout);

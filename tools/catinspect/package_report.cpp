@@ -7,6 +7,7 @@
 #include "catalog/code_signing.h"
 #include "json_writer.h"
 #include "platform/files.h"
+#include "platform/run_guard.h"
 #include "platform/trust.h"
 #include "report/output.h"
 #include "verify/driver_files.h"
@@ -44,11 +45,23 @@ public:
             throw EInOutError("Cannot create a temporary folder in " + base);
         }
         path_ = platform::IncludeTrailingPathDelimiter(pattern);
+        // An interrupted run removes it too (unpacking may still add items meanwhile).
+        cleanup_ = std::make_unique<platform::InterruptCleanup>([this] {
+            for (int round = 0; round < 20; ++round) {
+                try {
+                    platform::DeleteTree(path_);
+                    return;
+                } catch (...) {
+                }
+            }
+        });
     }
     ~PrivateTempFolder() {
         try {
-            platform::DeleteTree(path_);
+            cleanup_->runNow();
         } catch (...) {
+        }
+        if (platform::DirectoryExists(path_)) {
             std::fprintf(stderr, "catinspect: could not remove %s\n", path_.c_str());
         }
     }
@@ -59,6 +72,7 @@ public:
 
 private:
     std::string path_;
+    std::unique_ptr<platform::InterruptCleanup> cleanup_;
 };
 
 // Every occurrence of from replaced by to.

@@ -7,13 +7,15 @@
 #include "catalog/file_hash.h"
 #include "crypto/catalog_parser.h"
 #include "crypto/trust_catalog.h"
+#include "crypto/trust_store.h"
 #include "platform/files.h"
 #include "platform/sip.h"
 #include "platform/trust.h"
 #include "signtool_report.h"
-#include "verdict_cache.h"
+#include "run_index.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -21,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -43,37 +46,51 @@ struct Tally {
     int errors = 0;
 };
 
-constexpr std::time_t kLongestVerdictSeconds = 7 * 24 * 3600;
-
 using ParsedOutcome = Outcome<std::shared_ptr<const ParsedCatalog>>;
 
-// The catalog a run checks against, read once: its bytes, its verdict key and verdict.
+// The catalog a start checks against, read once: its bytes, the stamp they were read under
+// (when it held still while they were read) and its verdict.
 struct Catalog {
     std::string path;
     std::vector<std::uint8_t> bytes;
     std::uint32_t readError = 0;
-    std::string key; // empty when the cache is not used
+    std::optional<signtool::FileStamp> stamp;
     std::optional<CatalogSignatureReport> verdict;
     std::optional<ParsedOutcome> whole;
 };
 
-// The verdicts on catalog signatures of this run: this program's own, kept in its per-user cache
-// between starts (the checker's in-process results are never read).
+std::optional<signtool::FileStamp> StampOfPath(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return signtool::StampOf(st);
+}
+
+// The verdicts on catalog signatures of this start. Within a package check the first start
+// leaves the verdict and an index of the catalog's members in the run's private folder, and
+// later starts read only the member they need; nothing is kept anywhere else.
 class SignatureVerdicts {
 public:
     // WinVerifyTrust of one catalog member: the member looked up and its digest compared, then
     // the catalog's signature verdict.
     std::uint32_t member(const std::string& catalogPath, const std::string& tag,
                          const std::string& file) {
+        if (const signtool::CatalogIndex* index = indexFor(catalogPath)) {
+            if (auto member = index->find(tag)) {
+                ParsedCatalog one;
+                one.version = index->header().version;
+                one.store.members.push_back(std::move(*member));
+                const std::uint32_t status = index->header().status;
+                return VerifyCatalogMemberIn(one, {catalogPath, tag, file},
+                                             [status](const ParsedCatalog&) { return status; });
+            }
+        }
         Catalog& catalog = load(catalogPath);
         if (catalog.readError != 0) {
             return CatalogFileFailureCode(catalog.readError);
         }
-        // A verdict on record was reached on a whole parse of these very bytes, which accepted
-        // them: only the member asked for needs decoding (a whole parse of a catalog of
-        // thousands of members would cost more than the rest of the check).
-        const auto parsed =
-            catalog.verdict ? ParseCatalogBytesFor(catalog.bytes, tag) : whole(catalog);
+        const auto& parsed = whole(catalog);
         if (!parsed) {
             return CatalogFileFailureCode(parsed.error());
         }
@@ -83,7 +100,7 @@ public:
                                      });
     }
 
-    // The catalog's own signature.
+    // The catalog's own signature, always verified afresh (the verbose report needs the chains).
     CatalogSignatureReport ofFile(const std::string& path) {
         Catalog& catalog = load(path);
         CatalogSignatureReport report;
@@ -91,10 +108,7 @@ public:
             report.status = CatalogFileFailureCode(catalog.readError);
             return report;
         }
-        if (catalog.verdict) {
-            return *catalog.verdict;
-        }
-        const auto parsed = whole(catalog);
+        const auto& parsed = whole(catalog);
         if (!parsed) {
             report.status = CatalogFileFailureCode(parsed.error());
             return report;
@@ -103,7 +117,33 @@ public:
     }
 
 private:
-    using Parsed = ParsedOutcome;
+    // The run's index of the catalog, when there is one that holds for it now.
+    const signtool::CatalogIndex* indexFor(const std::string& path) {
+        if (!openShare() || !trustSettled_) {
+            return nullptr;
+        }
+        if (!index_ || indexPath_ != path) {
+            indexPath_ = path;
+            index_.reset();
+            if (const auto stamp = StampOfPath(path)) {
+                index_ = signtool::CatalogIndex::Open(*share_, *stamp, trustStamp_, now_);
+            }
+        }
+        return index_ ? &*index_ : nullptr;
+    }
+
+    bool openShare() {
+        if (!shareTried_) {
+            shareTried_ = true;
+            share_ = signtool::OpenRunShare();
+            if (share_) {
+                const auto stamp = TrustFoldersStamp(folders_, now_, trustSettled_);
+                std::copy_n(stamp.begin(), std::min(stamp.size(), trustStamp_.size()),
+                            trustStamp_.begin());
+            }
+        }
+        return static_cast<bool>(share_);
+    }
 
     Catalog& load(const std::string& path) {
         if (catalog_ && catalog_->path == path) {
@@ -111,24 +151,20 @@ private:
         }
         catalog_.emplace();
         catalog_->path = path;
+        const auto before = StampOfPath(path);
         auto bytes = ReadCatalogFile(path);
         if (!bytes) {
             catalog_->readError = bytes.error();
             return *catalog_;
         }
         catalog_->bytes = std::move(bytes.value());
-        if (!cache_) {
-            cache_.emplace();
-        }
-        if (cache_->usable()) {
-            catalog_->key =
-                signtool::VerdictKey(catalog_->bytes, cache_->trustDigest(folders_, now_));
-            catalog_->verdict = cache_->load(catalog_->key, now_);
+        if (before && StampOfPath(path) == before) {
+            catalog_->stamp = before;
         }
         return *catalog_;
     }
 
-    static const Parsed& whole(Catalog& catalog) {
+    static const ParsedOutcome& whole(Catalog& catalog) {
         if (!catalog.whole) {
             catalog.whole = ParseCatalogBytes(catalog.bytes);
         }
@@ -141,23 +177,31 @@ private:
         }
         const TrustAnchors& anchors = ProcessTrustAnchors();
         CatalogSignatureReport report = VerifyParsedCatalogSignature(parsed, anchors, now_);
-        // Stored only when the trust folders still hold what the key was taken from.
-        if (!catalog.key.empty() &&
-            signtool::VerdictKey(catalog.bytes, TrustFoldersDigest(folders_)) == catalog.key) {
-            // Even a verdict the clock cannot change is verified again after a week.
-            const std::time_t until =
-                std::min(SignatureVerdictStableUntil(parsed, anchors, report, now_),
-                         now_ + kLongestVerdictSeconds);
-            cache_->store(catalog.key, {report, now_, until});
-        }
         catalog.verdict = report;
+        if (openShare() && trustSettled_ && catalog.stamp) {
+            signtool::IndexHeader header;
+            header.catalog = *catalog.stamp;
+            header.trust = trustStamp_;
+            header.version = parsed.version;
+            header.status = report.status;
+            header.from = now_;
+            header.until = std::min<std::int64_t>(
+                SignatureVerdictStableUntil(parsed, anchors, report, now_),
+                now_ + signtool::kLongestVerdictSeconds);
+            signtool::WriteIndex(*share_, header, parsed.store.members);
+        }
         return report;
     }
 
     const std::time_t now_ = std::time(nullptr);
     const std::vector<std::string> folders_ = TrustFolders();
-    std::optional<signtool::VerdictCache> cache_; // opened when a catalog is first read
-    std::optional<Catalog> catalog_;              // the catalog of this run
+    bool shareTried_ = false;
+    std::optional<signtool::RunShare> share_;
+    bool trustSettled_ = false;
+    std::array<std::uint8_t, 32> trustStamp_{};
+    std::string indexPath_;
+    std::optional<signtool::CatalogIndex> index_;
+    std::optional<Catalog> catalog_; // the catalog of this start
 };
 
 // The member tag the catalog lists the file under, for one hash algorithm; empty when the

@@ -13,10 +13,10 @@ std::string JoinDosOutputReads(const std::vector<std::string>& reads) {
     return bytes;
 }
 
-std::string GetDosOutput(const std::string& commandLine, const std::string& work) {
+std::string GetDosOutput(const std::string& commandLine, const std::string& work, int timeoutMs) {
     const platform::ConsoleRun run =
-        platform::RunConsoleProgram(commandLine, work, kDosOutputReadSize);
-    if (!run.started) {
+        platform::RunConsoleProgram(commandLine, work, kDosOutputReadSize, timeoutMs);
+    if (!run.started || run.timedOut) {
         return {};
     }
     return platform::ConsoleOutputToUtf8(JoinDosOutputReads(run.reads));

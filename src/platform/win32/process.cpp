@@ -92,7 +92,7 @@ std::string FindProgram(const std::string& name) {
 }
 
 ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& workDir,
-                             std::size_t maxRead) {
+                             std::size_t maxRead, int timeoutMs) {
     ConsoleRun run;
     SECURITY_ATTRIBUTES sa{};
     sa.nLength = sizeof sa;
@@ -133,6 +133,58 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
         ~Wait() { ::WaitForSingleObject(h, INFINITE); }
     } wait{pi.hProcess};
 
+    // The time limit: a watcher ends the child and cancels the pending read (a process the child
+    // started may still hold the pipe's write end).
+    struct Watch {
+        HANDLE process = nullptr;
+        HANDLE reader = nullptr;
+        HANDLE done = nullptr;
+        DWORD timeoutMs = 0;
+        volatile LONG expired = 0;
+    } watch;
+    HANDLE watcher = nullptr;
+    if (timeoutMs > 0) {
+        watch.process = pi.hProcess;
+        watch.timeoutMs = static_cast<DWORD>(timeoutMs);
+        watch.done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                          &watch.reader, THREAD_TERMINATE, FALSE, 0);
+        if (watch.done != nullptr && watch.reader != nullptr) {
+            watcher = ::CreateThread(
+                nullptr, 0,
+                [](LPVOID arg) -> DWORD {
+                    auto* w = static_cast<Watch*>(arg);
+                    if (::WaitForSingleObject(w->done, w->timeoutMs) == WAIT_TIMEOUT) {
+                        ::InterlockedExchange(&w->expired, 1);
+                        ::TerminateProcess(w->process, 1);
+                        // Repeated: the read may not have started yet.
+                        while (::WaitForSingleObject(w->done, 10) == WAIT_TIMEOUT) {
+                            ::CancelSynchronousIo(w->reader);
+                        }
+                    }
+                    return 0;
+                },
+                &watch, 0, nullptr);
+        }
+    }
+    struct StopWatch {
+        Watch& w;
+        HANDLE& thread;
+        ~StopWatch() {
+            if (thread != nullptr) {
+                ::SetEvent(w.done);
+                ::WaitForSingleObject(thread, INFINITE);
+                ::CloseHandle(thread);
+            }
+            if (w.done != nullptr) {
+                ::CloseHandle(w.done);
+            }
+            if (w.reader != nullptr) {
+                ::CloseHandle(w.reader);
+            }
+        }
+    } stopWatch{watch, watcher};
+
     const DWORD chunk =
         maxRead == 0 ? 1 : (maxRead > 0x10000 ? 0x10000 : static_cast<DWORD>(maxRead));
     std::string buffer(chunk, '\0');
@@ -142,6 +194,9 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
             break;
         }
         run.reads.emplace_back(buffer.data(), got);
+    }
+    if (watch.expired != 0) {
+        run.timedOut = true;
     }
     return run;
 }

@@ -4,11 +4,15 @@
 #include "os/install_layout.h"
 #include "os/unique_fd.h"
 #include "platform/files.h"
+#include "platform/run_guard.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -62,12 +66,17 @@ std::string FirstExecutable(const std::string& folder, const std::string& name) 
     return {};
 }
 
-// Closes the read end and waits for the child on every way out of the read loop.
+// Closes the read end and waits for the child on every way out of the read loop; a child past
+// its time limit is killed first, with its whole process group.
 class ChildGuard {
 public:
     ChildGuard(posix::UniqueFd readEnd, pid_t pid) : fd_(std::move(readEnd)), pid_(pid) {}
     ~ChildGuard() {
         fd_.reset();
+        if (kill_) {
+            ::kill(-pid_, SIGKILL);
+        }
+        ChildEnded();
         int status = 0;
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
@@ -76,11 +85,19 @@ public:
     ChildGuard& operator=(const ChildGuard&) = delete;
 
     int fd() const { return fd_.get(); }
+    void killOnEnd() { kill_ = true; }
 
 private:
     posix::UniqueFd fd_;
     pid_t pid_;
+    bool kill_ = false;
 };
+
+std::int64_t MonotonicMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 } // namespace
 
@@ -197,7 +214,7 @@ std::string FindProgram(const std::string& name) {
 }
 
 ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& workDir,
-                             std::size_t maxRead) {
+                             std::size_t maxRead, int timeoutMs) {
     ConsoleRun run;
     std::vector<std::string> args = CommandLineToArgv(commandLine);
     const std::string program = FindProgram(args.front());
@@ -232,18 +249,54 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
     if (!workDir.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
     }
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    // The child leads a process group of its own, so that it can be stopped with everything it
+    // starts; it gets the default signal mask and dispositions back (this program blocks the
+    // interrupting signals in every thread).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&defaults, sig);
+    }
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    int rc = 0;
+    const auto pid = static_cast<pid_t>(StartTrackedChild([&]() -> std::intptr_t {
+        pid_t started = 0;
+        rc = ::posix_spawn(&started, program.c_str(), &actions, &attributes, argv.data(), environ);
+        return rc == 0 ? started : 0;
+    }));
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     // Only the child holds the write end now, so the pipe ends when the child's side closes.
     writeEnd.reset();
-    if (rc != 0) {
+    if (rc != 0 || pid <= 0) {
         return run;
     }
     run.started = true;
     ChildGuard guard(std::move(readEnd), pid);
+    const std::int64_t deadline = timeoutMs > 0 ? MonotonicMs() + timeoutMs : 0;
     std::string buffer(maxRead, '\0');
     for (;;) {
+        if (deadline != 0) {
+            const std::int64_t left = deadline - MonotonicMs();
+            pollfd ready{guard.fd(), POLLIN, 0};
+            const int polled = left > 0 ? ::poll(&ready, 1, static_cast<int>(left)) : 0;
+            if (polled < 0 && errno == EINTR) {
+                continue;
+            }
+            if (polled == 0) {
+                run.timedOut = true;
+                guard.killOnEnd();
+                break;
+            }
+        }
         const ssize_t got = ::read(guard.fd(), buffer.data(), maxRead);
         if (got > 0) {
             run.reads.emplace_back(buffer.data(), static_cast<std::size_t>(got));
