@@ -4,7 +4,12 @@
 #   bench/package/run.sh [BIN_DIR] [RUNS] [FILES] [FILE_KB]
 #   (defaults: build/release/bin, 5 runs, 300 PE files of 700 KiB; also BENCH_FILES, BENCH_FILE_KB;
 #   BENCH_PEER=0 leaves the peer out, BENCH_KEEP=1 keeps the package for profiling,
-#   BENCH_STANDIN=1 times one SignTool stand-in check, cold and warm, against a bare start)
+#   BENCH_STANDIN=1 times one SignTool stand-in check against a bare start;
+#   BENCH_SHAPE=real makes files of 420 KiB that compress as real drivers do (about 9:1: a
+#   little unique code, the rest repeated), so that 3,000 of them give a catalog of 6,000
+#   entries and an archive of about 140 MB;
+#   BENCH_AMPLIFY=N instead times one check of a tiny archive holding N copies of one signed
+#   file, the goal being at most 15 s for 3,000)
 # - halyard:  cd to the archive's folder; halyard package.7z (the path relative, as users call it:
 #             unpack, verify every file, SignTool per file, clean up)
 # - limit:    7zz x + one SHA-256 pass over the files + one bare process spawn per file
@@ -13,7 +18,10 @@ set -euo pipefail
 bin=$(cd "${1:-build/release/bin}" && pwd)
 runs=${2:-5}
 files=${3:-${BENCH_FILES:-300}}
-size_kb=${4:-${BENCH_FILE_KB:-700}}
+shape=${BENCH_SHAPE:-random}
+default_kb=700
+[ "$shape" = real ] && default_kb=420
+size_kb=${4:-${BENCH_FILE_KB:-$default_kb}}
 work=$(mktemp -d /tmp/halyard-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 pki="$work/pki"
@@ -25,14 +33,34 @@ trap 'rm -rf "$work"; rm -f "$bin/trust/halyard-bench-root.pem"' EXIT
 content="$work/content"
 mkdir -p "$content/InternalLogsDoNotCopyToProduction"
 args=()
+if [ -n "${BENCH_AMPLIFY:-}" ]; then
+  # One signed file and its copies: the catalog lists it once, the archive stores it once.
+  files=1
+fi
+if [ "$shape" = real ]; then
+  # Repeated filler shared by every file: only a small unique part stays after compression.
+  head -c $((size_kb * 1024)) /dev/zero | tr '\0' 'x' > "$work/filler"
+fi
 for i in $(seq 1 "$files"); do
   f="$content/drv$((i % 10))/file$i.sys"
   mkdir -p "$(dirname "$f")"
   "$bin/mkfixture" pe "$f" --pe32plus --size $((size_kb * 1024))
-  # Incompressible section content, like real code; the headers stay intact.
-  dd if=/dev/urandom of="$f" bs=1024 seek=4 count=$((size_kb - 8)) conv=notrunc status=none
+  if [ "$shape" = real ]; then
+    dd if="$work/filler" of="$f" bs=1024 seek=4 count=$((size_kb - 8)) conv=notrunc status=none
+    dd if=/dev/urandom of="$f" bs=1024 seek=4 count=$((size_kb / 10)) conv=notrunc status=none
+  else
+    # Incompressible section content, like real code; the headers stay intact.
+    dd if=/dev/urandom of="$f" bs=1024 seek=4 count=$((size_kb - 8)) conv=notrunc status=none
+  fi
   args+=(--file "$f")
 done
+# Copies of the one signed file, outside the catalog's list (it names the content once).
+if [ -n "${BENCH_AMPLIFY:-}" ]; then
+  for i in $(seq 2 "$BENCH_AMPLIFY"); do
+    mkdir -p "$content/copies$((i % 30))"
+    cp "$content/drv1/file1.sys" "$content/copies$((i % 30))/copy$i.sys"
+  done
+fi
 printf '%s\r\n' '[Version]' 'DriverVer=06/01/2019,1.0.0.0' > "$content/bench.inf"
 args+=(--file "$content/bench.inf")
 this_update=1559392496
@@ -51,16 +79,27 @@ bytes=$(du -sb "$content" | awk '{print $1}')
 echo "package: ${#all[@]} files, $((bytes / 1048576)) MiB unpacked, archive $(($(stat -c %s "$archive") / 1048576)) MiB"
 nfiles=${#all[@]} # one spawn per driver file
 rm -rf "$content"
+if [ -n "${BENCH_AMPLIFY:-}" ]; then
+  echo "archive: $(stat -c %s "$archive") bytes, $BENCH_AMPLIFY copies of one file"
+  sleep 2.1 # the stand-in shares its index once the trust folder's last change is 2 s old
+  for _ in $(seq 1 "$runs"); do
+    (cd "$work" && /usr/bin/time -f 'halyard: %e s, peak RSS %M KiB' "$bin/halyard" bench.7z | tail -1)
+  done
+  exit 0
+fi
 if [ "${BENCH_STANDIN:-0}" = 1 ]; then
-  # One stand-in check against the package's catalog, cold and warm, next to a bare start.
+  # One stand-in check against the package's catalog: alone (it reads the whole catalog) and
+  # within a run whose folder already holds the catalog's index, next to a bare start.
   command -v hyperfine >/dev/null || { echo "BENCH_STANDIN=1 needs hyperfine" >&2; exit 1; }
-  mkdir -p "$work/one" && 7zz x -bd -bso0 -o"$work/one" "$archive" bench.cat drv1/file1.sys -r
+  mkdir -p "$work/one" "$work/run" && chmod 700 "$work/run"
+  7zz x -bd -bso0 -o"$work/one" "$archive" bench.cat drv1/file1.sys -r
   check="$bin/SignTool.exe verify /kp /c bench.cat drv1/file1.sys"
-  # The verdict is stored once the trust folder's newest change is two seconds old.
-  (cd "$work/one" && sleep 2.1 && $check >/dev/null && $check >/dev/null)
-  (cd "$work/one" && HALYARD_SIGNTOOL_CACHE=0 hyperfine -N -w 5 -r "$((runs * 20))" \
-    --command-name cold "$check" && hyperfine -N -w 20 -r "$((runs * 100))" \
-    --command-name warm "$check" --command-name bare /bin/true)
+  key=$(head -c 32 /dev/urandom | od -An -tx1 | tr -d ' \n' | tr a-f A-F)
+  sleep 2.1
+  (cd "$work/one" && hyperfine -N -w 5 -r "$((runs * 20))" --command-name alone "$check")
+  (cd "$work/one" && export HALYARD_RUN_DIR="$work/run" HALYARD_RUN_KEY="$key" &&
+    $check >/dev/null && hyperfine -N -w 20 -r "$((runs * 100))" \
+    --command-name "in a run" "$check" --command-name bare /bin/true)
   exit 0
 fi
 if [ -n "${BENCH_KEEP:-}" ]; then

@@ -33,6 +33,10 @@ private:
     std::function<void()> action_;
 };
 
+// Runs make() so that an interruption comes wholly before or after it: for making something and
+// registering its clean-up in one step.
+void WithoutInterruption(const std::function<void()>& make);
+
 // Runs start(), which starts a child and returns its process id (0: none), so that an
 // interruption either comes before the start or sees the child. The child's process group is
 // killed on interruption until ChildEnded. POSIX only; on Windows start() just runs.

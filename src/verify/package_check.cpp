@@ -55,44 +55,52 @@ bool Verify(const std::string& argument) {
         return false;
     }
     // A leftover folder goes; anything else in its place, or a folder another run is using,
-    // stops the run. The guard removes the folder on every path from here on.
-    const platform::WorkFolder::Made work = platform::WorkFolder::Create(facts.workPath);
+    // stops the run. The guard removes the folder on every path from here on, and so does an
+    // interruption (the run then ends by the signal); one that comes while the run removes the
+    // folder below waits for that removal.
+    platform::WorkFolder::Made work;
+    std::unique_ptr<platform::InterruptCleanup> removal;
+    std::atomic<bool> interrupted = true;
+    platform::WithoutInterruption([&] {
+        work = platform::WorkFolder::Create(facts.workPath);
+        if (!work.folder) {
+            return;
+        }
+        platform::WorkFolder* folder = work.folder.get();
+        removal = std::make_unique<platform::InterruptCleanup>([folder, &interrupted] {
+            // The unpacking threads may still be adding items while an interruption removes
+            // them.
+            for (int round = 0; interrupted && round < 20; ++round) {
+                try {
+                    folder->Remove();
+                    return;
+                } catch (...) {
+                }
+            }
+            folder->Remove();
+        });
+    });
     if (!work.folder) {
         WriteLine("UnZipFile: " + work.refusal);
         WriteLine("wrong:UnZipFile failed");
         return false;
     }
     facts.work = work.folder.get();
-    // An interrupted run removes the folder too, and ends by the signal; an interruption while
-    // the run removes it below waits for that removal.
-    platform::WorkFolder* folder = work.folder.get();
-    std::atomic<bool> interrupted = true;
-    platform::InterruptCleanup removal([folder, &interrupted] {
-        // The unpacking threads may still be adding items while an interruption removes them.
-        for (int round = 0; interrupted && round < 20; ++round) {
-            try {
-                folder->Remove();
-                return;
-            } catch (...) {
-            }
-        }
-        folder->Remove();
-    });
     bool result = false;
     {
         // What SignTool's starts share within this run lives in a folder of the run's own, gone
         // with it (a start without one keeps nothing).
         const std::unique_ptr<platform::RunFolder> shared = platform::RunFolder::Create();
-        result = RunPackageSteps(facts, StepMode::StopAtFirstFailure,
-                                 [](const PackageStepResult& step) {
-                                     if (!step.ok) {
-                                         WriteLine("wrong:" + step.reason);
-                                     }
-                                 });
+        result =
+            RunPackageSteps(facts, StepMode::StopAtFirstFailure, [](const PackageStepResult& step) {
+                if (!step.ok) {
+                    WriteLine("wrong:" + step.reason);
+                }
+            });
     }
     // A work folder that cannot be removed is an error even after every test passed.
     interrupted = false;
-    removal.runNow();
+    removal->runNow();
     return result;
 }
 

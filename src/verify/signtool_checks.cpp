@@ -58,8 +58,7 @@ int SigntoolTimeoutSeconds() {
     const std::string_view value(text);
     int seconds = 0;
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (ec != std::errc() || end != value.data() + value.size() || seconds < 1 ||
-        seconds > 86400) {
+    if (ec != std::errc() || end != value.data() + value.size() || seconds < 1 || seconds > 86400) {
         return kSigntoolTimeoutSeconds;
     }
     return seconds;

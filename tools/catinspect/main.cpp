@@ -15,10 +15,9 @@
 #include "package_report.h"
 #include "platform/catalog.h"
 #include "platform/ctl.h"
+#include "platform/run_guard.h"
 #include "platform/trust.h"
 #include "report/output.h"
-
-#include "platform/run_guard.h"
 
 #include <csignal>
 #include <cstdio>

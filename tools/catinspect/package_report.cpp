@@ -36,6 +36,10 @@ constexpr int kExitUnreadable = 2;
 class PrivateTempFolder {
 public:
     PrivateTempFolder() {
+        // Made and registered for clean-up in one step, as far as an interruption can tell.
+        platform::WithoutInterruption([this] { make(); });
+    }
+    void make() {
         const char* tmp = std::getenv("TMPDIR");
         std::string base = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
         std::string pattern =

@@ -11,8 +11,8 @@
 #include "platform/files.h"
 #include "platform/sip.h"
 #include "platform/trust.h"
-#include "signtool_report.h"
 #include "run_index.h"
+#include "signtool_report.h"
 
 #include <algorithm>
 #include <array>
@@ -22,8 +22,8 @@
 #include <openssl/crypto.h>
 #include <optional>
 #include <string>
-#include <utility>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -185,9 +185,9 @@ private:
             header.version = parsed.version;
             header.status = report.status;
             header.from = now_;
-            header.until = std::min<std::int64_t>(
-                SignatureVerdictStableUntil(parsed, anchors, report, now_),
-                now_ + signtool::kLongestVerdictSeconds);
+            header.until =
+                std::min<std::int64_t>(SignatureVerdictStableUntil(parsed, anchors, report, now_),
+                                       now_ + signtool::kLongestVerdictSeconds);
             signtool::WriteIndex(*share_, header, parsed.store.members);
         }
         return report;

@@ -114,7 +114,7 @@ std::vector<std::uint8_t> RecordBody(const std::array<std::uint8_t, 32>& tagKey,
     Writer w;
     w.put(tagKey.data(), tagKey.size());
     const std::string& oid = member.digestAlgorithmOid;
-    w.put(static_cast<std::uint8_t>(oid.empty()        ? kNone
+    w.put(static_cast<std::uint8_t>(oid.empty()         ? kNone
                                     : oid == kOidSha1   ? kSha1
                                     : oid == kOidSha256 ? kSha256
                                                         : kOther));
@@ -305,8 +305,8 @@ std::optional<CatMember> CatalogIndex::find(const std::string& tag) const {
         } else if (order > 0) {
             high = mid;
         } else {
-            const Mac mac = Hmac(share_->key, headerMac_,
-                                 std::span<const std::uint8_t>(record, kRecordBody));
+            const Mac mac =
+                Hmac(share_->key, headerMac_, std::span<const std::uint8_t>(record, kRecordBody));
             if (!SameMac(mac, record + kRecordBody)) {
                 return std::nullopt;
             }

@@ -22,8 +22,8 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
-#include <sys/stat.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace signtool {

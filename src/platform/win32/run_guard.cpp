@@ -18,6 +18,10 @@ void InterruptCleanup::runNow() {
     }
 }
 
+void WithoutInterruption(const std::function<void()>& make) {
+    make();
+}
+
 std::intptr_t StartTrackedChild(const std::function<std::intptr_t()>& start) {
     return start();
 }

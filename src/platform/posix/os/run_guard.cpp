@@ -23,7 +23,7 @@ namespace {
 // The registry the interruption thread works through. Everything it touches is taken under the
 // one lock, so a clean-up or a child start on another thread is either finished or not begun.
 struct Registry {
-    std::mutex lock;
+    std::recursive_mutex lock; // a clean-up may be registered while it is held
     std::map<std::uint64_t, std::function<void()>*> cleanups;
     std::uint64_t nextId = 1;
     pid_t child = 0; // leads its own process group
@@ -108,6 +108,11 @@ void InterruptCleanup::runNow() {
     }
 }
 
+void WithoutInterruption(const std::function<void()>& make) {
+    const std::lock_guard hold(TheRegistry().lock);
+    make();
+}
+
 std::intptr_t StartTrackedChild(const std::function<std::intptr_t()>& start) {
     Registry& registry = TheRegistry();
     const std::lock_guard hold(registry.lock);
@@ -123,6 +128,8 @@ void ChildEnded() {
 }
 
 std::unique_ptr<RunFolder> RunFolder::Create() {
+    // Made and registered for clean-up in one step.
+    const std::lock_guard hold(TheRegistry().lock);
     // $TMPDIR when it is an absolute path, as mkdtemp's callers read it; never the home folder.
     const char* tmp = std::getenv("TMPDIR");
     std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
