@@ -21,6 +21,7 @@ files=${3:-${BENCH_FILES:-300}}
 shape=${BENCH_SHAPE:-random}
 default_kb=700
 [ "$shape" = real ] && default_kb=420
+[ -n "${BENCH_AMPLIFY:-}" ] && default_kb=16
 size_kb=${4:-${BENCH_FILE_KB:-$default_kb}}
 work=$(mktemp -d /tmp/halyard-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -79,14 +80,6 @@ bytes=$(du -sb "$content" | awk '{print $1}')
 echo "package: ${#all[@]} files, $((bytes / 1048576)) MiB unpacked, archive $(($(stat -c %s "$archive") / 1048576)) MiB"
 nfiles=${#all[@]} # one spawn per driver file
 rm -rf "$content"
-if [ -n "${BENCH_AMPLIFY:-}" ]; then
-  echo "archive: $(stat -c %s "$archive") bytes, $BENCH_AMPLIFY copies of one file"
-  sleep 2.1 # the stand-in shares its index once the trust folder's last change is 2 s old
-  for _ in $(seq 1 "$runs"); do
-    (cd "$work" && /usr/bin/time -f 'halyard: %e s, peak RSS %M KiB' "$bin/halyard" bench.7z | tail -1)
-  done
-  exit 0
-fi
 if [ "${BENCH_STANDIN:-0}" = 1 ]; then
   # One stand-in check against the package's catalog: alone (it reads the whole catalog) and
   # within a run whose folder already holds the catalog's index, next to a bare start.
@@ -106,6 +99,14 @@ if [ -n "${BENCH_KEEP:-}" ]; then
   # Keep the package and the bench root for profiling; the caller cleans up.
   trap - EXIT
   echo "kept: $archive (root $bin/trust/halyard-bench-root.pem, pki $pki)"
+  exit 0
+fi
+if [ -n "${BENCH_AMPLIFY:-}" ]; then
+  echo "archive: $(stat -c %s "$archive") bytes, $BENCH_AMPLIFY copies of one file"
+  sleep 2.1 # the stand-in shares its index once the trust folder's last change is 2 s old
+  for _ in $(seq 1 "$runs"); do
+    (cd "$work" && /usr/bin/time -f 'halyard: %e s, peak RSS %M KiB' "$bin/halyard" bench.7z | tail -1)
+  done
   exit 0
 fi
 
