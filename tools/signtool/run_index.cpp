@@ -130,10 +130,12 @@ std::vector<std::uint8_t> RecordBody(const std::array<std::uint8_t, 32>& tagKey,
     return std::move(w.bytes);
 }
 
-bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+// Repeats a read or write (io(done) moves bytes from offset done on) until size bytes moved.
+template <class Io>
+bool Fully(std::size_t size, Io&& io) {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t n = io(done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -145,19 +147,16 @@ bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t size) {
     return true;
 }
 
+bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t size) {
+    return Fully(size, [&](std::size_t done) {
+        return ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+    });
+}
+
 bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return Fully(bytes.size(), [&](std::size_t done) {
+        return ::write(fd, bytes.data() + done, bytes.size() - done);
+    });
 }
 
 } // namespace
