@@ -21,7 +21,7 @@ void ClearTimeout() {
 #ifdef _WIN32
     _putenv_s("HALYARD_SIGNTOOL_TIMEOUT", "");
 #else
-    ClearTimeout();
+    unsetenv("HALYARD_SIGNTOOL_TIMEOUT");
 #endif
 }
 
