@@ -52,14 +52,14 @@ TEST(UnpackLimitEdge, APackageOfExactlyTheBoundPassesAndOneByteMoreStops) {
     ASSERT_TRUE(atBound);
     auto args = env;
     args.push_back(exact);
-    EXPECT_EQ(Run("/usr/bin/env", args).lines, Lines{"success"});
+    EXPECT_EQ(test::Run("/usr/bin/env", args).lines, Lines{"success"});
 
     std::string over;
     const auto overBound = PackageOfExactly(kBound + 1, over);
     ASSERT_TRUE(overBound);
     args = env;
     args.push_back(over);
-    EXPECT_EQ(Run("/usr/bin/env", args).lines,
+    EXPECT_EQ(test::Run("/usr/bin/env", args).lines,
               (Lines{"UnZipFile: The archive's content of 3 MiB passes the limit of 2 MiB "
                      "unpacked (HALYARD_MAX_UNPACKED_MB)",
                      "wrong:UnZipFile failed"}));
