@@ -181,7 +181,7 @@ TEST_P(OraclePackage, DigestsAndTotalHashsFromOutsidePassAndTheFigureIsComparedE
 }
 
 INSTANTIATE_TEST_SUITE_P(CatalogVersions, OraclePackage, ::testing::Values(1, 2),
-                         [](const auto& info) { return "v" + std::to_string(info.param); });
+                         [](const auto& p) { return "v" + std::to_string(p.param); });
 
 } // namespace
 } // namespace halyard::test
