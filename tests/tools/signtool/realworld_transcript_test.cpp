@@ -5,6 +5,7 @@
 // self-issued, each next one issued by the one above) must hold in every report it prints. The
 // lines are read here by splitting at LF and dropping trailing CRs and blanks, not by our own
 // SignTool output parser.
+#include "standin_copy.h"
 #include "testkit.h"
 
 #include <filesystem>
@@ -114,13 +115,7 @@ protected:
     void SetUp() override {
         HALYARD_NEED_REALWORLD();
         ASSERT_TRUE(fs::exists(test::BinDir() + "SignTool.exe"));
-        // The stand-in trusts the roots in the trust folder beside it: the public ones here.
-        program = bin / "SignTool.exe";
-        test::CopyFile(test::BinDir() + "SignTool.exe", program);
-        fs::permissions(program, fs::perms::owner_exec, fs::perm_options::add);
-        for (const auto& e : fs::directory_iterator(test::RealworldDir() + "certs/roots")) {
-            test::CopyFile(e.path().string(), bin / ("trust/" + e.path().filename().string()));
-        }
+        program = test::CopyStandInWithPublicRoots(bin);
     }
 
     static Lines Transcript(const std::string& name) {
