@@ -70,8 +70,17 @@ std::string BinDir() {
 std::string SourceDir() {
     return std::string(HALYARD_SOURCE_DIR) + "/";
 }
+namespace {
+// The samples' folder: the build's, or another named by HALYARD_REALWORLD_DIR (a copy, or a
+// missing folder to see how a run without the samples reports its skips).
+std::string RealworldRoot() {
+    const char* other = std::getenv("HALYARD_REALWORLD_DIR");
+    return other != nullptr && *other != '\0' ? other : HALYARD_REALWORLD_DIR;
+}
+} // namespace
+
 std::string RealworldDir() {
-    return std::string(HALYARD_REALWORLD_DIR) + "/";
+    return RealworldRoot() + "/";
 }
 int LocalYearNow() {
     const std::time_t now = std::time(nullptr);
@@ -85,8 +94,15 @@ int LocalYearNow() {
 }
 
 bool RealworldAvailable() {
-    return fs::is_directory(HALYARD_REALWORLD_DIR);
+    return fs::is_directory(RealworldRoot());
 }
+std::string NoteMissing(const std::string& what) {
+    std::ofstream(std::string(HALYARD_BIN_DIR) + "/../Testing/skipped-prerequisites.log",
+                  std::ios::app)
+        << what << "\n";
+    return what;
+}
+
 bool RunningInCi() {
     const char* ci = std::getenv("CI");
     if (ci == nullptr) {

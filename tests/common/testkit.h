@@ -26,7 +26,7 @@ private:
 
 std::string BinDir();       // the build's bin/ folder, with a trailing '/'
 std::string SourceDir();    // the repository, with a trailing '/'
-std::string RealworldDir(); // shared/realworld, with a trailing '/'
+std::string RealworldDir(); // shared/realworld (or $HALYARD_REALWORLD_DIR), with a trailing '/'
 bool RealworldAvailable();
 // The current year in the local time zone, as date texts without a year take it.
 int LocalYearNow();
@@ -55,6 +55,10 @@ bool RunningUnderWine();
     if (::halyard::test::RunningUnderWine())                                                       \
     GTEST_SKIP() << "Wine lacks the behaviour this test checks"
 
+// Records a skip for want of `what` where ctest's closing report counts it (the build's
+// Testing/skipped-prerequisites.log) and returns what.
+std::string NoteMissing(const std::string& what);
+
 // A test that needs the real-world samples (or a program, such as 7zz or osslsigncode) fails
 // without them in CI and skips elsewhere. Usable in a test body or a fixture's SetUp().
 #define HALYARD_NEED(available, what)                                                              \
@@ -62,7 +66,7 @@ bool RunningUnderWine();
     } else if (::halyard::test::RunningInCi())                                                     \
         FAIL() << (what) << " is missing (the environment variable CI is set)";                    \
     else                                                                                           \
-        GTEST_SKIP() << (what) << " is missing"
+        GTEST_SKIP() << ::halyard::test::NoteMissing(what) << " is missing"
 #define HALYARD_NEED_REALWORLD()                                                                   \
     HALYARD_NEED(::halyard::test::RealworldAvailable(), ::halyard::test::RealworldDir())
 #define HALYARD_NEED_PROGRAM(path)                                                                 \

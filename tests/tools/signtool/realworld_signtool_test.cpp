@@ -2,6 +2,7 @@
 // WHCP and vendor catalogs and packages, as the SignTool checks read its reports.
 #include "external/process/dos_output.h"
 #include "report/output.h"
+#include "standin_copy.h"
 #include "testkit.h"
 #include "verify/signtool_checks.h"
 
@@ -21,13 +22,7 @@ protected:
     void SetUp() override {
         HALYARD_NEED_REALWORLD();
         ASSERT_TRUE(fs::exists(test::BinDir() + "SignTool.exe"));
-        program = bin / "SignTool.exe";
-        test::CopyFile(test::BinDir() + "SignTool.exe", program);
-        fs::permissions(program, fs::perms::owner_exec, fs::perm_options::add);
-        fs::create_directories(bin / "trust");
-        for (const auto& e : fs::directory_iterator(test::RealworldDir() + "certs/roots")) {
-            test::CopyFile(e.path().string(), bin / ("trust/" + e.path().filename().string()));
-        }
+        program = test::CopyStandInWithPublicRoots(bin);
     }
 
     // The checks' command lines, run with this copy of the stand-in.
