@@ -400,7 +400,8 @@ TEST(CatInspectUsage, HelpDocumentsThePackageReport) {
     const auto r = test::Run(BinDir() + "catinspect", {"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.output.find("--package [--json] PKG.7z"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("2 a usage error, or the package cannot be read"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("2 a usage error, or the package cannot be read"), std::string::npos)
+        << r.output;
     EXPECT_EQ(test::Run(BinDir() + "catinspect", {"--package"}).exitCode, 2);
 }
 
