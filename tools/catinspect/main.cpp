@@ -108,7 +108,7 @@ int ListCatalog(const std::string& path) {
             Print("    " + AttributeText(attr));
         }
     }
-    return 0;
+    return kExitDone;
 }
 
 // The catalog must open before its members can answer for any file.

@@ -214,19 +214,21 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
     capture.clear();
     RunPackageSteps(facts, StepMode::RunAll, [&](const PackageStepResult& step) {
         CheckRow row{step, {}};
+        for (const auto& line : capture.lines()) {
+            row.lines.push_back(asChecked(line));
+        }
+        capture.clear();
+        // The explanations are the inspector's own: what they look up writes into no row.
         if (step.name == "DateSign") {
             ExplainSignDateWindow(row.step, facts);
         } else if (step.name == "VerifyCatWithSigntool" && !facts.catFile.empty()) {
             report.catalog.signature = platform::VerifyCatalogSignature(facts.catFile);
             ExplainSigner(row.step, SignerOf(*report.catalog.signature));
         }
+        capture.clear();
         row.step.expected = asChecked(row.step.expected);
         row.step.found = asChecked(row.step.found);
         row.step.reason = asChecked(row.step.reason);
-        for (const auto& line : capture.lines()) {
-            row.lines.push_back(asChecked(line));
-        }
-        capture.clear();
         if (!step.ok && report.verdict.empty()) {
             report.verdict = "wrong:" + row.step.reason;
             report.exitCode = step.name == "UnZipFile" ? kExitUnreadable : kExitFailed;
@@ -434,6 +436,7 @@ int InspectPackage(const std::string& argument, bool json) {
             Inspect(argument, report, capture);
         } catch (...) {
             report.verdict = "wrong:" + DescribeCurrentError();
+            report.cause = DescribeCurrentError();
             report.exitCode = kExitUnreadable;
             for (const auto& line : capture.lines()) {
                 report.lines.push_back(line);
