@@ -165,7 +165,7 @@ constexpr const char* kUsage[] = {
     "  -v, --verbose  also show the diagnostic lines of the signature check",
     "  --package      explain the package PKG.7z",
     "  --json         with --package: the report as one JSON document:",
-    "                 {\"schema\": 1, \"archive\", \"cause\", \"catalog\": {\"path\",",
+    "                 {\"schema\": \"1\", \"archive\", \"cause\", \"catalog\": {\"path\",",
     "                 \"signer\", \"accepted\", \"chain\", \"timestamp\", \"signDate\",",
     "                 \"code\"}, \"files\": [{\"path\", \"tag\", \"code\", \"reason\"}],",
     "                 \"checks\": [{\"name\", \"ok\", \"expected\", \"found\", \"lines\"}],",
