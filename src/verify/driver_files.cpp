@@ -6,10 +6,12 @@
 #include "platform/catalog.h"
 #include "platform/files.h"
 #include "platform/sip.h"
+#include "platform/trust.h"
 #include "report/output.h"
 #include "report/progress.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace halyard {
@@ -40,6 +42,11 @@ DriverFileCheck CheckDriverFile(const std::string& path, const std::string& catF
         check.reason = "no catalog";
     } else if (check.tag.empty()) {
         check.reason = "no member tag could be computed";
+    } else if (check.trustCode == codes::kTrustEBadDigest ||
+               check.trustCode == codes::kCryptEHashValue) {
+        // Members are looked up by the file's digest, so a digest that does not verify is the
+        // catalog's own: its content no longer matches its signature.
+        check.reason = "the catalog was changed after signing";
     } else {
         check.reason = TrustCodeReason(check.trustCode);
     }
@@ -98,36 +105,85 @@ std::vector<MissingMember> ExplainMembership(std::vector<DriverFileCheck>& check
     if (!store) {
         return {};
     }
-    // Names compared as Windows compares file names: ignoring letter case.
-    std::set<std::string> present;
+    // In a catalog whose signed content was altered a file may be unchanged though no member
+    // answers it.
+    const std::uint32_t catalogStatus = platform::VerifyCatalogSignature(catFile).status;
+    const bool catalogAltered =
+        catalogStatus == codes::kTrustEBadDigest || catalogStatus == codes::kCryptEHashValue;
+    std::set<std::string> answered; // the tags the driver files were found under
     for (const auto& check : checks) {
-        present.insert(AsciiUpper(platform::ExtractFileName(check.path)));
+        if (check.trustCode != codes::kTrustENoSignature && !check.tag.empty()) {
+            answered.insert(AsciiUpper(check.tag));
+        }
     }
-    std::vector<MissingMember> missing;
-    std::set<std::string> signedNames;
+    // Members are matched to files by their tags; names only count files. Several files may
+    // share a name (i386/x.dll, amd64/x.dll), and one file may have a member per digest
+    // algorithm (a SHA-256 member and its SHA-1 shadow), told apart by the tag's length.
+    struct NameCount {
+        std::string name;                                    // as the catalog writes it
+        std::map<std::size_t, std::size_t> membersPerLength; // tag length -> members
+        std::map<std::size_t, std::vector<std::string>> unanswered;
+        std::size_t found = 0;   // driver files of the name that are members
+        std::size_t changed = 0; // driver files of the name that are not
+    };
+    std::map<std::string, NameCount> names; // by upper-cased name, as Windows compares them
+    std::vector<std::string> order;         // the names in the catalog's order
     for (const auto& member : (*store)->members) {
         const std::string name = MemberFileName(member);
         if (name.empty()) {
             continue;
         }
         const std::string key = AsciiUpper(name);
-        signedNames.insert(key);
-        if (present.contains(key)) {
-            continue;
+        NameCount& count = names[key];
+        if (count.name.empty()) {
+            count.name = name;
+            order.push_back(key);
         }
-        auto it = std::find_if(missing.begin(), missing.end(), [&](const MissingMember& m) {
-            return AsciiUpper(m.fileName) == key;
-        });
-        if (it == missing.end()) {
-            missing.push_back({name, {}});
-            it = missing.end() - 1;
+        const std::size_t length = member.referenceTag.size();
+        ++count.membersPerLength[length];
+        if (!answered.contains(AsciiUpper(member.referenceTag))) {
+            count.unanswered[length].push_back(member.referenceTag);
         }
-        it->tags.push_back(member.referenceTag);
     }
     for (auto& check : checks) {
-        if (check.trustCode == codes::kTrustENoSignature &&
-            signedNames.contains(AsciiUpper(platform::ExtractFileName(check.path)))) {
-            check.reason = "changed after signing";
+        const auto it = names.find(AsciiUpper(platform::ExtractFileName(check.path)));
+        if (it == names.end()) {
+            continue;
+        }
+        NameCount& count = it->second;
+        if (check.trustCode != codes::kTrustENoSignature) {
+            ++count.found;
+            continue;
+        }
+        std::size_t files = 0;
+        for (const auto& [length, n] : count.membersPerLength) {
+            files = std::max(files, n);
+        }
+        // A file no member answers takes the place of a member of its name still unanswered.
+        if (count.found + count.changed < files) {
+            ++count.changed;
+            check.reason = catalogAltered ? "not a member of the catalog, which was changed "
+                                            "after signing"
+                                          : "changed after signing";
+        }
+    }
+    std::vector<MissingMember> missing;
+    for (const auto& key : order) {
+        NameCount& count = names[key];
+        // The files the catalog lists under the name: its members of the most common digest,
+        // the longer digest first.
+        std::size_t files = 0;
+        std::size_t length = 0;
+        for (const auto& [len, n] : count.membersPerLength) {
+            if (n >= files) {
+                files = n;
+                length = len;
+            }
+        }
+        const std::size_t present = count.found + count.changed;
+        const auto& tags = count.unanswered[length];
+        for (std::size_t i = 0; present + i < files && i < tags.size(); ++i) {
+            missing.push_back({count.name, {tags[i]}});
         }
     }
     return missing;

@@ -45,9 +45,12 @@ struct MissingMember {
     std::vector<std::string> tags;
 };
 
-// Explains the membership of a whole package: a file that is no member but whose name a member
-// carries has been changed after signing; members whose file name no driver file has are
-// missing from the package. Refines the reasons of checks in place.
+// Explains the membership of a whole package. Members are matched to driver files by tag: a file
+// that is no member takes the place of an unmatched member of its name (changed after signing);
+// the unmatched members left over are missing from the package, one row per file even when
+// files share a name. A file failing with the catalog's digest codes, and a changed file in a
+// catalog whose own content was altered, are blamed on the catalog. Refines the reasons of
+// checks in place.
 std::vector<MissingMember> ExplainMembership(std::vector<DriverFileCheck>& checks,
                                              const std::string& catFile);
 

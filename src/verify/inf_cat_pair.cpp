@@ -47,9 +47,11 @@ bool VerifyInfAndCat(const std::string& path, bool& res) {
     // The Setup API's answer for a file it cannot read says little: name the cause first.
     const std::pair<const std::string*, std::uint64_t> inputs[] = {
         {&infPath, platform::kMaxInfFileSize}, {&catPath, platform::kNoSizeCap}};
+    bool causeWritten = false;
     for (const auto& [input, cap] : inputs) {
         if (const std::uint32_t refused = platform::ProbeInputFile(*input, cap)) {
             CollectError("VerifyInfAndCat", "Cannot read", *input, refused);
+            causeWritten = true;
         }
     }
 
@@ -75,11 +77,20 @@ bool VerifyInfAndCat(const std::string& path, bool& res) {
         }
     }
 
+    // The Authenticode answers go on to the signer test, which names the code with the signer.
+    std::uint32_t signerCode = codes::kNoCode;
     if (!ok) {
         const std::uint32_t err = SetupApiGetLastError();
+        // "ignore" and "Unknown error" would otherwise leave the reason unsaid.
+        const auto writeCause = [&] {
+            if (!causeWritten) {
+                CollectError("VerifyInfAndCat", "SetupVerifyInfFile fail", infPath, err);
+            }
+        };
         switch (err) {
         case codes::kErrorAuthenticodeTrustedPublisher:
         case codes::kErrorAuthenticodeTrustNotEstablished:
+            signerCode = err;
             break;
         case codes::kPathNotFound:
             WriteLine("wrong:NotFound");
@@ -91,8 +102,10 @@ bool VerifyInfAndCat(const std::string& path, bool& res) {
         case codes::kCertEUntrustedRoot:
         case codes::kCertEChaining:
         case codes::kErrorSignatureOsattributeMismatch:
+            writeCause();
             return true;
         default:
+            writeCause();
             WriteLine("wrong:Unknown error " + Hex8(err));
             return false;
         }
@@ -106,7 +119,13 @@ bool VerifyInfAndCat(const std::string& path, bool& res) {
         return false;
     }
 
-    res = platform::IsDriverPolicySigner(FieldText(infSignerInfo.DigitalSigner));
+    const std::string signer = FieldText(infSignerInfo.DigitalSigner);
+    res = platform::IsDriverPolicySigner(signer);
+    if (!res) {
+        CollectError("VerifyInfAndCat",
+                     "Not the accepted signer: " + (signer.empty() ? "(none)" : signer), catPath,
+                     signerCode);
+    }
     return true;
 }
 

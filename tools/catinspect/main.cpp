@@ -1,10 +1,11 @@
 // catinspect CAT            lists the catalog: ThisUpdate, signer, catalog attributes, members
-// catinspect CAT FILE...    one line per file: "<path> <tag> <code>", the member tag the
-//                           signature check settled on and its trust result (8 hex digits,
+// catinspect CAT FILE...    one line per file: "<path> <tag> <code>[ <reason>]", the member tag
+//                           the signature check settled on and its trust result (8 hex digits,
 //                           00000000 when trusted; FFFFFFFF when no trust query was made)
-// catinspect --package PKG.7z [--json]
+// catinspect --package [--json] PKG.7z
 //                           explains a whole package: every step of the package check run
-// Option -v shows the diagnostic lines of the signature check.
+// Options may come in any order and place; "--" ends them. Option -v shows the diagnostic lines
+// of the signature check.
 #include "base/calendar.h"
 #include "base/errors.h"
 #include "base/hex.h"
@@ -15,14 +16,18 @@
 #include "package_report.h"
 #include "platform/catalog.h"
 #include "platform/ctl.h"
+#include "platform/filestream.h"
+#include "platform/messages.h"
 #include "platform/run_guard.h"
 #include "platform/trust.h"
 #include "report/output.h"
+#include "verify/driver_files.h"
 
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <getopt.h>
 #include <string>
 #include <vector>
 
@@ -30,7 +35,22 @@ namespace {
 
 using namespace halyard;
 
+using catinspect::Print;
 using catinspect::UtcText;
+
+#ifndef HALYARD_VERSION
+#define HALYARD_VERSION "0.0.0"
+#endif
+
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// A code with the system's text for it: "00000002 The system cannot find the file specified".
+std::string CodeText(std::uint32_t code) {
+    const std::string text = platform::SysErrorMessage(code);
+    return Hex8(code) + (text.empty() ? "" : " " + text);
+}
 
 std::string FileTimeText(platform::FileTime ft) {
     return UtcText(FileTimeToUnixSeconds(ft));
@@ -46,11 +66,11 @@ std::string AttributeText(const platform::CatAttribute& attr) {
 }
 
 void PrintChain(const char* title, const std::vector<platform::CertificateSummary>& chain) {
-    WriteLine(title);
+    Print(title);
     std::string indent = "  ";
     for (const auto& cert : chain) {
-        WriteLine(indent + cert.issuedTo + " (issued by " + cert.issuedBy + ", expires " +
-                  UtcText(cert.notAfter) + ", SHA-1 " + cert.sha1Hex + ")");
+        Print(indent + cert.issuedTo + " (issued by " + cert.issuedBy + ", expires " +
+              UtcText(cert.notAfter) + ", SHA-1 " + cert.sha1Hex + ")");
         indent += "  ";
     }
 }
@@ -58,57 +78,73 @@ void PrintChain(const char* title, const std::vector<platform::CertificateSummar
 int ListCatalog(const std::string& path) {
     const auto store = platform::CryptCATOpen(path, 1);
     if (!store) {
-        WriteLine("cannot open " + path + " as a catalog: " + Hex8(store.error()));
-        return 1;
+        std::fprintf(stderr, "catinspect: cannot open %s as a catalog: %s\n",
+                     EscapeLine(path).c_str(), CodeText(store.error()).c_str());
+        return kExitFailed;
     }
     const auto ctl = platform::CryptQueryObjectCtl(path);
     if (ctl) {
-        WriteLine("ThisUpdate: " + FileTimeText(ctl->thisUpdate));
+        Print("ThisUpdate: " + FileTimeText(ctl->thisUpdate));
     }
     const auto report = platform::VerifyCatalogSignature(path);
-    WriteLine("Signature: " + Hex8(report.status) + " (" + TrustResultName(report.status) + ")");
+    Print("Signature: " + Hex8(report.status) + " (" + TrustResultName(report.status) + ")");
     if (report.timestamp) {
-        WriteLine("Time stamp: " + UtcText(*report.timestamp));
+        Print("Time stamp: " + UtcText(*report.timestamp));
     }
     PrintChain("Signing chain:", report.signingChain);
     if (!report.timestampChain.empty()) {
         PrintChain("Time-stamp chain:", report.timestampChain);
     }
-    WriteLine("Catalog attributes: " + std::to_string((*store)->catalogAttributes.size()));
+    Print("Catalog attributes: " + std::to_string((*store)->catalogAttributes.size()));
     for (const auto& attr : (*store)->catalogAttributes) {
-        WriteLine("  " + AttributeText(attr));
+        Print("  " + AttributeText(attr));
     }
-    WriteLine("Members: " + std::to_string((*store)->members.size()));
+    Print("Members: " + std::to_string((*store)->members.size()));
     for (const auto& member : (*store)->members) {
-        WriteLine("  " + member.referenceTag +
-                  (member.digestAlgorithmOid.empty() ? std::string()
-                                                     : " [" + member.digestAlgorithmOid + " " +
-                                                           member.indirectDataTypeOid + "]"));
+        Print("  " + member.referenceTag +
+              (member.digestAlgorithmOid.empty()
+                   ? std::string()
+                   : " [" + member.digestAlgorithmOid + " " + member.indirectDataTypeOid + "]"));
         for (const auto& attr : member.attributes) {
-            WriteLine("    " + AttributeText(attr));
+            Print("    " + AttributeText(attr));
         }
     }
-    return 0;
+    return kExitDone;
 }
 
+// The catalog must open before its members can answer for any file.
 int CheckFiles(const std::string& catalog, const std::vector<std::string>& files, bool verbose) {
+    if (const auto store = platform::CryptCATOpen(catalog, 1); !store) {
+        std::fprintf(stderr, "catinspect: cannot open %s as a catalog: %s\n",
+                     EscapeLine(catalog).c_str(), CodeText(store.error()).c_str());
+        return kExitFailed;
+    }
+    int exitCode = kExitDone;
     for (const auto& file : files) {
         std::vector<std::string> diagnostics;
-        CodeSigningResult signing;
+        DriverFileCheck check;
+        // A file that cannot be read says so rather than "no member tag".
+        const std::uint32_t refused = platform::ProbeInputFile(file);
         {
             OutputCapture capture;
-            signing = IsCodeSigned(file, catalog, CALG_SHA_256);
+            check = CheckDriverFile(file, catalog);
             diagnostics = capture.lines();
         }
-        WriteLine(file + " " + (signing.tag.empty() ? "-" : signing.tag) + " " +
-                  Hex8(signing.trustCode));
+        if (refused != 0) {
+            check.reason = "cannot read the file: " + CodeText(refused);
+        }
+        Print(file + " " + (check.tag.empty() ? "-" : check.tag) + " " + Hex8(check.trustCode) +
+              (check.passes() ? "" : " " + check.reason));
+        if (!check.passes()) {
+            exitCode = kExitFailed;
+        }
         if (verbose) {
             for (const auto& line : diagnostics) {
-                WriteLine("  " + line);
+                Print("  " + line);
             }
         }
     }
-    return 0;
+    return exitCode;
 }
 
 constexpr const char* kUsage[] = {
@@ -116,40 +152,59 @@ constexpr const char* kUsage[] = {
     "                                           and time stamp chains, attributes, members",
     "       catinspect [-v] CATALOG FILE...     one line per file: path, member tag, trust code",
     "                                           (8 hex digits, 00000000 when trusted, FFFFFFFF",
-    "                                           when no trust query was made)",
-    "       catinspect --package PKG.7z [--json]",
+    "                                           when no trust query was made) and, when the file",
+    "                                           is not a trusted member, why",
+    "       catinspect --package [--json] PKG.7z",
     "                                           explain a whole package: unpack it into a private",
     "                                           temporary folder (under $TMPDIR, removed",
     "                                           afterwards) and run every step of halyard's",
     "                                           package check without stopping at the first",
     "                                           failure",
-    "       catinspect --help",
+    "       catinspect --help | --version",
     "",
-    "  -v        also show the diagnostic lines of the signature check",
-    "  --json    the package report as one JSON document:",
-    "            {\"archive\", \"catalog\": {\"path\", \"signer\", \"chain\", \"timestamp\",",
-    "            \"code\"}, \"files\": [{\"path\", \"tag\", \"code\", \"reason\"}],",
-    "            \"checks\": [{\"name\", \"ok\", \"expected\", \"found\", \"lines\"}],",
-    "            \"verdict\"}",
+    "Options may stand anywhere; \"--\" ends them (for a name that begins with \"-\").",
+    "  -v, --verbose  also show the diagnostic lines of the signature check",
+    "  --package      explain the package PKG.7z",
+    "  --json         with --package: the report as one JSON document:",
+    "                 {\"schema\": \"1\", \"archive\", \"cause\", \"catalog\": {\"path\",",
+    "                 \"signer\", \"accepted\", \"chain\", \"timestamp\", \"signDate\",",
+    "                 \"code\"}, \"files\": [{\"path\", \"tag\", \"code\", \"reason\"}],",
+    "                 \"checks\": [{\"name\", \"ok\", \"expected\", \"found\", \"lines\"}],",
+    "                 \"verdict\"}; times in ISO 8601 UTC (2019-06-01T12:34:56Z); \"cause\"",
+    "                 says why a package cannot be read (null when it can)",
+    "  -h, --help     this text          --version  the version",
     "",
     "The package report has one row per driver file (path in the package, member tag, trust code",
-    "and, when it fails, why: not a member of the catalog, changed after signing, signer not",
-    "trusted, ...; members the package lacks are listed as missing), the catalog's signer, chain",
-    "and time stamp, and one row per step of the package check, ok or FAIL, with what the package",
-    "holds (expected) and what params.ini records or the package shows (found). Its last line",
-    "(the JSON \"verdict\") is the verdict halyard prints for the same archive. The lines a step",
-    "writes name files in halyard's work folder beside the archive, as halyard's lines do.",
+    "and, when it fails, why: not a member of the catalog, changed after signing, the catalog was",
+    "changed after signing, signer not trusted, ...; members the package lacks are listed as",
+    "missing from the package), the catalog's signer, chain and time stamp, and one row per step",
+    "of the package check, ok or FAIL, with what the package holds (expected) and what params.ini",
+    "records or the package shows (found). Its last line (the JSON \"verdict\") is the verdict",
+    "halyard prints for the same archive. The lines a step writes name files in halyard's work",
+    "folder beside the archive, as halyard's lines do.",
     "",
-    "Exit code (--package): 0 every check passes, 1 a check fails, 2 the package cannot be read.",
-    "Otherwise: 0 done, 1 an error, 2 a usage error.",
+    "The package check accepts only catalogs signed by \"Microsoft Windows Hardware",
+    "Compatibility Publisher\" (SignTool's report must name it); the report says who signed.",
+    "It takes the catalog's signing date only from 1 January 2000 to 21 June 2020 00:00 UTC:",
+    "a catalog dated later counts as undated (0), halyard then writes \"GetSignDateOfCAT: Wrong",
+    "result: <date>\" and params.ini must record DateSign=0 or none.",
+    "",
+    "Text lines end in LF. Exit code: 0 the package passes every check, or every FILE is a",
+    "trusted member, or the catalog was listed; 1 a check fails, a FILE is not a trusted member",
+    "or the catalog cannot be opened; 2 a usage error, or the package cannot be read.",
 };
 
-int Usage(std::FILE* to) {
+void Usage(std::FILE* to) {
     for (const char* line : kUsage) {
         std::fputs(line, to);
         std::fputc('\n', to);
     }
-    return to == stdout ? 0 : 2;
+}
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "catinspect: %s\nTry 'catinspect --help' for more information.\n",
+                 message.c_str());
+    return kExitUsage;
 }
 
 } // namespace
@@ -158,37 +213,66 @@ int main(int argc, char** argv) {
     // A reader that went away makes a write fail; it must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     halyard::platform::InstallInterruptCleanup();
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        return Usage(stdout);
-    }
-    if (!args.empty() && args[0] == "--package") {
-        bool json = false;
-        std::vector<std::string> rest(args.begin() + 1, args.end());
-        if (!rest.empty() && rest.back() == "--json") {
-            json = true;
-            rest.pop_back();
-        } else if (!rest.empty() && rest.front() == "--json") {
-            json = true;
-            rest.erase(rest.begin());
+    enum { kOptPackage = 0x100, kOptJson, kOptVersion };
+    static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                      {"verbose", no_argument, nullptr, 'v'},
+                                      {"package", no_argument, nullptr, kOptPackage},
+                                      {"json", no_argument, nullptr, kOptJson},
+                                      {"version", no_argument, nullptr, kOptVersion},
+                                      {nullptr, 0, nullptr, 0}};
+    bool verbose = false;
+    bool package = false;
+    bool json = false;
+    opterr = 0; // our own messages, one style for every usage error
+    for (;;) {
+        const int opt = getopt_long(argc, argv, "hv", kOptions, nullptr);
+        if (opt == -1) {
+            break;
         }
-        if (rest.size() != 1) {
-            return Usage(stderr);
+        switch (opt) {
+        case 'h':
+            Usage(stdout);
+            return std::fflush(stdout) == 0 ? kExitDone : kExitFailed;
+        case kOptVersion:
+            std::printf("catinspect %s\n", HALYARD_VERSION);
+            return std::fflush(stdout) == 0 ? kExitDone : kExitFailed;
+        case 'v':
+            verbose = true;
+            break;
+        case kOptPackage:
+            package = true;
+            break;
+        case kOptJson:
+            json = true;
+            break;
+        default: {
+            // A long option is named as written ("--jsn", "--json=x"), a short one by its letter.
+            const std::string written = argv[optind - 1];
+            return UsageError(written.starts_with("--")
+                                  ? "invalid option: " + EscapeLine(written)
+                                  : "invalid option: -" +
+                                        EscapeLine(std::string(1, static_cast<char>(optopt))));
+        }
+        }
+    }
+    std::vector<std::string> args(argv + optind, argv + argc);
+    if (json && !package) {
+        return UsageError("--json applies to --package only");
+    }
+    if (package) {
+        if (args.size() != 1) {
+            return UsageError("--package takes one archive, " + std::to_string(args.size()) +
+                              " given");
         }
         try {
-            return catinspect::InspectPackage(rest[0], json);
+            return catinspect::InspectPackage(args[0], json);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "catinspect: %s\n", e.what());
-            return 2;
+            return kExitUsage;
         }
     }
-    bool verbose = false;
-    if (!args.empty() && args.front() == "-v") {
-        verbose = true;
-        args.erase(args.begin());
-    }
     if (args.empty()) {
-        return Usage(stderr);
+        return UsageError("no catalog given");
     }
     try {
         const std::string catalog = args.front();
@@ -196,9 +280,9 @@ int main(int argc, char** argv) {
         return args.empty() ? ListCatalog(catalog) : CheckFiles(catalog, args, verbose);
     } catch (const halyard::Error& e) {
         std::fprintf(stderr, "catinspect: %s: %s\n", e.typeName(), e.what());
-        return 1;
+        return kExitFailed;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "catinspect: %s\n", e.what());
-        return 1;
+        return kExitFailed;
     }
 }

@@ -5,7 +5,9 @@
 #include "base/hex.h"
 #include "base/outcome.h"
 #include "catalog/code_signing.h"
+#include "catalog/sign_date.h"
 #include "json_writer.h"
+#include "platform/ctl.h"
 #include "platform/files.h"
 #include "platform/run_guard.h"
 #include "platform/trust.h"
@@ -30,6 +32,9 @@ using namespace halyard;
 constexpr int kExitPassed = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUnreadable = 2;
+
+// The JSON document's layout; raised when a field changes meaning or goes.
+constexpr const char* kJsonSchema = "1";
 
 // A folder of our own under $TMPDIR (else /tmp), made by mkdtemp (mode 0700), deleted with
 // everything in it, never following a link, when the object goes.
@@ -107,7 +112,11 @@ struct FileRow {
 struct CatalogFacts {
     std::string path; // relative to the package root; empty without a catalog
     std::optional<platform::CatalogSignatureReport> signature;
+    std::optional<std::int64_t> thisUpdate; // the catalog's date, seconds since 1970 UTC
 };
+
+// The one signer the package check accepts: SignTool's report on the catalog must name it.
+constexpr const char* kAcceptedSigner = "Microsoft Windows Hardware Compatibility Publisher";
 
 struct Report {
     std::string archive;
@@ -115,6 +124,7 @@ struct Report {
     std::vector<FileRow> files;
     std::vector<CheckRow> checks;
     std::vector<std::string> lines; // lines written outside any step
+    std::string cause;              // why the package cannot be read; empty when it can
     std::string verdict;            // as the package check prints it last
     int exitCode = kExitFailed;
 };
@@ -142,6 +152,43 @@ std::string TimestampText(const platform::CatalogSignatureReport& report) {
     return text;
 }
 
+// "mm-dd-yyyy hh-mm-ss", the form params.ini records DateSign in.
+std::string RecordedDateText(TDateTime value) {
+    DateTimeFields f;
+    if (!DecodeDateTime(value, f)) {
+        return "?";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d %02d-%02d-%02d", f.month, f.day, f.year,
+                  f.hour, f.minute, f.second);
+    return text;
+}
+
+// The DateSign row of a catalog whose date was read but lies outside the window: the check
+// takes 0 and says "Wrong result" with the date; the row says why.
+void ExplainSignDateWindow(PackageStepResult& step, const PackageFacts& facts) {
+    if (facts.signDate != 0 || facts.catFile.empty()) {
+        return;
+    }
+    const auto ctl = platform::CryptQueryObjectCtl(facts.catFile);
+    if (!ctl) {
+        return;
+    }
+    step.expected = "0: the catalog's date " +
+                    RecordedDateText(FileTimeToDateTime(ctl->thisUpdate)) + " lies outside " +
+                    RecordedDateText(kSignDateFirst) + " .. " + RecordedDateText(kSignDateLast) +
+                    ", the window the check reads signing dates in, so it counts as no date";
+}
+
+// A failing SignTool report on a catalog that another publisher signed says who.
+void ExplainSigner(PackageStepResult& step, const std::string& signer) {
+    if (step.ok || signer == kAcceptedSigner) {
+        return;
+    }
+    step.found = "signed by " + (signer.empty() ? std::string("no one") : signer) +
+                 "; only catalogs signed by \"" + kAcceptedSigner + "\" are accepted";
+}
+
 // Runs the inspection; throws only what happens outside the steps.
 void Inspect(const std::string& argument, Report& report, OutputCapture& capture) {
     report.archive = argument;
@@ -153,6 +200,7 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
         report.exitCode = exitCode;
     };
     if (!CheckArchiveName(argument, facts).ok) {
+        report.cause = "the archive's name does not end in .7z";
         return fail("wrong:Archive name: " + argument, kExitUnreadable);
     }
     report.archive = facts.archiveName;
@@ -160,6 +208,8 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
     const std::string checkWorkPath = facts.workPath;
     const PackageStepResult opened = OpenArchive(facts);
     if (!opened.ok) {
+        const auto lines = capture.lines();
+        report.cause = lines.empty() ? opened.reason : lines.back();
         return fail("wrong:" + opened.reason, kExitUnreadable);
     }
     const PrivateTempFolder temp;
@@ -182,16 +232,27 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
     capture.clear();
     RunPackageSteps(facts, StepMode::RunAll, [&](const PackageStepResult& step) {
         CheckRow row{step, {}};
-        row.step.expected = asChecked(row.step.expected);
-        row.step.found = asChecked(row.step.found);
-        row.step.reason = asChecked(row.step.reason);
         for (const auto& line : capture.lines()) {
             row.lines.push_back(asChecked(line));
         }
         capture.clear();
+        // The explanations are the inspector's own: what they look up writes into no row.
+        if (step.name == "DateSign") {
+            ExplainSignDateWindow(row.step, facts);
+        } else if (step.name == "VerifyCatWithSigntool" && !facts.catFile.empty()) {
+            report.catalog.signature = platform::VerifyCatalogSignature(facts.catFile);
+            ExplainSigner(row.step, SignerOf(*report.catalog.signature));
+        }
+        capture.clear();
+        row.step.expected = asChecked(row.step.expected);
+        row.step.found = asChecked(row.step.found);
+        row.step.reason = asChecked(row.step.reason);
         if (!step.ok && report.verdict.empty()) {
             report.verdict = "wrong:" + row.step.reason;
             report.exitCode = step.name == "UnZipFile" ? kExitUnreadable : kExitFailed;
+            if (step.name == "UnZipFile") {
+                report.cause = row.lines.empty() ? row.step.reason : row.lines.back();
+            }
         }
         report.checks.push_back(std::move(row));
     });
@@ -205,7 +266,12 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
     }
     if (!facts.catFile.empty()) {
         report.catalog.path = relative(facts.catFile);
-        report.catalog.signature = platform::VerifyCatalogSignature(facts.catFile);
+        if (!report.catalog.signature) {
+            report.catalog.signature = platform::VerifyCatalogSignature(facts.catFile);
+        }
+        if (const auto ctl = platform::CryptQueryObjectCtl(facts.catFile)) {
+            report.catalog.thisUpdate = FileTimeToUnixSeconds(ctl->thisUpdate);
+        }
         capture.clear();
     }
     // A work folder that cannot be removed is an error even after every test passed.
@@ -217,52 +283,64 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
 }
 
 void WriteText(const Report& report) {
-    WriteLine("Package: " + report.archive);
+    Print("Package: " + report.archive);
     for (const auto& line : report.lines) {
-        WriteLine("  " + line);
+        Print("  " + line);
     }
     if (report.catalog.signature) {
         const auto& sig = *report.catalog.signature;
-        WriteLine("Catalog: " + report.catalog.path);
+        Print("Catalog: " + report.catalog.path);
         std::string signer = SignerOf(sig);
         if (!sig.signingChain.empty()) {
             signer += " (valid until " + UtcText(sig.signingChain.back().notAfter) + ")";
         }
-        WriteLine("  signer:     " + signer);
-        WriteLine("  chain:      " + ChainText(sig.signingChain));
-        WriteLine("  time stamp: " + TimestampText(sig));
-        WriteLine("  signature:  " + Hex8(sig.status) + " " + (sig.status == 0 ? "ok" : "FAIL") +
-                  (sig.status == 0 ? "" : " " + TrustCodeReason(sig.status)));
+        Print("  signer:     " + signer);
+        Print("  chain:      " + ChainText(sig.signingChain));
+        Print("  time stamp: " + TimestampText(sig));
+        Print("  signature:  " + Hex8(sig.status) + " " + (sig.status == 0 ? "ok" : "FAIL") +
+              (sig.status == 0 ? "" : " " + TrustCodeReason(sig.status)));
+        if (SignerOf(sig) != kAcceptedSigner) {
+            Print(std::string("  accepted:   no, the package check accepts only catalogs signed "
+                              "by \"") +
+                  kAcceptedSigner + "\"");
+        }
     }
     if (!report.files.empty()) {
-        WriteLine("Files:");
+        Print("Files:");
     }
     for (const auto& file : report.files) {
-        WriteLine("  " + file.path + "  " + (file.tag.empty() ? "-" : file.tag) + "  " +
-                  Hex8(file.code) + "  " + (file.ok ? "ok" : "FAIL " + file.reason));
+        Print("  " + file.path + "  " + (file.tag.empty() ? "-" : file.tag) + "  " +
+              Hex8(file.code) + "  " + (file.ok ? "ok" : "FAIL " + file.reason));
     }
     if (!report.checks.empty()) {
-        WriteLine("Checks:");
+        Print("Checks:");
     }
     for (const auto& row : report.checks) {
         const auto& s = row.step;
-        WriteLine(std::string("  ") + (s.ok ? "ok    " : "FAIL  ") + s.name + ": expected " +
-                  s.expected + ", found " + s.found);
+        Print(std::string("  ") + (s.ok ? "ok    " : "FAIL  ") + s.name + ": expected " +
+              s.expected + ", found " + s.found);
         for (const auto& line : row.lines) {
-            WriteLine("        | " + line);
+            Print("        | " + line);
         }
     }
-    WriteLine(report.verdict);
+    Print(report.verdict);
 }
 
 void WriteJson(const Report& report) {
     JsonWriter json;
-    json.beginObject().key("archive").value(report.archive);
+    json.beginObject().key("schema").value(kJsonSchema).key("archive").value(report.archive);
+    json.key("cause");
+    if (report.cause.empty()) {
+        json.null();
+    } else {
+        json.value(report.cause);
+    }
     json.key("catalog");
     if (report.catalog.signature) {
         const auto& sig = *report.catalog.signature;
         json.beginObject().key("path").value(report.catalog.path);
         json.key("signer").value(SignerOf(sig));
+        json.key("accepted").value(SignerOf(sig) == kAcceptedSigner);
         json.key("chain").beginArray();
         for (const auto& cert : sig.signingChain) {
             json.beginObject()
@@ -271,7 +349,7 @@ void WriteJson(const Report& report) {
                 .key("issuer")
                 .value(cert.issuedBy)
                 .key("notAfter")
-                .value(UtcText(cert.notAfter))
+                .value(IsoUtcText(cert.notAfter))
                 .key("sha1")
                 .value(cert.sha1Hex)
                 .endObject();
@@ -279,7 +357,13 @@ void WriteJson(const Report& report) {
         json.endArray();
         json.key("timestamp");
         if (sig.timestamp) {
-            json.value(UtcText(*sig.timestamp));
+            json.value(IsoUtcText(*sig.timestamp));
+        } else {
+            json.null();
+        }
+        json.key("signDate");
+        if (report.catalog.thisUpdate) {
+            json.value(IsoUtcText(*report.catalog.thisUpdate));
         } else {
             json.null();
         }
@@ -329,13 +413,37 @@ void WriteJson(const Report& report) {
 
 } // namespace
 
-std::string UtcText(std::int64_t seconds) {
+namespace {
+
+std::string FormatUtc(std::int64_t seconds, bool iso) {
     const auto t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     gmtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    char text[40];
+    if (iso) {
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    } else {
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    }
     return text;
+}
+
+} // namespace
+
+std::string UtcText(std::int64_t seconds) {
+    return FormatUtc(seconds, false);
+}
+
+std::string IsoUtcText(std::int64_t seconds) {
+    return FormatUtc(seconds, true);
+}
+
+void Print(std::string_view text) {
+    const std::string line = EscapeLine(text) + "\n";
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() ||
+        std::fflush(stdout) != 0) {
+        throw EWriteError("Cannot write the report");
+    }
 }
 
 int InspectPackage(const std::string& argument, bool json) {
@@ -346,6 +454,7 @@ int InspectPackage(const std::string& argument, bool json) {
             Inspect(argument, report, capture);
         } catch (...) {
             report.verdict = "wrong:" + DescribeCurrentError();
+            report.cause = DescribeCurrentError();
             report.exitCode = kExitUnreadable;
             for (const auto& line : capture.lines()) {
                 report.lines.push_back(line);

@@ -106,19 +106,32 @@ TEST_F(PairCheckWithDouble, SignerNamesAreComparedExactly) {
         const Outcome o = Run();
         EXPECT_TRUE(o.result) << signer;
         EXPECT_EQ(o.res, accepted) << signer;
-        EXPECT_TRUE(o.lines.empty()) << signer;
+        // "ignore" names the signer it did not accept.
+        const std::string named = *signer != '\0' ? signer : "(none)";
+        EXPECT_EQ(o.lines,
+                  accepted ? std::vector<std::string>{}
+                           : std::vector<std::string>{"VerifyInfAndCat: Not the accepted signer: " +
+                                                      named + "; Params: " + catPath_})
+            << signer;
     }
 }
 
 TEST_F(PairCheckWithDouble, AuthenticodeAnswersGoOnToTheCatalogAndSignerTests) {
-    for (std::uint32_t code : {codes::kErrorAuthenticodeTrustedPublisher,
-                               codes::kErrorAuthenticodeTrustNotEstablished}) {
+    const std::pair<std::uint32_t, const char*> answers[] = {
+        {codes::kErrorAuthenticodeTrustedPublisher,
+         "E0000241 The software was signed by a publisher that is trusted"},
+        {codes::kErrorAuthenticodeTrustNotEstablished,
+         "E0000242 Trust in the publisher of the software could not be established"}};
+    for (const auto& [code, text] : answers) {
         reset_();
         Answer(false, code, catPath_, "Contoso Test Publisher");
         Outcome o = Run();
         EXPECT_TRUE(o.result);
         EXPECT_FALSE(o.res);
-        EXPECT_TRUE(o.lines.empty());
+        EXPECT_EQ(o.lines, std::vector<std::string>{
+                               "VerifyInfAndCat: Not the accepted signer: Contoso Test Publisher; "
+                               "Params: " +
+                               catPath_ + "; Last error: " + text});
 
         reset_();
         Answer(false, code, catPath_, kWhcp);
@@ -149,20 +162,37 @@ TEST_F(PairCheckWithDouble, CodesThatEndTheCheck) {
         const Outcome o = Run();
         EXPECT_FALSE(o.result) << line;
         EXPECT_FALSE(o.res) << line;
-        EXPECT_EQ(o.lines, std::vector<std::string>{line});
+        // A bare code gets the Setup API's answer with its text first.
+        const bool named = std::string_view(line).starts_with("wrong:Unknown error");
+        ASSERT_EQ(o.lines.size(), named ? 2u : 1u) << line;
+        EXPECT_EQ(o.lines.back(), line);
+        if (named) {
+            EXPECT_TRUE(o.lines.front().starts_with(
+                "VerifyInfAndCat: SetupVerifyInfFile fail; Params: " + (dir_ / "driver.inf") +
+                "; Last error: " + std::string(line).substr(20)))
+                << o.lines.front();
+        }
     }
 }
 
 TEST_F(PairCheckWithDouble, CodesThatAreLetPassAsIgnore) {
-    for (std::uint32_t code : {codes::kCertEUntrustedRoot, codes::kCertEChaining,
-                               codes::kErrorSignatureOsattributeMismatch}) {
+    const std::pair<std::uint32_t, const char*> answers[] = {
+        {codes::kCertEUntrustedRoot,
+         "800B0109 A certification chain ended in a root certificate that is not trusted"},
+        {codes::kCertEChaining,
+         "800B010A A certificate chain could not be built to a trusted root authority"},
+        {codes::kErrorSignatureOsattributeMismatch,
+         "E0000244 The signature's operating-system attribute does not match this platform"}};
+    for (const auto& [code, text] : answers) {
         reset_();
         // The record is not looked at: another catalog does not matter here.
         Answer(false, code, "/elsewhere/driver.cat", kWhcp);
         const Outcome o = Run();
         EXPECT_TRUE(o.result) << std::hex << code;
         EXPECT_FALSE(o.res) << std::hex << code;
-        EXPECT_TRUE(o.lines.empty());
+        EXPECT_EQ(o.lines,
+                  std::vector<std::string>{"VerifyInfAndCat: SetupVerifyInfFile fail; Params: " +
+                                           (dir_ / "driver.inf") + "; Last error: " + text});
         EXPECT_EQ(callCount_(), 1);
     }
 }

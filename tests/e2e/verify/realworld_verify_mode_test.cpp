@@ -50,7 +50,10 @@ TEST_F(VerifyModeRealworld, VendorSignedPackagesAreIgnored) {
          {"datalogic-usblan-win7-vendor-ev-2018", "datalogic-usblan-win8-vendor-ev-2018"}) {
         const std::string folder = tmp_ / package;
         CopyPackage(package, folder);
-        EXPECT_EQ(VerifyFolder(folder), Lines{"ignore"}) << package;
+        const Lines lines = VerifyFolder(folder);
+        ASSERT_EQ(lines.size(), 2u) << package;
+        EXPECT_TRUE(lines[0].starts_with("VerifyInfAndCat: ")) << lines[0];
+        EXPECT_EQ(lines[1], "ignore") << package;
     }
 }
 
@@ -63,7 +66,13 @@ TEST_F(VerifyModeRealworld, InfStoredWithLfLineEndsIsNotInItsCatalog) {
         test::CopyFile(test::RealworldDir() + "packages/ftdi-cdm-2.12.04-" + name + "-whql-2015/" +
                            name + ".cat",
                        folder + "/" + name + ".cat");
-        EXPECT_EQ(VerifyFolder(folder), (Lines{"wrong:Unknown error 800B0100", "fail"})) << name;
+        EXPECT_EQ(
+            VerifyFolder(folder),
+            (Lines{"VerifyInfAndCat: SetupVerifyInfFile fail; Params: " + folder + "/" + name +
+                       ".inf; Last error: 800B0100 No signature was present in the "
+                       "subject",
+                   "wrong:Unknown error 800B0100", "fail"}))
+            << name;
     }
 }
 
@@ -71,7 +80,11 @@ TEST_F(VerifyModeRealworld, CatalogsForEarlierWindowsAreIgnored) {
     // Signed for 6.1 to 6.3; the platform is 10.0.
     const std::string folder = tmp_ / "ftdi";
     CopyPackage("ftdi-cdm-2.12.04-ftdibus-whql-2015", folder);
-    EXPECT_EQ(VerifyFolder(folder), Lines{"ignore"});
+    EXPECT_EQ(VerifyFolder(folder),
+              (Lines{"VerifyInfAndCat: SetupVerifyInfFile fail; Params: " + folder +
+                         "/ftdibus.inf; Last error: E0000244 The signature's operating-system "
+                         "attribute does not match this platform",
+                     "ignore"}));
 }
 
 } // namespace
