@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages Halyard needs to build, test, fuzz and benchmark.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libssl-dev libgtest-dev googletest
-          p7zip-full 7zip osslsigncode clang libclang-rt-14-dev clang-format hyperfine time
+          p7zip-full 7zip osslsigncode clang libclang-rt-14-dev clang-format hyperfine time lintian man-db
           g++-mingw-w64-x86-64-posix wine64)
 missing=()
 for p in "${packages[@]}"; do
