@@ -57,8 +57,8 @@ TEST_F(TrustDirVariable, TheSignToolStandInInheritsIt) {
     pkg.addPe("x86/driver.sys");
     pkg.pack();
     const auto verify = [&] {
-        return Run(BinDir() + "SignTool.exe",
-                   {"verify", "/kp", "/c", "driver.cat", "x86/driver.sys"}, pkg.contentDir());
+        return test::Run(BinDir() + "SignTool.exe",
+                         {"verify", "/kp", "/c", "driver.cat", "x86/driver.sys"}, pkg.contentDir());
     };
     Pin(empty_.path());
     const auto refused = verify();
