@@ -20,19 +20,46 @@ install(TARGETS halyard catinspect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS signtool_standin RUNTIME DESTINATION ${HALYARD_LIBEXEC_DIR})
 install(TARGETS setupapi LIBRARY DESTINATION ${HALYARD_LIBEXEC_DIR})
 install(FILES ${HALYARD_SHIPPED_ROOTS} DESTINATION ${CMAKE_INSTALL_DATADIR}/halyard/trust)
-configure_file(${PROJECT_SOURCE_DIR}/docs/halyard.1.in ${PROJECT_BINARY_DIR}/halyard.1 @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/halyard.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Every docs/<name>.1.in is a man page, installed compressed as Debian wants it; the package's
+# copyright and changelog go to share/doc/halyard. gzip -n leaves out the name and time, so the
+# same sources give the same bytes.
+file(GLOB _man_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.1.in)
+set(_compressed)
+foreach(_page IN LISTS _man_pages)
+  get_filename_component(_name ${_page} NAME_WLE) # halyard.1
+  configure_file(${_page} ${PROJECT_BINARY_DIR}/man/${_name} @ONLY)
+  list(APPEND _compressed ${PROJECT_BINARY_DIR}/man/${_name}.gz)
+endforeach()
+set(_changelog ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+foreach(_out IN LISTS _compressed _changelog)
+  get_filename_component(_dir ${_out} DIRECTORY)
+  get_filename_component(_base ${_out} NAME_WLE)
+  set(_in ${_dir}/${_base})
+  if(_out STREQUAL _changelog)
+    set(_in ${PROJECT_SOURCE_DIR}/packaging/debian/changelog)
+  endif()
+  add_custom_command(OUTPUT ${_out} COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${_in} ${_out}
+                     DEPENDS ${_in} VERBATIM)
+endforeach()
+add_custom_target(halyard_docs ALL DEPENDS ${_compressed} ${_changelog})
+install(FILES ${_compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${_changelog}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/halyard)
 
 # `cpack` in a build folder makes halyard_<version>_amd64.deb (scripts/build-deb.sh).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME halyard)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "checks signed Windows driver packages")
+# Lines of the long description stay within 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Halyard checks a signed Windows driver package (.7z), an INF folder or a catalog the way a \
-release pipeline needs: every driver file a signed member of the catalog, the recorded figures, \
-the declared operating systems. It prints result lines and a verdict line.")
-set(CPACK_PACKAGE_CONTACT "Halyard maintainers <halyard@localhost>")
+    "Halyard checks a signed Windows driver package (.7z), an INF folder or a
+catalog the way a release pipeline needs: every driver file a signed member of
+the catalog, the recorded figures, the declared operating systems. It prints
+result lines and a verdict line.")
+set(CPACK_PACKAGE_CONTACT
+    "Halyard maintainers <maintainers@users.noreply.c-seed-142ad121.example>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # halyard_<version>_<arch>.deb

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Halyard needs to build, test, fuzz and benchmark.
+# Installs the Debian 12 packages Halyard needs to build, test, fuzz and benchmark, and to build
+# and check its Debian package (dpkg-dev for the build flags, lintian, man-db for `man -l`).
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libssl-dev libgtest-dev googletest
           p7zip-full 7zip osslsigncode clang libclang-rt-14-dev clang-format hyperfine time
+          lintian man-db dpkg-dev
           g++-mingw-w64-x86-64-posix wine64)
 missing=()
 for p in "${packages[@]}"; do

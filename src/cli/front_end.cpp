@@ -31,16 +31,29 @@ namespace {
 
 // Where the roots come from, for the usage text.
 void WriteTrustFolders() {
-    const auto folders = platform::TrustFolders();
-    if (folders.empty()) {
+    const auto& chosen = platform::ChosenTrustFolders();
+    const auto& folders = chosen.folders;
+    const std::string variable = platform::kTrustDirVariable;
+    if (chosen.fromVariable) {
+        WriteLine("Trusted roots (only the folders " + variable + " names):");
+    } else if (folders.empty()) {
         WriteLine("Trusted roots: Windows' certificate stores.");
         return;
+    } else if (folders.size() > 1) {
+        WriteLine("Trusted roots (the administrator's first; it wins over a shipped root with the "
+                  "same subject; " +
+                  variable + " replaces both):");
+    } else {
+        WriteLine("Trusted roots (" + variable + " replaces the folder):");
     }
-    WriteLine(folders.size() > 1 ? "Trusted roots (the administrator's first; it wins over a "
-                                   "shipped root with the same subject):"
-                                 : "Trusted roots:");
     for (const auto& folder : folders) {
         WriteLine("  " + folder);
+    }
+    for (const auto& entry : chosen.unused) {
+        WriteLine("  not used, not a full path: " + entry);
+    }
+    if (chosen.fromVariable && folders.empty()) {
+        WriteLine("  none: no root is trusted");
     }
 }
 

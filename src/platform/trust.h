@@ -48,4 +48,18 @@ std::string TrustFolder();
 // Windows.
 std::vector<std::string> TrustFolders();
 
+// The caller's own trust folders: a full path, or several separated by ':'. When set (not empty)
+// they replace the installed folders for the run, the helpers it starts included (they inherit the
+// environment). A relative entry is not used: the helpers run in other folders, where it would
+// name something else.
+inline constexpr const char* kTrustDirVariable = "HALYARD_TRUST_DIR";
+
+// The folders in use and where they come from, for the usage text.
+struct TrustFolderChoice {
+    std::vector<std::string> folders; // as TrustFolders() answers
+    bool fromVariable = false;        // kTrustDirVariable named them
+    std::vector<std::string> unused;  // its relative entries
+};
+const TrustFolderChoice& ChosenTrustFolders();
+
 } // namespace halyard::platform

@@ -62,7 +62,10 @@ void EndProgress() {
     }
     const std::lock_guard<std::mutex> guard(state.lock);
     if (state.shown > 0) {
-        platform::WriteStderr("\r" + std::string(state.shown, ' ') + "\r");
+        std::string blank(state.shown + 2, ' ');
+        blank.front() = '\r';
+        blank.back() = '\r';
+        platform::WriteStderr(blank);
         state.shown = 0;
     }
 }

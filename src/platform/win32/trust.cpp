@@ -138,4 +138,9 @@ std::vector<std::string> TrustFolders() {
     return {};
 }
 
+const TrustFolderChoice& ChosenTrustFolders() {
+    static const TrustFolderChoice none;
+    return none;
+}
+
 } // namespace halyard::platform

@@ -65,7 +65,8 @@ test::TempDir* InstalledTree::scratch = nullptr;
 
 TEST_F(InstalledTree, EveryFileIsInItsPlaceAndNoTestRootShips) {
     for (const char* file : {"bin/halyard", "bin/catinspect", "libexec/halyard/SignTool.exe",
-                             "libexec/halyard/libsetupapi.so", "share/man/man1/halyard.1"}) {
+                             "libexec/halyard/libsetupapi.so", "share/man/man1/halyard.1.gz",
+                             "share/doc/halyard/copyright", "share/doc/halyard/changelog.gz"}) {
         EXPECT_TRUE(fs::is_regular_file(Usr(file))) << file;
     }
     EXPECT_FALSE(fs::exists(Usr("bin/SignTool.exe")));

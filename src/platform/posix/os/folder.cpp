@@ -303,10 +303,8 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
     const std::string bare = WithoutTrailingDelimiters(path);
     const std::string shown = IncludeTrailingPathDelimiter(bare);
     const std::string name = ExtractFileName(bare);
-    std::string parentPath = ExtractFileDir(bare);
-    if (parentPath.empty()) {
-        parentPath = ".";
-    }
+    const std::string dir = ExtractFileDir(bare);
+    const std::string parentPath = dir.empty() ? std::string(".") : dir;
     const auto refuse = [&](const std::string& why) {
         return Made{nullptr, "Cannot create folder \"" + shown + "\". " + why};
     };

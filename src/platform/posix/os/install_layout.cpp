@@ -3,6 +3,8 @@
 #include "platform/files.h"
 #include "platform/trust.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <string_view>
 
 namespace halyard::platform {
@@ -65,12 +67,40 @@ std::string TrustFolder() {
     return ProgramLayout().shippedTrust;
 }
 
-std::vector<std::string> TrustFolders() {
-    const InstallLayout& layout = ProgramLayout();
-    if (layout.adminTrust.empty()) {
-        return {layout.shippedTrust};
+TrustFolderChoice TrustFoldersFor(const InstallLayout& layout, const char* variable) {
+    TrustFolderChoice choice;
+    if (variable != nullptr && *variable != '\0') {
+        // Only what the caller named: no installed folder, nothing found by a relative path.
+        choice.fromVariable = true;
+        const std::string_view all(variable);
+        std::size_t start = 0;
+        while (start <= all.size()) {
+            const std::size_t end = std::min(all.find(':', start), all.size());
+            const std::string entry(all.substr(start, end - start));
+            if (entry.starts_with('/')) {
+                choice.folders.push_back(entry);
+            } else if (!entry.empty()) {
+                choice.unused.push_back(entry);
+            }
+            start = end + 1;
+        }
+        return choice;
     }
-    return {layout.adminTrust, layout.shippedTrust};
+    if (!layout.adminTrust.empty()) {
+        choice.folders.push_back(layout.adminTrust);
+    }
+    choice.folders.push_back(layout.shippedTrust);
+    return choice;
+}
+
+const TrustFolderChoice& ChosenTrustFolders() {
+    static const TrustFolderChoice choice =
+        TrustFoldersFor(ProgramLayout(), std::getenv(kTrustDirVariable));
+    return choice;
+}
+
+std::vector<std::string> TrustFolders() {
+    return ChosenTrustFolders().folders;
 }
 
 } // namespace halyard::platform

@@ -11,7 +11,11 @@
 // <etc> is /etc for the prefix /usr, <root>/etc for a prefix <root>/usr (a package unpacked into
 // a scratch root), and <prefix>/etc for any other prefix (/usr/local/etc, /opt/halyard/etc). A
 // tree counts as installed when <prefix>/share/halyard exists beside its bin/ or libexec/halyard/.
+// A caller who sets HALYARD_TRUST_DIR reads only the folders it names, instead of both trust
+// folders.
 #pragma once
+
+#include "platform/trust.h"
 
 #include <string>
 #include <vector>
@@ -31,6 +35,9 @@ InstallLayout LayoutFor(const std::string& programDirectory);
 
 // The layout of the running program, worked out once.
 const InstallLayout& ProgramLayout();
+
+// The trust folders for a layout and the value of the caller's trust variable (null when unset).
+TrustFolderChoice TrustFoldersFor(const InstallLayout& layout, const char* variable);
 
 // Where a helper program or library is looked for first: the helper folder, then the program's
 // own folder when that is another one.

@@ -261,10 +261,8 @@ InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& 
         out.code = codes::kErrorNoCatalogForOemInf;
         return out;
     }
-    std::string infDir = platform::ExtractFileDir(infPath);
-    if (infDir.empty()) {
-        infDir = ".";
-    }
+    const std::string dir = platform::ExtractFileDir(infPath);
+    const std::string infDir = dir.empty() ? std::string(".") : dir;
     const auto catalogPath = FindCatalog(infDir, *directive);
     if (!catalogPath) {
         out.code = codes::kCryptEFileError;
