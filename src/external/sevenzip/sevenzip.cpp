@@ -637,8 +637,7 @@ HRESULT T7zMemoryStream::Read(void* data, std::uint32_t size, std::uint32_t* pro
     return FWritable ? kNotImpl : kOk;
 }
 
-HRESULT T7zMemoryStream::Write(const void* data, std::uint32_t size,
-                               std::uint32_t* processedSize) {
+HRESULT T7zMemoryStream::Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) {
     if (processedSize != nullptr) {
         *processedSize = 0;
     }
@@ -911,8 +910,8 @@ std::vector<std::uint8_t> T7zInArchive::ExtractItemBytes(std::uint32_t item, std
 }
 
 void T7zInArchive::CheckHeaders(platform::FileReader& reader) {
-    const SevenZipHeaderCheck check = CheckSevenZipStart(
-        reader.size(), [&](std::uint64_t offset, void* data, std::size_t size) {
+    const SevenZipHeaderCheck check =
+        CheckSevenZipStart(reader.size(), [&](std::uint64_t offset, void* data, std::size_t size) {
             return reader.readAt(offset, data, size);
         });
     if (check.verdict == SevenZipHeaderCheck::Verdict::Refuse) {

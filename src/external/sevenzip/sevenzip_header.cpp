@@ -424,7 +424,9 @@ void ReadPlainHeader(HeaderReader& r) {
     if (type == kFilesInfo) {
         const std::uint64_t items = r.count();
         if (items > kMaxArchiveItems) {
-            TooManyItems(items, "items");
+            throw OverBound{"Refused archive: it holds " + std::to_string(items) +
+                            " items, more than the " + std::to_string(kMaxArchiveItems) +
+                            " a package may hold"};
         }
         while (r.number() != kEnd) {
             r.skipData();
@@ -446,8 +448,7 @@ bool IsSignature(const std::uint8_t* p) {
 // signature with a matching start header within the search range.
 bool FindStart(std::uint64_t fileSize, const ArchiveReadAt& readAt, std::uint64_t& start,
                std::array<std::uint8_t, kStartHeaderSize>& head) {
-    if (fileSize < kStartHeaderSize ||
-        readAt(0, head.data(), head.size()) != kStartHeaderSize) {
+    if (fileSize < kStartHeaderSize || readAt(0, head.data(), head.size()) != kStartHeaderSize) {
         return false;
     }
     if (IsSignature(head.data())) {
@@ -603,7 +604,8 @@ SevenZipHeaderCheck CheckSevenZipStart(std::uint64_t fileSize, const ArchiveRead
     if (Le32(&head[8]) == 0 && offset == 0 && size == 0 && crc == 0) {
         // The library's recovery: a header that ends the file, found from its first bytes.
         const std::uint64_t rest = fileSize - dataStart;
-        const std::size_t tail = static_cast<std::size_t>(std::min<std::uint64_t>(kRecoveryTail, rest));
+        const std::size_t tail =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kRecoveryTail, rest));
         if (tail < 3) {
             return {};
         }

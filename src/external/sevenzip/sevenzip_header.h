@@ -26,7 +26,8 @@ inline constexpr std::uint64_t kMaxHeaderStreams = 65536;
 inline constexpr std::uint64_t kSevenZipSignatureSearch = 1048576;
 
 // Reads up to size bytes at offset into data; returns how many it read (fewer only at the end).
-using ArchiveReadAt = std::function<std::size_t(std::uint64_t offset, void* data, std::size_t size)>;
+using ArchiveReadAt =
+    std::function<std::size_t(std::uint64_t offset, void* data, std::size_t size)>;
 
 struct SevenZipHeaderCheck {
     enum class Verdict {
