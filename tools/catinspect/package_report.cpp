@@ -7,6 +7,7 @@
 #include "catalog/code_signing.h"
 #include "json_writer.h"
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "platform/trust.h"
 #include "report/output.h"
 #include "verify/driver_files.h"
@@ -44,6 +45,7 @@ public:
             throw EInOutError("Cannot create a temporary folder in " + base);
         }
         path_ = platform::IncludeTrailingPathDelimiter(pattern);
+        base_ = base;
     }
     ~PrivateTempFolder() {
         try {
@@ -56,9 +58,12 @@ public:
     PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
 
     const std::string& path() const { return path_; }
+    // Where it was made, as $TMPDIR gave it.
+    const std::string& base() const { return base_; }
 
 private:
     std::string path_;
+    std::string base_;
 };
 
 // Every occurrence of from replaced by to.
@@ -154,7 +159,17 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
         throw EInOutError(work.refusal);
     }
     facts.work = work.folder.get();
+    // Whether the package leaves enough free space is judged where the package check would
+    // unpack it, beside the archive, so that both give one verdict.
+    work.folder->JudgeSpaceAt(platform::ExtractFileDir(facts.archiveName), checkWorkPath);
+    // A line about our own folder running out of space is no finding on the package: it keeps
+    // the folder's real name and says that it lies under $TMPDIR.
+    const std::string diskFull = platform::SysErrorMessage(codes::kDiskFull);
     const auto asChecked = [&](const std::string& text) {
+        if (!diskFull.empty() && text.find(diskFull) != std::string::npos &&
+            text.find(facts.workPath) != std::string::npos) {
+            return text + " (catinspect's temporary folder, under $TMPDIR: " + temp.base() + ")";
+        }
         return ReplaceAll(text, facts.workPath, checkWorkPath);
     };
     const auto relative = [&](const std::string& path) {

@@ -399,7 +399,7 @@ void T7zUnpackBudget::overLimit(const std::string& what) const {
 
 void T7zUnpackBudget::overReserve(const std::string& what) const {
     throw ESevenZipException(what + " would leave less than " + std::to_string(reserve_ >> 20) +
-                             " MiB free on the file system of \"" + folder_.path() + "\"");
+                             " MiB free on the file system of \"" + folder_.spacePath() + "\"");
 }
 
 void T7zUnpackBudget::announce(std::uint64_t total) {

@@ -312,7 +312,9 @@ std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative)
 
 std::uint64_t Folder::AvailableBytes() const {
     struct statvfs vfs {};
-    if (::fstatvfs(static_cast<int>(handle_), &vfs) != 0) {
+    const int got = spaceAt_.empty() ? ::fstatvfs(static_cast<int>(handle_), &vfs)
+                                     : ::statvfs(spaceAt_.c_str(), &vfs);
+    if (got != 0) {
         return UINT64_MAX; // unknown: the written total still bounds the unpacking
     }
     return static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
