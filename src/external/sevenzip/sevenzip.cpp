@@ -223,7 +223,9 @@ public:
     // For reading the bytes.
     explicit T7zMemoryStream(std::vector<std::uint8_t> bytes) : FBytes(std::move(bytes)) {}
     // For writing at most cap bytes.
-    explicit T7zMemoryStream(std::uint64_t cap) : FWritable(true), FCap(cap) {}
+    explicit T7zMemoryStream(std::uint64_t cap) : FWritable(true), FCap(cap) {
+        FBytes.reserve(static_cast<std::size_t>(cap)); // the size declared, within the bound
+    }
     T7zMemoryStream(const T7zMemoryStream&) = delete;
     T7zMemoryStream& operator=(const T7zMemoryStream&) = delete;
 
@@ -933,7 +935,7 @@ void T7zInArchive::CheckHeaders(platform::FileReader& reader) {
             return;
         }
         header = inner->ExtractItemBytes(0, check.headerSize);
-    } catch (const ESevenZipException&) {
+    } catch (const std::exception&) {
         // Damaged or encrypted: the library finds the same when it opens the archive, having
         // unpacked no more than the bound.
         return;
