@@ -64,25 +64,6 @@ void PutLe64(std::uint8_t* p, std::uint64_t v) {
     PutLe32(p + 4, static_cast<std::uint32_t>(v >> 32));
 }
 
-// A 7z NUMBER: the leading one bits of the first byte say how many bytes follow.
-void PutNumber(std::vector<std::uint8_t>& out, std::uint64_t value) {
-    int extra = 0;
-    while (extra < 8 && value >= (std::uint64_t{1} << (7 * (extra + 1)))) {
-        ++extra;
-    }
-    std::uint8_t first = 0;
-    for (int i = 0; i < extra; ++i) {
-        first |= static_cast<std::uint8_t>(0x80 >> i);
-    }
-    if (extra < 8) {
-        first |= static_cast<std::uint8_t>(value >> (8 * extra));
-    }
-    out.push_back(first);
-    for (int i = 0; i < extra; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
 std::string MiB(std::uint64_t bytes) {
     return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
 }
@@ -494,11 +475,11 @@ std::vector<std::uint8_t> HeaderArchive(std::span<const std::uint8_t> encoded,
                                         const StreamsFacts& facts,
                                         std::span<const std::uint8_t> packed) {
     std::vector<std::uint8_t> header = {kHeader, kMainStreamsInfo, kPackInfo};
-    PutNumber(header, 0);
-    PutNumber(header, facts.packSizes.size());
+    AppendSevenZipNumber(header, 0);
+    AppendSevenZipNumber(header, facts.packSizes.size());
     header.push_back(kSize);
     for (const std::uint64_t size : facts.packSizes) {
-        PutNumber(header, size);
+        AppendSevenZipNumber(header, size);
     }
     header.push_back(kEnd);
     // The unpack info as it stands (the folder, its sizes and digest); one stream per folder.
@@ -506,7 +487,7 @@ std::vector<std::uint8_t> HeaderArchive(std::span<const std::uint8_t> encoded,
                   encoded.begin() + static_cast<std::ptrdiff_t>(facts.unpackInfoEnd));
     header.push_back(kEnd);
     header.push_back(kFilesInfo);
-    PutNumber(header, 1);
+    AppendSevenZipNumber(header, 1);
     header.push_back(kEnd);
     header.push_back(kEnd);
 
@@ -558,6 +539,24 @@ SevenZipHeaderCheck CheckEncoded(std::span<const std::uint8_t> encoded, std::uin
 }
 
 } // namespace
+
+void AppendSevenZipNumber(std::vector<std::uint8_t>& out, std::uint64_t value) {
+    int extra = 0;
+    while (extra < 8 && value >= (std::uint64_t{1} << (7 * (extra + 1)))) {
+        ++extra;
+    }
+    std::uint8_t first = 0;
+    for (int i = 0; i < extra; ++i) {
+        first |= static_cast<std::uint8_t>(0x80 >> i);
+    }
+    if (extra < 8) {
+        first |= static_cast<std::uint8_t>(value >> (8 * extra));
+    }
+    out.push_back(first);
+    for (int i = 0; i < extra; ++i) {
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
 
 std::uint32_t SevenZipCrc32(const std::uint8_t* data, std::size_t size) {
     static const std::array<std::uint32_t, 256> table = [] {

@@ -53,6 +53,9 @@ SevenZipHeaderCheck CheckSevenZipStart(std::uint64_t fileSize, const ArchiveRead
 // reason of the refusal.
 std::string CheckSevenZipPlainHeader(std::span<const std::uint8_t> header);
 
+// Appends value as a 7z NUMBER (the leading one bits of the first byte count the bytes after it).
+void AppendSevenZipNumber(std::vector<std::uint8_t>& out, std::uint64_t value);
+
 // CRC-32 as 7z uses it.
 std::uint32_t SevenZipCrc32(const std::uint8_t* data, std::size_t size);
 

@@ -46,19 +46,7 @@ MeasuredRun RunMeasured(const TempDir& dir, const std::string& program,
 }
 
 void PutNumber(Bytes& out, std::uint64_t v) {
-    // 7z NUMBER: enough for the values used here (below 2^56).
-    int extra = 0;
-    while (extra < 8 && v >= (std::uint64_t{1} << (7 * (extra + 1)))) {
-        ++extra;
-    }
-    std::uint8_t first = 0;
-    for (int i = 0; i < extra; ++i) {
-        first |= static_cast<std::uint8_t>(0x80 >> i);
-    }
-    out.push_back(static_cast<std::uint8_t>(first | (v >> (8 * extra))));
-    for (int i = 0; i < extra; ++i) {
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    }
+    AppendSevenZipNumber(out, v);
 }
 
 void PutLe(Bytes& out, std::uint64_t v, int bytes) {
