@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace catinspect {
@@ -41,7 +42,11 @@ public:
         std::string pattern =
             platform::IncludeTrailingPathDelimiter(platform::ExpandFileName(base)) +
             "catinspect.XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
+        // 0700 whatever the umask: under umask 0777 mkdtemp would make a folder we cannot enter.
+        const mode_t mask = ::umask(077);
+        const char* made = ::mkdtemp(pattern.data());
+        ::umask(mask);
+        if (made == nullptr) {
             throw EInOutError("Cannot create a temporary folder in " + base);
         }
         path_ = platform::IncludeTrailingPathDelimiter(pattern);

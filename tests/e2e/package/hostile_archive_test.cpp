@@ -269,6 +269,13 @@ TEST_F(HostileArchives, UmaskThatGrantsNothingNeitherBlocksNorLeavesAnything) {
         EXPECT_EQ(line.find("Cannot create"), std::string::npos) << first.output;
     }
     EXPECT_FALSE(fs::exists(package.dir() / "pkg")) << "work folder left behind";
+    // The inspector, with its private folder under a $TMPDIR the user may write: the same.
+    const RunResult inspected = test::Run(
+        "/usr/bin/setpriv",
+        {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/bin/sh", "-c",
+         "umask 0777; TMPDIR=/tmp exec \"$0\" --package \"$1\"", BinDir() + "catinspect", archive});
+    ASSERT_FALSE(inspected.lines.empty()) << inspected.output;
+    EXPECT_EQ(inspected.lines.back(), first.lines.back()) << inspected.output;
 }
 
 // A small file system mounted as $TMPDIR for the inspector (root only).
