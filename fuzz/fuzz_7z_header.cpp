@@ -17,7 +17,7 @@ using halyard::SevenZipHeaderCheck;
 SevenZipHeaderCheck Check(std::span<const std::uint8_t> file) {
     return halyard::CheckSevenZipStart(
         file.size(), [file](std::uint64_t offset, void* data, std::size_t size) -> std::size_t {
-            if (offset >= file.size()) {
+            if (offset >= file.size() || size == 0) {
                 return 0;
             }
             const std::size_t n = std::min<std::uint64_t>(size, file.size() - offset);

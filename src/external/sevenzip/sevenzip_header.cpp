@@ -521,7 +521,7 @@ SevenZipHeaderCheck CheckEncoded(std::span<const std::uint8_t> encoded, std::uin
     }
     // No folder, several, or packed data outside the file: the library reads no more than
     // the bound either way and tells what is wrong.
-    if (facts.folders != 1 || facts.unpackBytes == 0 || !facts.havePackInfo ||
+    if (facts.folders != 1 || facts.unpackBytes == 0 || packed == 0 || !facts.havePackInfo ||
         facts.unpackInfoEnd == 0 || facts.packPos > fileSize ||
         dataStart > fileSize - facts.packPos || packed > fileSize - facts.packPos - dataStart) {
         return {};
