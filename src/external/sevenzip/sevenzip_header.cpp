@@ -190,7 +190,8 @@ struct StreamsFacts {
 void ReadPackInfo(HeaderReader& r, StreamsFacts& facts) {
     facts.packPos = r.number();
     const std::uint64_t count = r.count();
-    if (count > kMaxHeaderStreams) {
+    // A folder may read up to four packed streams (BCJ2).
+    if (count > 4 * kMaxHeaderStreams) {
         TooManyItems(count, "packed streams");
     }
     r.waitFor(kSize);

@@ -19,8 +19,8 @@ namespace halyard {
 // The most bytes an archive's header may take unpacked (and packed): a header for the most
 // items a package may hold, with long names and every time stamp, is a few MiB.
 inline constexpr std::uint64_t kMaxHeaderBytes = std::uint64_t{16} << 20;
-// The most packed and unpacked streams the header may declare (every stream is an item's data
-// or a coder's, and a package holds at most kMaxArchiveItems items).
+// The most folders and unpacked streams the header may declare, and a quarter of the packed
+// streams (every stream is an item's data, and a package holds at most kMaxArchiveItems items).
 inline constexpr std::uint64_t kMaxHeaderStreams = 65536;
 // How far into the file the library looks for the signature.
 inline constexpr std::uint64_t kSevenZipSignatureSearch = 1048576;
