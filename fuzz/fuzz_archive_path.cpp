@@ -19,6 +19,41 @@ namespace {
 using halyard::ArchiveItemEntry;
 using halyard::ArchiveItemPathCheck;
 
+// A device name Windows keeps in every folder, found the plain way: every reserved name, in
+// every letter case, followed by the end, a dot, or blanks and then the end or a dot.
+bool IsReservedDevice(std::string_view part) {
+    static const char* const kNames[] = {
+        "CON",         "PRN",        "AUX",         "NUL",         "CONIN$",      "CONOUT$",
+        "COM0",        "COM1",       "COM2",        "COM3",        "COM4",        "COM5",
+        "COM6",        "COM7",       "COM8",        "COM9",        "LPT0",        "LPT1",
+        "LPT2",        "LPT3",       "LPT4",        "LPT5",        "LPT6",        "LPT7",
+        "LPT8",        "LPT9",       "COM\xC2\xB9", "COM\xC2\xB2", "COM\xC2\xB3", "LPT\xC2\xB9",
+        "LPT\xC2\xB2", "LPT\xC2\xB3"};
+    for (const char* name : kNames) {
+        const std::string_view n = name;
+        if (part.size() < n.size()) {
+            continue;
+        }
+        bool same = true;
+        for (std::size_t i = 0; i < n.size(); ++i) {
+            const char c = part[i];
+            const char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+            same = same && upper == n[i];
+        }
+        if (!same) {
+            continue;
+        }
+        std::size_t i = n.size();
+        while (i < part.size() && part[i] == ' ') {
+            ++i;
+        }
+        if (i == part.size() || part[i] == '.') {
+            return true;
+        }
+    }
+    return false;
+}
+
 void CheckOnePath(std::string_view path) {
     const ArchiveItemPathCheck check = halyard::CheckArchiveItemPath(path);
     if (!check.ok) {
@@ -42,6 +77,15 @@ void CheckOnePath(std::string_view path) {
         const std::string_view part = rel.substr(start, end - start);
         if (part.find_first_not_of(". ") == std::string_view::npos) {
             std::abort(); // ".", "..", or a name Windows would read as one of them
+        }
+        for (const char c : part) {
+            if (static_cast<unsigned char>(c) < 0x20 ||
+                std::string_view("\"*?<>|").find(c) != std::string_view::npos) {
+                std::abort(); // a character no Windows name holds
+            }
+        }
+        if (IsReservedDevice(part)) {
+            std::abort();
         }
         start = end + 1;
     }

@@ -81,8 +81,17 @@ public:
     // or any other kind of entry on the way is refused: EInOutError ("Cannot create folder") for
     // a folder level, EFCreateError ("Cannot create file") for the file itself.
     std::unique_ptr<FileWriter> CreateFileBelow(const std::string& relative);
-    // Bytes that may still be written on the folder's file system by an unprivileged user.
+    // Bytes that may still be written on the folder's file system by an unprivileged user, or
+    // on the one given to JudgeSpaceAt.
     std::uint64_t AvailableBytes() const;
+    // Free space is judged on the file system of the existing folder at path, and named as
+    // shown in messages: a copy of a run made elsewhere answers as the run would.
+    void JudgeSpaceAt(std::string path, std::string shown) {
+        spaceAt_ = std::move(path);
+        spaceShown_ = std::move(shown);
+    }
+    // The folder whose file system's free space counts, for messages.
+    const std::string& spacePath() const { return spaceAt_.empty() ? path_ : spaceShown_; }
 
 protected:
     Folder(std::string path, std::intptr_t handle);
@@ -91,6 +100,8 @@ protected:
 
     std::string path_;
     std::intptr_t handle_; // descriptor (POSIX) or HANDLE (Windows)
+    std::string spaceAt_;
+    std::string spaceShown_;
 };
 
 // The work folder of one run: made anew at its path and held for the run so that nothing else

@@ -9,6 +9,7 @@
 #include "json_writer.h"
 #include "platform/ctl.h"
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "platform/run_guard.h"
 #include "platform/trust.h"
 #include "report/output.h"
@@ -21,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace catinspect {
@@ -50,10 +52,15 @@ public:
         std::string pattern =
             platform::IncludeTrailingPathDelimiter(platform::ExpandFileName(base)) +
             "catinspect.XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
+        // 0700 whatever the umask: under umask 0777 mkdtemp would make a folder we cannot enter.
+        const mode_t mask = ::umask(077);
+        const char* made = ::mkdtemp(pattern.data());
+        ::umask(mask);
+        if (made == nullptr) {
             throw EInOutError("Cannot create a temporary folder in " + base);
         }
         path_ = platform::IncludeTrailingPathDelimiter(pattern);
+        base_ = base;
         // An interrupted run removes it too (unpacking may still add items meanwhile).
         cleanup_ = std::make_unique<platform::InterruptCleanup>([this] {
             for (int round = 0; round < 20; ++round) {
@@ -78,10 +85,13 @@ public:
     PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
 
     const std::string& path() const { return path_; }
+    // Where it was made, as $TMPDIR gave it.
+    const std::string& base() const { return base_; }
 
 private:
     std::string path_;
     std::unique_ptr<platform::InterruptCleanup> cleanup_;
+    std::string base_;
 };
 
 // Every occurrence of from replaced by to.
@@ -222,7 +232,17 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
         throw EInOutError(work.refusal);
     }
     facts.work = work.folder.get();
+    // Whether the package leaves enough free space is judged where the package check would
+    // unpack it, beside the archive, so that both give one verdict.
+    work.folder->JudgeSpaceAt(platform::ExtractFileDir(facts.archiveName), checkWorkPath);
+    // A line about our own folder running out of space is no finding on the package: it keeps
+    // the folder's real name and says that it lies under $TMPDIR.
+    const std::string diskFull = platform::SysErrorMessage(codes::kDiskFull);
     const auto asChecked = [&](const std::string& text) {
+        if (!diskFull.empty() && text.find(diskFull) != std::string::npos &&
+            text.find(facts.workPath) != std::string::npos) {
+            return text + " (catinspect's temporary folder, under $TMPDIR: " + temp.base() + ")";
+        }
         return ReplaceAll(text, facts.workPath, checkWorkPath);
     };
     const auto relative = [&](const std::string& path) {

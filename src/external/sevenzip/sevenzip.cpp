@@ -2,6 +2,7 @@
 
 #include "base/errors.h"
 #include "base/unicode.h"
+#include "external/sevenzip/sevenzip_header.h"
 #include "external/sevenzip/sevenzip_path.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
@@ -214,6 +215,42 @@ private:
     std::shared_ptr<T7zUnpackBudget> FBudget;
 };
 
+// A stream in memory: an archive to read, or the bytes of one item, up to a cap, to keep.
+class T7zMemoryStream final : public sevenzip::IInStream,
+                              public sevenzip::IStreamGetSize,
+                              public sevenzip::ISequentialOutStream {
+public:
+    // For reading the bytes.
+    explicit T7zMemoryStream(std::vector<std::uint8_t> bytes) : FBytes(std::move(bytes)) {}
+    // For writing at most cap bytes.
+    explicit T7zMemoryStream(std::uint64_t cap) : FWritable(true), FCap(cap) {
+        FBytes.reserve(static_cast<std::size_t>(cap)); // the size declared, within the bound
+    }
+    T7zMemoryStream(const T7zMemoryStream&) = delete;
+    T7zMemoryStream& operator=(const T7zMemoryStream&) = delete;
+
+    sevenzip::HRESULT QueryInterface(const sevenzip::GUID& iid, void** out) override;
+    sevenzip::ULONG AddRef() override { return ++FRefCount; }
+    sevenzip::ULONG Release() override;
+    sevenzip::HRESULT Read(void* data, std::uint32_t size, std::uint32_t* processedSize) override;
+    sevenzip::HRESULT Write(const void* data, std::uint32_t size,
+                            std::uint32_t* processedSize) override;
+    sevenzip::HRESULT Seek(std::int64_t offset, std::uint32_t origin,
+                           std::uint64_t* newPosition) override;
+    sevenzip::HRESULT GetSize(std::uint64_t* size) override;
+
+    std::vector<std::uint8_t>& bytes() { return FBytes; }
+
+private:
+    ~T7zMemoryStream() = default;
+
+    std::atomic<sevenzip::ULONG> FRefCount{0};
+    std::vector<std::uint8_t> FBytes;
+    std::uint64_t FPos = 0;
+    bool FWritable = false;
+    std::uint64_t FCap = 0;
+};
+
 // One loaded library.
 class T7zPlugin {
 public:
@@ -267,6 +304,10 @@ public:
 
     // Extracts every item into a folder held open (see ExtractTo).
     void ExtractToFolder(platform::Folder& folder);
+    // Opens an archive held in memory.
+    void OpenBytes(std::vector<std::uint8_t> bytes);
+    // The item's bytes, refused when they would pass cap.
+    std::vector<std::uint8_t> ExtractItemBytes(std::uint32_t item, std::uint64_t cap);
 
     // IArchiveOpenCallback
     sevenzip::HRESULT SetTotal(const std::uint64_t* files, const std::uint64_t* bytes) override;
@@ -300,6 +341,9 @@ private:
     // Refuses, before anything is written, an archive whose items are ambiguous on Windows or
     // would leave the target folder (CheckArchiveItemPaths).
     void CheckItemPaths();
+    // Refuses an archive whose headers would make the library take more memory than any
+    // package needs (CheckSevenZipStart), before the library reads them.
+    void CheckHeaders(platform::FileReader& reader);
     // The message for an Open that failed with hr: what the handler found, not just the code.
     std::string OpenFailureText(sevenzip::HRESULT hr, sevenzip::IInStream* stream);
     // Notes the calling thread (for the test count) and holds the gate for one call.
@@ -310,6 +354,7 @@ private:
     std::atomic<sevenzip::ULONG> FRefCount{0};
     std::thread::id FThread;
     std::shared_ptr<T7zCallGate> FGate;
+    std::string FLibrary;
 
     sevenzip::ComPtr<sevenzip::IInArchive> FInArchive;
     sevenzip::ComPtr<sevenzip::ISequentialOutStream> FStream;
@@ -356,7 +401,7 @@ void T7zUnpackBudget::overLimit(const std::string& what) const {
 
 void T7zUnpackBudget::overReserve(const std::string& what) const {
     throw ESevenZipException(what + " would leave less than " + std::to_string(reserve_ >> 20) +
-                             " MiB free on the file system of \"" + folder_.path() + "\"");
+                             " MiB free on the file system of \"" + folder_.spacePath() + "\"");
 }
 
 void T7zUnpackBudget::announce(std::uint64_t total) {
@@ -553,6 +598,91 @@ HRESULT T7zStream::Flush() {
 
 // ---------------------------------------------------------------------------------------------
 
+HRESULT T7zMemoryStream::QueryInterface(const GUID& iid, void** out) {
+    if (out == nullptr) {
+        return kInvalidArg;
+    }
+    *out = nullptr;
+    if (iid == IID_IUnknown) {
+        *out = static_cast<IInStream*>(this);
+    } else if (!FWritable && (iid == IID_ISequentialInStream || iid == IID_IInStream)) {
+        *out = static_cast<IInStream*>(this);
+    } else if (!FWritable && iid == IID_IStreamGetSize) {
+        *out = static_cast<IStreamGetSize*>(this);
+    } else if (FWritable && iid == IID_ISequentialOutStream) {
+        *out = static_cast<ISequentialOutStream*>(this);
+    } else {
+        return kNoInterface;
+    }
+    AddRef();
+    return kOk;
+}
+
+ULONG T7zMemoryStream::Release() {
+    const ULONG count = --FRefCount;
+    if (count == 0) {
+        delete this;
+    }
+    return count;
+}
+
+HRESULT T7zMemoryStream::Read(void* data, std::uint32_t size, std::uint32_t* processedSize) {
+    std::uint32_t n = 0;
+    if (!FWritable && FPos < FBytes.size()) {
+        n = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, FBytes.size() - FPos));
+        std::memcpy(data, FBytes.data() + FPos, n);
+        FPos += n;
+    }
+    if (processedSize != nullptr) {
+        *processedSize = n;
+    }
+    return FWritable ? kNotImpl : kOk;
+}
+
+HRESULT T7zMemoryStream::Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) {
+    if (processedSize != nullptr) {
+        *processedSize = 0;
+    }
+    if (!FWritable) {
+        return kNotImpl;
+    }
+    // More than the header declared: the decoder is not to be believed any further.
+    if (size > FCap - FBytes.size()) {
+        return kFail;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    FBytes.insert(FBytes.end(), bytes, bytes + size);
+    if (processedSize != nullptr) {
+        *processedSize = size;
+    }
+    return kOk;
+}
+
+HRESULT T7zMemoryStream::Seek(std::int64_t offset, std::uint32_t origin,
+                              std::uint64_t* newPosition) {
+    const std::int64_t base = origin == 0   ? 0
+                              : origin == 1 ? static_cast<std::int64_t>(FPos)
+                              : origin == 2 ? static_cast<std::int64_t>(FBytes.size())
+                                            : -1;
+    if (FWritable || base < 0 || (offset < 0 && -offset > base)) {
+        return kInvalidArg;
+    }
+    FPos = static_cast<std::uint64_t>(base + offset);
+    if (newPosition != nullptr) {
+        *newPosition = FPos;
+    }
+    return kOk;
+}
+
+HRESULT T7zMemoryStream::GetSize(std::uint64_t* size) {
+    if (size != nullptr) {
+        *size = FBytes.size();
+    }
+    return kOk;
+}
+
+// ---------------------------------------------------------------------------------------------
+
 T7zPlugin::T7zPlugin(const std::string& library) {
     FHandle = platform::LoadModuleLibrary(library);
     if (FHandle == nullptr) {
@@ -622,7 +752,7 @@ T7zArchive::T7zArchive(const std::string& library) : T7zPlugin(library) {
 
 T7zInArchive::T7zInArchive(const std::string& library, const GUID& classid)
     : T7zArchive(library), FThread(std::this_thread::get_id()),
-      FGate(std::make_shared<T7zCallGate>()) {
+      FGate(std::make_shared<T7zCallGate>()), FLibrary(library) {
     FClassId = classid;
 }
 
@@ -757,9 +887,66 @@ HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInSt
 
 void T7zInArchive::OpenFile(const std::string& filename) {
     auto reader = std::make_unique<platform::FileReader>(filename);
+    CheckHeaders(*reader);
+    reader->seek(0, 0);
     const auto stream = MakeComObject<T7zStream>(reader.get(), TStreamOwnership::soOwned, FGate);
     reader.release();
     OpenWith(stream.get());
+}
+
+void T7zInArchive::OpenBytes(std::vector<std::uint8_t> bytes) {
+    const auto stream = MakeComObject<T7zMemoryStream>(std::move(bytes));
+    OpenWith(stream.get());
+}
+
+std::vector<std::uint8_t> T7zInArchive::ExtractItemBytes(std::uint32_t item, std::uint64_t cap) {
+    CheckIndex(item);
+    const auto sink = MakeComObject<T7zMemoryStream>(cap);
+    FStream = ComPtr<ISequentialOutStream>(ComPtr<T7zMemoryStream>(sink).detach());
+    struct Reset {
+        T7zInArchive* self;
+        ~Reset() { self->FStream.reset(); }
+    } reset{this};
+    RunExtract(&item, 1, false);
+    return std::move(sink->bytes());
+}
+
+void T7zInArchive::CheckHeaders(platform::FileReader& reader) {
+    const SevenZipHeaderCheck check =
+        CheckSevenZipStart(reader.size(), [&](std::uint64_t offset, void* data, std::size_t size) {
+            return reader.readAt(offset, data, size);
+        });
+    if (check.verdict == SevenZipHeaderCheck::Verdict::Refuse) {
+        throw ESevenZipException(check.reason);
+    }
+    if (check.verdict != SevenZipHeaderCheck::Verdict::Decode) {
+        return;
+    }
+    // The header is packed: the library unpacks it on its own, as the one item of a small
+    // archive, into at most the size it declares, and the plain header is looked at in turn.
+    std::vector<std::uint8_t> header;
+    try {
+        ComPtr<T7zInArchive> inner = MakeComObject<T7zInArchive>(FLibrary, FClassId);
+        if (FPasswordIsDefined) {
+            inner->SetPassword(FPassword);
+        }
+        inner->OpenBytes(check.headerArchive);
+        if (inner->GetNumberOfItems() != 1) {
+            return;
+        }
+        header = inner->ExtractItemBytes(0, check.headerSize);
+    } catch (const std::exception&) {
+        // Damaged or encrypted: the library finds the same when it opens the archive, having
+        // unpacked no more than the bound.
+        return;
+    }
+    if (header.empty() || header.size() != check.headerSize) {
+        return;
+    }
+    const std::string refusal = CheckSevenZipPlainHeader(header);
+    if (!refusal.empty() && refusal.starts_with("Refused")) {
+        throw ESevenZipException(refusal);
+    }
 }
 
 void T7zInArchive::CheckIndex(std::uint32_t index) {

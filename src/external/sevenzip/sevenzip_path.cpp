@@ -32,6 +32,37 @@ bool IsDotsAndBlanks(std::string_view part) {
     return true;
 }
 
+// The characters Windows allows in no name (besides the separators and the colon, which have
+// reasons of their own): a '"' would also end a quoted argument on a command line.
+bool IsForbiddenCharacter(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || c == '"' || c == '*' || c == '?' || c == '<' || c == '>' || c == '|';
+}
+
+// The device names Windows keeps in every folder ("Naming Files, Paths, and Namespaces"): the
+// name before the first dot, trailing blanks dropped, in any case. "aux.sys" opens the device.
+bool IsDeviceName(std::string_view part) {
+    std::string_view stem = part.substr(0, part.find('.'));
+    while (!stem.empty() && stem.back() == ' ') {
+        stem.remove_suffix(1);
+    }
+    std::string upper;
+    for (char c : stem) {
+        upper.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+    }
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+        upper == "CONOUT$") {
+        return true;
+    }
+    if (!upper.starts_with("COM") && !upper.starts_with("LPT")) {
+        return false;
+    }
+    const std::string_view digit = std::string_view(upper).substr(3);
+    // A digit, or a superscript one, two or three (UTF-8 of U+00B9, U+00B2, U+00B3).
+    return (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xC2\xB9" ||
+           digit == "\xC2\xB2" || digit == "\xC2\xB3";
+}
+
 // The name Windows gives a checked relative path, in a form that compares as Windows compares
 // names: each part without its trailing dots and blanks, upper-cased per UTF-16 unit, parts
 // joined by the zero unit (which no part holds and which sorts before every other unit, so a
@@ -145,6 +176,19 @@ ArchiveItemPathCheck CheckArchiveItemPath(std::string_view path) {
         }
         if (IsDotsAndBlanks(part)) {
             return Refuse("the path leaves the target folder");
+        }
+        if (const auto bad = std::find_if(part.begin(), part.end(), IsForbiddenCharacter);
+            bad != part.end()) {
+            const auto u = static_cast<unsigned char>(*bad);
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            const std::string shown =
+                u < 0x20 ? std::string("the control character 0x") + kHex[u >> 4] + kHex[u & 0xF]
+                         : "'" + std::string(1, *bad) + "'";
+            return Refuse("a part of the path holds " + shown +
+                          ", which Windows allows in no name");
+        }
+        if (IsDeviceName(part)) {
+            return Refuse("\"" + std::string(part) + "\" is a device name on Windows");
         }
         if (!check.relative.empty()) {
             check.relative += '/';

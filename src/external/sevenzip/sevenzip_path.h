@@ -20,7 +20,10 @@ struct ArchiveItemPathCheck {
 // Accepts a relative path whose parts are names; '\' and '/' both separate parts, empty and "."
 // parts are dropped. Refuses an empty path, an absolute or drive path ("/x", "\\srv\x", "C:x"),
 // any ".." part (also a part made of dots and blanks only, which Windows reads as one), a
-// part with a colon (an alternate data stream on Windows) and a path with a zero character.
+// part with a colon (an alternate data stream on Windows), a path with a zero character, a part
+// with a character Windows allows in no name (" * ? < > | and the controls), and a part that
+// Windows reads as a device (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-COM9, LPT0-LPT9 and the
+// superscript COM and LPT one to three, in any case, with any extension: "aux.sys" is AUX).
 ArchiveItemPathCheck CheckArchiveItemPath(std::string_view path);
 
 // One item of an archive as its listing gives it.

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <vector>
 #include <windows.h>
+// After windows.h.
+#include <sddl.h>
 
 namespace halyard::platform {
 
@@ -126,7 +128,8 @@ std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative)
 
 std::uint64_t Folder::AvailableBytes() const {
     ULARGE_INTEGER available{};
-    if (!::GetDiskFreeSpaceExW(win32::Wide(path_).c_str(), &available, nullptr, nullptr)) {
+    const std::string& at = spaceAt_.empty() ? path_ : spaceAt_;
+    if (!::GetDiskFreeSpaceExW(win32::Wide(at).c_str(), &available, nullptr, nullptr)) {
         return UINT64_MAX; // unknown: the written total still bounds the unpacking
     }
     return available.QuadPart;
@@ -169,7 +172,35 @@ WorkFolder::~WorkFolder() {
     }
 }
 
+namespace {
+
+// The work folder's own access list, which every item below inherits, and none from the folder
+// that holds it (a shared drop folder may let others write): its owner and the system only.
+class PrivateFolderSecurity {
+public:
+    PrivateFolderSecurity() {
+        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor_, nullptr)) {
+            attributes_.nLength = sizeof attributes_;
+            attributes_.lpSecurityDescriptor = descriptor_;
+        }
+    }
+    ~PrivateFolderSecurity() { ::LocalFree(descriptor_); }
+    PrivateFolderSecurity(const PrivateFolderSecurity&) = delete;
+    PrivateFolderSecurity& operator=(const PrivateFolderSecurity&) = delete;
+
+    // Null when the list could not be made: the folder then inherits as before.
+    SECURITY_ATTRIBUTES* attributes() { return descriptor_ != nullptr ? &attributes_ : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
+} // namespace
+
 WorkFolder::Made WorkFolder::Create(const std::string& path) {
+    PrivateFolderSecurity security;
     const std::string bare = WithoutTrailingDelimiters(path);
     const std::string shown = IncludeTrailingPathDelimiter(bare);
     const std::wstring wide = win32::Wide(bare);
@@ -179,7 +210,7 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(kWorkFolderWaitSeconds);
     for (int attempt = 0; attempt < 100000; ++attempt) {
-        if (::CreateDirectoryW(wide.c_str(), nullptr)) {
+        if (::CreateDirectoryW(wide.c_str(), security.attributes())) {
             const HANDLE h = HoldFolder(bare, false);
             if (h == INVALID_HANDLE_VALUE) {
                 continue; // taken away before we could hold it

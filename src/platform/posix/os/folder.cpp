@@ -30,8 +30,41 @@ constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     throw EInOutError(what + " \"" + path + "\". " + SysErrorMessage(code));
 }
 
+// Folders the run makes are 0700 and its files 0600, whatever the user's umask: nobody else may
+// change what is checked between unpacking and checking, and a umask such as 0777 must not leave
+// a folder the run itself cannot enter. The mask is narrowed only while a folder is made (the
+// library's threads call one at a time and create nothing themselves).
+class PrivateMask {
+public:
+    PrivateMask() : old_(::umask(077)) {}
+    ~PrivateMask() { ::umask(old_); }
+    PrivateMask(const PrivateMask&) = delete;
+    PrivateMask& operator=(const PrivateMask&) = delete;
+
+private:
+    mode_t old_;
+};
+
+int MakePrivateFolder(int parent, const char* name) {
+    const PrivateMask mask;
+    return ::mkdirat(parent, name, 0700);
+}
+
 bool SameEntry(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Gives a folder of ours that its mode keeps us out of (a leftover made under umask 0777) its
+// owner's permissions back, through a handle that does not follow links, so that it can be
+// emptied and removed.
+bool OpenUpOwnFolder(int parent, const std::string& name, const struct stat& seen) {
+    UniqueFd path(::openat(parent, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!path || ::fstat(path.get(), &st) != 0 || !SameEntry(st, seen)) {
+        return false;
+    }
+    const std::string procPath = "/proc/self/fd/" + std::to_string(path.get());
+    return ::chmod(procPath.c_str(), 0700) == 0;
 }
 
 std::string WithoutTrailingDelimiters(std::string path) {
@@ -237,7 +270,7 @@ std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative)
     UniqueFd owned;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         shown += parts[i];
-        if (::mkdirat(cur, parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
+        if (MakePrivateFolder(cur, parts[i].c_str()) != 0 && errno != EEXIST) {
             ThrowIo("Cannot create folder", shown);
         }
         UniqueFd next(::openat(cur, parts[i].c_str(), kDirFlags));
@@ -259,7 +292,14 @@ std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative)
         }
     }
     const int fd =
-        ::openat(cur, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        ::openat(cur, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 && ::fchmod(fd, 0600) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        throw EFCreateError("Cannot create file \"" + shown + "\". " +
+                            SysErrorMessage(GetLastErrorCode()));
+    }
     if (fd < 0) {
         if (errno == EEXIST && ::fstatat(cur, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             errno = S_ISLNK(st.st_mode) ? ELOOP : (S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
@@ -272,7 +312,9 @@ std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative)
 
 std::uint64_t Folder::AvailableBytes() const {
     struct statvfs vfs {};
-    if (::fstatvfs(static_cast<int>(handle_), &vfs) != 0) {
+    const int got = spaceAt_.empty() ? ::fstatvfs(static_cast<int>(handle_), &vfs)
+                                     : ::statvfs(spaceAt_.c_str(), &vfs);
+    if (got != 0) {
         return UINT64_MAX; // unknown: the written total still bounds the unpacking
     }
     return static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
@@ -318,7 +360,7 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(kWorkFolderWaitSeconds);
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        bool made = ::mkdirat(parent.get(), name.c_str(), 0777) == 0;
+        bool made = MakePrivateFolder(parent.get(), name.c_str()) == 0;
         if (!made && errno != EEXIST) {
             return cannotMake();
         }
@@ -334,6 +376,10 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
         if (!fd) {
             if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) {
                 continue; // replaced meanwhile: look again
+            }
+            if (errno == EACCES && there.st_uid == ::geteuid() && attempt == 0 &&
+                OpenUpOwnFolder(parent.get(), name, there)) {
+                continue; // a leftover without permissions (an earlier run's umask)
             }
             ThrowIo("Cannot create folder", shown);
         }
@@ -361,7 +407,9 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
             !SameEntry(held, there)) {
             continue;
         }
-        if (made && IsEmptyFolder(fd.get())) {
+        // Only a folder this run made, as it made it, is used as it stands.
+        if (made && held.st_uid == ::geteuid() && (held.st_mode & 0777) == 0700 &&
+            IsEmptyFolder(fd.get())) {
             return Made{std::unique_ptr<WorkFolder>(
                             new WorkFolder(shown, fd.release(), parent.release(), name)),
                         {}};

@@ -40,6 +40,44 @@ TEST(ArchiveItemPath, RefusesPathsThatLeaveTheFolder) {
     EXPECT_FALSE(CheckArchiveItemPath(withZero).ok);
 }
 
+TEST(ArchiveItemPath, RefusesNamesWindowsCannotCreate) {
+    const struct {
+        const char* stored;
+        const char* reason;
+    } refused[] = {
+        {"aux.sys", "\"aux.sys\" is a device name on Windows"},
+        {"x64/CON", "\"CON\" is a device name on Windows"},
+        {"Nul.tar.gz", "\"Nul.tar.gz\" is a device name on Windows"},
+        {"lpt9/driver.sys", "\"lpt9\" is a device name on Windows"},
+        {"sub/com1 .inf", "\"com1 .inf\" is a device name on Windows"},
+        {"conin$.log", "\"conin$.log\" is a device name on Windows"},
+        {"CONOUT$", "\"CONOUT$\" is a device name on Windows"},
+        {"prn.", "\"prn.\" is a device name on Windows"},
+        {"COM\xC2\xB9.sys", "\"COM\xC2\xB9.sys\" is a device name on Windows"},
+        {"a\"b.sys", "a part of the path holds '\"', which Windows allows in no name"},
+        {"x64/*.sys", "a part of the path holds '*', which Windows allows in no name"},
+        {"what?.inf", "a part of the path holds '?', which Windows allows in no name"},
+        {"a<b/c", "a part of the path holds '<', which Windows allows in no name"},
+        {"a>b", "a part of the path holds '>', which Windows allows in no name"},
+        {"a|b", "a part of the path holds '|', which Windows allows in no name"},
+        {"tab\there", "a part of the path holds the control character 0x09, which Windows allows "
+                      "in no name"},
+        {"x64/\x1F.sys", "a part of the path holds the control character 0x1F, which Windows "
+                         "allows in no name"},
+    };
+    for (const auto& c : refused) {
+        const ArchiveItemPathCheck check = CheckArchiveItemPath(c.stored);
+        EXPECT_FALSE(check.ok) << c.stored;
+        EXPECT_EQ(check.reason, c.reason) << c.stored;
+    }
+    // Names that only start like a device, or hold one further on, are plain names.
+    for (const char* stored : {"console.sys", "auxiliary/a.sys", "com10.inf", "lpt.sys",
+                               "x64/nul_driver.sys", "my.aux", "COM\xC2\xB9x", "con-x/a"}) {
+        const ArchiveItemPathCheck check = CheckArchiveItemPath(stored);
+        EXPECT_TRUE(check.ok) << stored << ": " << check.reason;
+    }
+}
+
 // The whole-archive check: which item of a listing is refused (nullopt: none).
 std::optional<std::size_t> Refused(const std::vector<ArchiveItemEntry>& items,
                                    std::string* reason = nullptr) {
