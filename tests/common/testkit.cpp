@@ -1,5 +1,6 @@
 #include "testkit.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -271,6 +272,16 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
         start = end + 2;
     }
     return result;
+}
+
+std::vector<std::string> LfLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
 }
 
 bool RunningUnderWine() {

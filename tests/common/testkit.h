@@ -49,6 +49,9 @@ struct RunResult {
 // True when the test runs on Wine rather than on Windows (ntdll exports wine_get_version).
 bool RunningUnderWine();
 
+// Text split at LF, the line end of the tools other than halyard (catinspect).
+std::vector<std::string> LfLines(const std::string& text);
+
 // Skips a test whose subject Wine does not implement as Windows does; it runs on Windows and
 // on POSIX.
 #define HALYARD_WINDOWS_ONLY()                                                                     \

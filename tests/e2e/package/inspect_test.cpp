@@ -45,11 +45,7 @@ protected:
         both.text = test::Run("/usr/bin/env", {"TMPDIR=" + tmp_.path(), BinDir() + "catinspect",
                                                "--package", archive});
         // The report's lines end in LF.
-        both.text.lines.clear();
-        for (std::size_t at = 0, end = 0; at < both.text.output.size(); at = end + 1) {
-            end = std::min(both.text.output.find('\n', at), both.text.output.size());
-            both.text.lines.push_back(both.text.output.substr(at, end - at));
-        }
+        both.text.lines = test::LfLines(both.text.output);
         const auto json =
             test::Run("/usr/bin/env", {"TMPDIR=" + tmp_.path(), BinDir() + "catinspect",
                                        "--package", archive, "--json"});

@@ -31,13 +31,7 @@ Out Catinspect(const std::vector<std::string>& args, const char* keep = "stdout"
         BinDir() + "catinspect"};
     shellArgs.insert(shellArgs.end(), args.begin(), args.end());
     const RunResult r = Run("/bin/sh", shellArgs, workDir);
-    Out out{r.exitCode, r.output, {}};
-    for (std::size_t at = 0; at < out.text.size();) {
-        const std::size_t end = std::min(out.text.find('\n', at), out.text.size());
-        out.lines.push_back(out.text.substr(at, end - at));
-        at = end + 1;
-    }
-    return out;
+    return Out{r.exitCode, r.output, LfLines(r.output)};
 }
 
 bool Has(const Lines& lines, const std::string& line) {

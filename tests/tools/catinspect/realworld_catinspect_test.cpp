@@ -12,16 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// catinspect's lines end in LF.
-std::vector<std::string> LfLines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = std::min(text.find('\n', at), text.size());
-        lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
-}
+using test::LfLines;
 
 TEST(CatInspect, ListsAndChecksARealPackage) {
     const std::string tool = test::BinDir() + "catinspect";
