@@ -1,5 +1,6 @@
 // The Setup API library's readers of untrusted INF and catalog text: the CatalogFile directive
-// (through the private-profile service, comments, quotes, %token% values) and OSAttr values.
+// (through the private-profile service, comments, quotes, %key% tokens looked up in
+// [Strings.0409] and [Strings]), the string substitution on its own, and OSAttr values.
 #include "base/unicode.h"
 #include "platform/posix/setupapi/verify_inf_file.h"
 
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -42,6 +44,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string cleaned = halyard::setupapi_posix::CleanInfValue(text);
     if (cleaned.size() > text.size()) {
+        std::abort();
+    }
+
+    // Substitution: a key nothing defines leaves the text as long or shorter ("%%" shrinks);
+    // text put in for a key is not scanned again, so replacements made of tokens (none longer
+    // than the token it replaces) neither recurse nor grow the text.
+    using halyard::setupapi_posix::SubstituteInfStrings;
+    const std::string kept =
+        SubstituteInfStrings(text, [](const std::string&) { return std::optional<std::string>(); });
+    if (kept.size() > text.size() || (halyard::IsValidUtf8(text) && !halyard::IsValidUtf8(kept))) {
+        std::abort();
+    }
+    const std::string marked = SubstituteInfStrings(text, [](const std::string& key) {
+        return std::optional<std::string>(key.size() % 2 == 0 ? "%" + key + "%" : "%%");
+    });
+    if (marked.size() > text.size()) {
         std::abort();
     }
 

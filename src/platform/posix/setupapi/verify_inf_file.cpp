@@ -15,6 +15,7 @@
 #include "platform/signing_policy.h"
 #include "platform/trust.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string_view>
@@ -76,15 +77,9 @@ std::optional<std::string> ReadVersionKey(const std::string& infPath, const std:
     if (raw == kAbsent) {
         return std::nullopt;
     }
-    std::string value = CleanInfValue(raw);
-    if (value.size() > 2 && value.front() == '%' && value.back() == '%') {
-        const std::string token = value.substr(1, value.size() - 2);
-        const std::string resolved =
-            platform::GetPrivateProfileString("Strings", token, kAbsent, infPath);
-        if (resolved != kAbsent) {
-            value = CleanInfValue(resolved);
-        }
-    }
+    std::string value = SubstituteInfStrings(CleanInfValue(raw), [&](const std::string& token) {
+        return InfStringValue(infPath, token);
+    });
     if (value.empty()) {
         return std::nullopt;
     }
@@ -92,6 +87,41 @@ std::optional<std::string> ReadVersionKey(const std::string& infPath, const std:
 }
 
 } // namespace
+
+std::string SubstituteInfStrings(
+    std::string_view value,
+    const std::function<std::optional<std::string>(const std::string& key)>& lookup) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < value.size()) {
+        const std::size_t open = value.find('%', at);
+        const std::size_t close = open == std::string_view::npos ? open : value.find('%', open + 1);
+        if (close == std::string_view::npos) {
+            break; // no token left; a lone "%" stays
+        }
+        out.append(value, at, open - at);
+        if (close == open + 1) {
+            out += '%';
+        } else {
+            const std::string key(value.substr(open + 1, close - open - 1));
+            const auto text = lookup(key);
+            out += text ? *text : std::string(value.substr(open, close - open + 1));
+        }
+        at = close + 1;
+    }
+    out.append(value.substr(std::min(at, value.size())));
+    return out;
+}
+
+std::optional<std::string> InfStringValue(const std::string& infPath, const std::string& key) {
+    for (const char* section : {"Strings.0409", "Strings"}) {
+        const std::string raw = platform::GetPrivateProfileString(section, key, kAbsent, infPath);
+        if (raw != kAbsent) {
+            return CleanInfValue(raw);
+        }
+    }
+    return std::nullopt;
+}
 
 // A decorated directive wins for its platform, the undecorated one covers the rest.
 std::optional<std::string> CatalogDirective(const std::string& infPath,
