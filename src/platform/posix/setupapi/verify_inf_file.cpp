@@ -5,6 +5,7 @@
 #include "base/outcome.h"
 #include "base/unicode.h"
 #include "crypto/trust_catalog.h"
+#include "os/profile_section.h"
 #include "platform/catalog.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
@@ -15,10 +16,10 @@
 #include "platform/signing_policy.h"
 #include "platform/trust.h"
 
-#include <algorithm>
 #include <array>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace halyard::setupapi_posix {
@@ -72,14 +73,43 @@ namespace {
 
 constexpr const char* kAbsent = "\x01";
 
+// The strings of an INF's %key% tokens: the key is matched without regard to case first in
+// [Strings.0409] (the English (United States) platform the emulation runs as), then in
+// [Strings]; the quotes around the string are removed. Both sections are read at the first
+// lookup, once each: a value may hold hundreds of tokens, and the INF megabytes.
+class InfStrings {
+public:
+    explicit InfStrings(std::string infPath) : infPath_(std::move(infPath)) {}
+
+    // Nothing when neither section defines the key.
+    std::optional<std::string> value(const std::string& key) const {
+        if (!sections_) {
+            sections_.emplace();
+            for (const char* section : {"Strings.0409", "Strings"}) {
+                sections_->push_back(platform::ReadProfileSection(section, infPath_));
+            }
+        }
+        for (const auto& section : *sections_) {
+            if (auto text = section.value(key)) {
+                return CleanInfValue(*text);
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::string infPath_;
+    mutable std::optional<std::vector<platform::ProfileSection>> sections_;
+};
+
 std::optional<std::string> ReadVersionKey(const std::string& infPath, const std::string& key) {
     const std::string raw = platform::GetPrivateProfileString("Version", key, kAbsent, infPath);
     if (raw == kAbsent) {
         return std::nullopt;
     }
-    std::string value = SubstituteInfStrings(CleanInfValue(raw), [&](const std::string& token) {
-        return InfStringValue(infPath, token);
-    });
+    const InfStrings strings(infPath);
+    std::string value = SubstituteInfStrings(
+        CleanInfValue(raw), [&](const std::string& token) { return strings.value(token); });
     if (value.empty()) {
         return std::nullopt;
     }
@@ -109,18 +139,8 @@ std::string SubstituteInfStrings(
         }
         at = close + 1;
     }
-    out.append(value.substr(std::min(at, value.size())));
+    out.append(value.substr(at));
     return out;
-}
-
-std::optional<std::string> InfStringValue(const std::string& infPath, const std::string& key) {
-    for (const char* section : {"Strings.0409", "Strings"}) {
-        const std::string raw = platform::GetPrivateProfileString(section, key, kAbsent, infPath);
-        if (raw != kAbsent) {
-            return CleanInfValue(raw);
-        }
-    }
-    return std::nullopt;
 }
 
 // A decorated directive wins for its platform, the undecorated one covers the rest.

@@ -53,14 +53,10 @@ std::string SubstituteInfStrings(
     std::string_view value,
     const std::function<std::optional<std::string>(const std::string& key)>& lookup);
 
-// The string of a %key% token in the INF: the key is matched without regard to case first in
-// [Strings.0409] (the English (United States) platform the emulation runs as), then in
-// [Strings]; the quotes around the string are removed (CleanInfValue). Nothing when neither
-// section defines the key.
-std::optional<std::string> InfStringValue(const std::string& infPath, const std::string& key);
-
 // The catalog file name the INF names for the platform (CatalogFile.NT<arch>, CatalogFile.NT,
-// CatalogFile, in this order; the value cleaned, then its %key% tokens substituted as above).
+// CatalogFile, in this order; the value cleaned, then its %key% tokens substituted as above, each
+// key matched without regard to case first in [Strings.0409] (the English (United States)
+// platform the emulation runs as), then in [Strings], the quotes around its string removed).
 // Nothing when the INF has no directive for the platform, or one that comes out empty.
 std::optional<std::string> CatalogDirective(const std::string& infPath,
                                             const TargetPlatform& target);
