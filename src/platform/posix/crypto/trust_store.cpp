@@ -65,10 +65,27 @@ bool AllowsUsage(X509* cert, const char* usageOid) {
     return allowed;
 }
 
+// CryptoAPI lets a certificate without a basicConstraints extension issue others (the 1997
+// "Microsoft Root Authority", a v3 root whose only extension is the obsolete 2.5.29.1, roots the
+// WHQL catalogs of 2009-2011; v1 and v2 certificates carry no extensions at all): the basic
+// constraints are broken only when the extension is present and says cA=FALSE or its path length
+// is exceeded. OpenSSL calls such an issuer "invalid CA certificate" (a self-signed v1 root
+// apart). A key usage that leaves out certificate signing is still a fault, as before.
+bool MayIssueWithoutBasicConstraints(X509* cert) {
+    if (cert == nullptr || X509_get_ext_by_NID(cert, NID_basic_constraints, -1) >= 0) {
+        return false;
+    }
+    return (X509_get_key_usage(cert) & KU_KEY_CERT_SIGN) != 0; // all bits without the extension
+}
+
 // Collects every fault OpenSSL reports while building and checking a chain, so that they can be
 // ranked (trust_faults.h).
 int CollectFault(int ok, X509_STORE_CTX* ctx) {
     if (ok != 0) {
+        return 1;
+    }
+    if (X509_STORE_CTX_get_error(ctx) == X509_V_ERR_INVALID_CA &&
+        MayIssueWithoutBasicConstraints(X509_STORE_CTX_get_current_cert(ctx))) {
         return 1;
     }
     auto* faults = static_cast<ChainFaults*>(X509_STORE_CTX_get_app_data(ctx));

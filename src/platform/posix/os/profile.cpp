@@ -13,11 +13,13 @@
 #include "base/errors.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
+#include "os/profile_section.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/locale.h"
 
 #include <array>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -206,11 +208,10 @@ bool ReadProfileText(const std::string& fileName, std::string& text) {
     }
 }
 
-enum class Found { No, Value, NoValue };
-
-// Finds the key in the first section of that name. value is set for Found::Value.
-Found FindKey(std::string_view text, std::string_view sectionUpper, std::string_view keyUpper,
-              std::string_view& value) {
+// Calls entry(name, value) for each line of the first section of that name, in file order
+// (value is nothing for a line without "="); entry returns false to stop.
+template <class Entry>
+void ForEachEntry(std::string_view text, std::string_view sectionUpper, const Entry& entry) {
     bool inSection = false;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -223,7 +224,7 @@ Found FindKey(std::string_view text, std::string_view sectionUpper, std::string_
             const auto close = line.rfind(']');
             if (close != std::string_view::npos && close > 0) {
                 if (inSection) {
-                    return Found::No; // the first section of that name ended without the key
+                    return; // only the first section of that name is searched
                 }
                 const std::string_view name = TrimProfileSpace(line.substr(1, close - 1));
                 inSection = !name.empty() && NameMatches(name, sectionUpper);
@@ -235,19 +236,48 @@ Found FindKey(std::string_view text, std::string_view sectionUpper, std::string_
         }
         const auto eq = line.find('=');
         const std::string_view name = TrimProfileSpace(line.substr(0, eq));
-        if (!NameMatches(name, keyUpper)) {
-            continue;
-        }
         if (eq == std::string_view::npos) {
-            return Found::NoValue;
+            if (!entry(name, std::optional<std::string_view>())) {
+                return;
+            }
+        } else if (!entry(name,
+                          std::optional<std::string_view>(TrimProfileSpace(line.substr(eq + 1))))) {
+            return;
         }
-        value = TrimProfileSpace(line.substr(eq + 1));
-        return Found::Value;
     }
-    return Found::No;
 }
 
 } // namespace
+
+std::optional<std::string> ProfileSection::value(const std::string& key) const {
+    const std::string_view wanted = TrimProfileSpace(key);
+    if (wanted.empty()) {
+        return std::nullopt;
+    }
+    const auto it = entries_.find(UpperName(wanted));
+    return it == entries_.end() ? std::nullopt : it->second;
+}
+
+ProfileSection ReadProfileSection(const std::string& section, const std::string& fileName,
+                                  std::size_t bufferUnits) {
+    ProfileSection out;
+    const std::string_view wantedSection = TrimProfileSpace(section);
+    std::string text;
+    if (bufferUnits == 0 || wantedSection.empty() || !ReadProfileText(fileName, text)) {
+        return out;
+    }
+    ForEachEntry(text, UpperName(wantedSection),
+                 [&](std::string_view name, std::optional<std::string_view> value) {
+                     if (!name.empty()) {
+                         out.entries_.emplace(
+                             UpperName(name),
+                             value ? std::optional<std::string>(CopyEntry(*value, bufferUnits))
+                                   : std::nullopt);
+                     }
+                     return true;
+                 });
+    return out;
+}
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& def, const std::string& fileName,
@@ -268,11 +298,18 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     if (wantedSection.empty() || !ReadProfileText(fileName, text)) {
         return CopyEntry(defaultText, bufferUnits);
     }
-    std::string_view value;
-    if (FindKey(text, UpperName(wantedSection), UpperName(wantedKey), value) == Found::Value) {
-        return CopyEntry(value, bufferUnits);
-    }
-    return CopyEntry(defaultText, bufferUnits);
+    // The first line of the key decides; one without "=" gives the default.
+    const std::string keyUpper = UpperName(wantedKey);
+    std::optional<std::string_view> value;
+    ForEachEntry(text, UpperName(wantedSection),
+                 [&](std::string_view name, std::optional<std::string_view> entry) {
+                     if (!NameMatches(name, keyUpper)) {
+                         return true;
+                     }
+                     value = entry;
+                     return false;
+                 });
+    return CopyEntry(value ? *value : defaultText, bufferUnits);
 }
 
 } // namespace halyard::platform

@@ -5,6 +5,7 @@
 #include "base/outcome.h"
 #include "base/unicode.h"
 #include "crypto/trust_catalog.h"
+#include "os/profile_section.h"
 #include "platform/catalog.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
@@ -18,6 +19,7 @@
 #include <array>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace halyard::setupapi_posix {
@@ -71,20 +73,43 @@ namespace {
 
 constexpr const char* kAbsent = "\x01";
 
+// The strings of an INF's %key% tokens: the key is matched without regard to case first in
+// [Strings.0409] (the English (United States) platform the emulation runs as), then in
+// [Strings]; the quotes around the string are removed. Both sections are read at the first
+// lookup, once each: a value may hold hundreds of tokens, and the INF megabytes.
+class InfStrings {
+public:
+    explicit InfStrings(std::string infPath) : infPath_(std::move(infPath)) {}
+
+    // Nothing when neither section defines the key.
+    std::optional<std::string> value(const std::string& key) const {
+        if (!sections_) {
+            sections_.emplace();
+            for (const char* section : {"Strings.0409", "Strings"}) {
+                sections_->push_back(platform::ReadProfileSection(section, infPath_));
+            }
+        }
+        for (const auto& section : *sections_) {
+            if (auto text = section.value(key)) {
+                return CleanInfValue(*text);
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::string infPath_;
+    mutable std::optional<std::vector<platform::ProfileSection>> sections_;
+};
+
 std::optional<std::string> ReadVersionKey(const std::string& infPath, const std::string& key) {
     const std::string raw = platform::GetPrivateProfileString("Version", key, kAbsent, infPath);
     if (raw == kAbsent) {
         return std::nullopt;
     }
-    std::string value = CleanInfValue(raw);
-    if (value.size() > 2 && value.front() == '%' && value.back() == '%') {
-        const std::string token = value.substr(1, value.size() - 2);
-        const std::string resolved =
-            platform::GetPrivateProfileString("Strings", token, kAbsent, infPath);
-        if (resolved != kAbsent) {
-            value = CleanInfValue(resolved);
-        }
-    }
+    const InfStrings strings(infPath);
+    std::string value = SubstituteInfStrings(
+        CleanInfValue(raw), [&](const std::string& token) { return strings.value(token); });
     if (value.empty()) {
         return std::nullopt;
     }
@@ -92,6 +117,31 @@ std::optional<std::string> ReadVersionKey(const std::string& infPath, const std:
 }
 
 } // namespace
+
+std::string SubstituteInfStrings(
+    std::string_view value,
+    const std::function<std::optional<std::string>(const std::string& key)>& lookup) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < value.size()) {
+        const std::size_t open = value.find('%', at);
+        const std::size_t close = open == std::string_view::npos ? open : value.find('%', open + 1);
+        if (close == std::string_view::npos) {
+            break; // no token left; a lone "%" stays
+        }
+        out.append(value, at, open - at);
+        if (close == open + 1) {
+            out += '%';
+        } else {
+            const std::string key(value.substr(open + 1, close - open - 1));
+            const auto text = lookup(key);
+            out += text ? *text : std::string(value.substr(open, close - open + 1));
+        }
+        at = close + 1;
+    }
+    out.append(value.substr(at));
+    return out;
+}
 
 // A decorated directive wins for its platform, the undecorated one covers the rest.
 std::optional<std::string> CatalogDirective(const std::string& infPath,

@@ -6,8 +6,10 @@
 #include "platform/setupapi_types.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace halyard::setupapi_posix {
 
@@ -43,9 +45,19 @@ struct InfVerification {
 // removed.
 std::string CleanInfValue(const std::string& raw);
 
+// The Setup API's string substitution, applied to every value it reads from an INF: "%%" is a
+// literal "%"; "%key%" is replaced by the key's string (lookup), and a key lookup does not know
+// stays as written, percent signs and all, as does a "%" without a partner. What a key is
+// replaced by is not scanned again.
+std::string SubstituteInfStrings(
+    std::string_view value,
+    const std::function<std::optional<std::string>(const std::string& key)>& lookup);
+
 // The catalog file name the INF names for the platform (CatalogFile.NT<arch>, CatalogFile.NT,
-// CatalogFile, in this order; a %token% value is resolved through [Strings]). Nothing when the
-// INF has no non-empty directive for the platform.
+// CatalogFile, in this order; the value cleaned, then its %key% tokens substituted as above, each
+// key matched without regard to case first in [Strings.0409] (the English (United States)
+// platform the emulation runs as), then in [Strings], the quotes around its string removed).
+// Nothing when the INF has no directive for the platform, or one that comes out empty.
 std::optional<std::string> CatalogDirective(const std::string& infPath,
                                             const TargetPlatform& target);
 
