@@ -45,8 +45,12 @@ TEST(VerifyLegacy, ChainsThroughIssuersWithoutBasicConstraints) {
               Lines{"success"});
     // Issuers the constraints forbid: cA=FALSE, and one CA beyond a path length of 0.
     for (const auto* leaf : {&pki.notCaLeaf, &pki.subCaLeaf}) {
-        EXPECT_EQ(VerifyFolder(Pair(tmp / leaf->name, kInf, "driver.cat", *leaf, &pki.legacyTsa)),
-                  (Lines{"wrong:Unknown error 80096019", "fail"}))
+        const std::string folder = tmp / leaf->name;
+        EXPECT_EQ(VerifyFolder(Pair(folder, kInf, "driver.cat", *leaf, &pki.legacyTsa)),
+                  (Lines{"VerifyInfAndCat: SetupVerifyInfFile fail; Params: " + folder +
+                             "/driver.inf; Last error: 80096019 A certificate's basic "
+                             "constraints are not valid",
+                         "wrong:Unknown error 80096019", "fail"}))
             << leaf->name;
     }
 }
@@ -70,7 +74,10 @@ TEST(VerifyTokens, InfNamesItsCatalogThroughAStringsKey) {
     // An undefined key stays as written: the catalog beside the INF is not the one it names.
     EXPECT_EQ(VerifyFolder(Pair(tmp / "undefined", "[Version]\r\nCatalogFile=%NOPE%.cat\r\n",
                                 "nope.cat", pki.whcp)),
-              (Lines{"wrong:Unknown error 80092003", "fail"}));
+              (Lines{"VerifyInfAndCat: SetupVerifyInfFile fail; Params: " + (tmp / "undefined") +
+                         "/driver.inf; Last error: 80092003 An error occurred while reading or "
+                         "writing to a file",
+                     "wrong:Unknown error 80092003", "fail"}));
 }
 
 } // namespace
