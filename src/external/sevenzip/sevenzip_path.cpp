@@ -1,5 +1,6 @@
 #include "external/sevenzip/sevenzip_path.h"
 
+#include "base/hex.h"
 #include "base/unicode.h"
 #include "platform/locale.h"
 
@@ -180,15 +181,24 @@ ArchiveItemPathCheck CheckArchiveItemPath(std::string_view path) {
         if (const auto bad = std::find_if(part.begin(), part.end(), IsForbiddenCharacter);
             bad != part.end()) {
             const auto u = static_cast<unsigned char>(*bad);
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            const std::string shown =
-                u < 0x20 ? std::string("the control character 0x") + kHex[u >> 4] + kHex[u & 0xF]
-                         : "'" + std::string(1, *bad) + "'";
-            return Refuse("a part of the path holds " + shown +
-                          ", which Windows allows in no name");
+            // Appended piece by piece: GCC 12 misreads chained concatenations here (-Wrestrict).
+            std::string why = "a part of the path holds ";
+            if (u < 0x20) {
+                why += "the control character 0x";
+                AppendHexDigits(why, u, 2);
+            } else {
+                why += '\'';
+                why += *bad;
+                why += '\'';
+            }
+            why += ", which Windows allows in no name";
+            return Refuse(why);
         }
         if (IsDeviceName(part)) {
-            return Refuse("\"" + std::string(part) + "\" is a device name on Windows");
+            std::string why = "\"";
+            why.append(part);
+            why += "\" is a device name on Windows";
+            return Refuse(why);
         }
         if (!check.relative.empty()) {
             check.relative += '/';
