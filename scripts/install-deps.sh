@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libssl-dev libgtest-dev googletest
           p7zip-full 7zip osslsigncode clang libclang-rt-14-dev clang-format hyperfine time
-          lintian man-db dpkg-dev
+          lintian man-db dpkg-dev openssl
           g++-mingw-w64-x86-64-posix wine64)
 missing=()
 for p in "${packages[@]}"; do
