@@ -27,6 +27,12 @@ struct ConsoleRun {
 ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& workDir,
                              std::size_t maxRead, int timeoutMs = 0);
 
+// How many console programs a check may run side by side: one per processor on POSIX (at most
+// kMostConsolePrograms), one on Windows, where every child started meanwhile would inherit the
+// others' pipe handles and hold their output open.
+inline constexpr std::size_t kMostConsolePrograms = 8;
+std::size_t ConsoleProgramsAtOnce();
+
 // The text of a console program's captured bytes. Windows programs write the ANSI code page to
 // a pipe; on POSIX they write the locale's encoding, UTF-8, whose bytes are taken as they are
 // (so a path the program echoes compares equal to ours even where it is not valid UTF-8).

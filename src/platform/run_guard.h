@@ -39,9 +39,10 @@ void WithoutInterruption(const std::function<void()>& make);
 
 // Runs start(), which starts a child and returns its process id (0: none), so that an
 // interruption either comes before the start or sees the child. The child's process group is
-// killed on interruption until ChildEnded. POSIX only; on Windows start() just runs.
+// killed on interruption until ChildEnded(pid); several children may be tracked at once. POSIX
+// only; on Windows start() just runs.
 std::intptr_t StartTrackedChild(const std::function<std::intptr_t()>& start);
-void ChildEnded();
+void ChildEnded(std::intptr_t pid);
 
 // The private folder of one run: made under $TMPDIR (an absolute path; else /tmp) by mkdtemp,
 // mode 0700, and named to the run's children in the environment (kRunFolderVariable, with a

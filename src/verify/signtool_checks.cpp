@@ -2,12 +2,16 @@
 
 #include "base/unicode.h"
 #include "external/process/dos_output.h"
+#include "platform/process.h"
 #include "report/output.h"
 #include "report/progress.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdlib>
+#include <deque>
+#include <future>
 #include <string_view>
 
 namespace halyard {
@@ -89,17 +93,31 @@ std::vector<std::string> SplitSigntoolOutput(const std::string& text) {
 
 bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
                              const std::string& catFile, const std::string& workPath) {
-    return VerifyFilesWithSigntool(driverFiles, catFile, workPath, RunSigntool);
+    return VerifyFilesWithSigntool(driverFiles, catFile, workPath, RunSigntool,
+                                   platform::ConsoleProgramsAtOnce());
 }
 
 bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
                              const std::string& catFile, const std::string& workPath,
-                             const SigntoolRunner& run) {
+                             const SigntoolRunner& run, std::size_t atOnce) {
+    // The reports are judged in the files' order, so the lines and the verdict are those of
+    // starts made one by one; meanwhile up to atOnce starts run side by side. After a failure no
+    // other start is made, and those already running are waited for (each within its time
+    // limit) as their futures go.
+    std::deque<std::future<std::string>> running;
+    std::size_t started = 0;
     for (std::size_t i = 0; i < driverFiles.size(); ++i) {
+        while (started < driverFiles.size() && running.size() < std::max<std::size_t>(atOnce, 1)) {
+            running.push_back(std::async(std::launch::async, run,
+                                         "SignTool.exe verify /kp /c " + Quoted(catFile) + " " +
+                                             Quoted(driverFiles[started]),
+                                         workPath));
+            ++started;
+        }
         const std::string& file = driverFiles[i];
         ShowProgress("SignTool", i, driverFiles.size());
-        const std::vector<std::string> output = SplitSigntoolOutput(
-            run("SignTool.exe verify /kp /c " + Quoted(catFile) + " " + Quoted(file), workPath));
+        const std::vector<std::string> output = SplitSigntoolOutput(running.front().get());
+        running.pop_front();
         if (output.size() != 2) {
             WriteLine("SignTool failed for " + file);
             return false;

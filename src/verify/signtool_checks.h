@@ -2,6 +2,7 @@
 // catalog's own signature read from SignTool's verbose report.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,12 +20,14 @@ inline constexpr int kSigntoolTimeoutSeconds = 60;
 int SigntoolTimeoutSeconds();
 
 // "SignTool.exe verify /kp /c "<cat>" "<file>"" for each file, in order; each report must be
-// two lines, the second "Successfully verified: <file>". False after one written line.
+// two lines, the second "Successfully verified: <file>". False after one written line. Up to
+// atOnce starts run side by side (the runner is then called from several threads at once); the
+// first overload runs as many as the platform allows (ConsoleProgramsAtOnce).
 bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
                              const std::string& catFile, const std::string& workPath);
 bool VerifyFilesWithSigntool(const std::vector<std::string>& driverFiles,
                              const std::string& catFile, const std::string& workPath,
-                             const SigntoolRunner& run);
+                             const SigntoolRunner& run, std::size_t atOnce = 1);
 
 // "SignTool.exe verify /v /kp "<cat>"": the report must have 91 or 100 lines with the hardware
 // publisher on line 24, an accepted time-stamp signer on line 54 (100) or 45 (91), and a clean

@@ -201,6 +201,10 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
     return run;
 }
 
+std::size_t ConsoleProgramsAtOnce() {
+    return 1;
+}
+
 std::string ConsoleOutputToUtf8(std::string_view bytes) {
     return AnsiToUtf8(bytes);
 }

@@ -26,7 +26,7 @@ std::intptr_t StartTrackedChild(const std::function<std::intptr_t()>& start) {
     return start();
 }
 
-void ChildEnded() {}
+void ChildEnded(std::intptr_t) {}
 
 std::unique_ptr<RunFolder> RunFolder::Create() {
     return nullptr;

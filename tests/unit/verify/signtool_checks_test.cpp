@@ -2,7 +2,12 @@
 #include "report/output.h"
 #include "verify/signtool_checks.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -165,6 +170,69 @@ TEST(VerifyFilesWithSigntool, EachFileNeedsTheTwoLineReport) {
                      "SignTool Warning: something\r\r\n"},
                     1),
               Lines{"SignTool failed for /w/pkg/a.sys"});
+}
+
+// Starts side by side: a runner that answers per file, after waiting until as many calls as
+// expected are inside it at once (or a while, when they never are).
+struct ParallelSigntool {
+    std::map<std::string, std::string> answers; // by the command's last argument
+    std::size_t meet = 1;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::size_t inside = 0;
+    std::size_t most = 0;
+    std::vector<std::string> files;
+    SigntoolRunner runner() {
+        return [this](const std::string& commandLine, const std::string&) {
+            const std::size_t open = commandLine.rfind(" \"");
+            const std::string file = commandLine.substr(open + 2, commandLine.size() - open - 3);
+            std::unique_lock hold(lock);
+            files.push_back(file);
+            most = std::max(most, ++inside);
+            changed.notify_all();
+            changed.wait_for(hold, std::chrono::seconds(5), [this] { return most >= meet; });
+            --inside;
+            const auto it = answers.find(file);
+            return it == answers.end() ? std::string() : it->second;
+        };
+    }
+};
+
+TEST(VerifyFilesWithSigntool, StartsSideBySideAndJudgesInTheFilesOrder) {
+    const std::vector<std::string> files = {"/w/a.sys", "/w/b.sys", "/w/c.sys", "/w/d.sys",
+                                            "/w/e.sys", "/w/f.sys", "/w/g.sys"};
+    const auto good = [](const std::string& f) {
+        return "Verifying: " + f + "\r\nSuccessfully verified: " + f + "\r\r\n";
+    };
+    {
+        ParallelSigntool fake;
+        fake.meet = 3;
+        for (const auto& f : files) {
+            fake.answers[f] = good(f);
+        }
+        OutputCapture capture;
+        EXPECT_TRUE(VerifyFilesWithSigntool(files, kCat, kWork, fake.runner(), 3));
+        EXPECT_TRUE(capture.lines().empty());
+        EXPECT_EQ(fake.most, 3u); // never more than asked for
+        std::sort(fake.files.begin(), fake.files.end());
+        EXPECT_EQ(fake.files, files); // each file once
+    }
+    // c and e fail; whichever answers first, c is the finding, as in a one-by-one run, and no
+    // start is made past the window that c closes.
+    for (const std::size_t atOnce : {1u, 2u, 4u}) {
+        ParallelSigntool fake;
+        fake.meet = atOnce;
+        for (const auto& f : files) {
+            fake.answers[f] = good(f);
+        }
+        fake.answers["/w/c.sys"] = "Verifying: x\r\nSignTool Error: c\r\n";
+        fake.answers["/w/e.sys"] = "";
+        OutputCapture capture;
+        EXPECT_FALSE(VerifyFilesWithSigntool(files, kCat, kWork, fake.runner(), atOnce));
+        EXPECT_EQ(capture.lines(), Lines{"SignTool failed: SignTool Error: c"}) << atOnce;
+        EXPECT_LE(fake.files.size(), 3 + atOnce - 1) << atOnce;
+        EXPECT_GE(fake.files.size(), 3u) << atOnce;
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/run_guard.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -76,7 +77,7 @@ public:
         if (kill_) {
             ::kill(-pid_, SIGKILL);
         }
-        ChildEnded();
+        ChildEnded(pid_);
         int status = 0;
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
@@ -307,6 +308,12 @@ ConsoleRun RunConsoleProgram(const std::string& commandLine, const std::string& 
         }
     }
     return run;
+}
+
+std::size_t ConsoleProgramsAtOnce() {
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return std::clamp<std::size_t>(online > 0 ? static_cast<std::size_t>(online) : 1, 1,
+                                   kMostConsolePrograms);
 }
 
 std::string ConsoleOutputToUtf8(std::string_view bytes) {

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <pthread.h>
+#include <set>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <thread>
@@ -26,7 +27,7 @@ struct Registry {
     std::recursive_mutex lock; // a clean-up may be registered while it is held
     std::map<std::uint64_t, std::function<void()>*> cleanups;
     std::uint64_t nextId = 1;
-    pid_t child = 0; // leads its own process group
+    std::set<pid_t> children; // each leads its own process group
 };
 
 Registry& TheRegistry() {
@@ -47,8 +48,8 @@ sigset_t InterruptSignals() {
     Registry& registry = TheRegistry();
     // Held until the process ends: nothing else starts a child or a clean-up from here on.
     registry.lock.lock();
-    if (registry.child > 0) {
-        ::kill(-registry.child, SIGKILL);
+    for (const pid_t child : registry.children) {
+        ::kill(-child, SIGKILL);
     }
     // The newest first: a folder made inside another goes before it.
     for (auto it = registry.cleanups.rbegin(); it != registry.cleanups.rend(); ++it) {
@@ -117,14 +118,16 @@ std::intptr_t StartTrackedChild(const std::function<std::intptr_t()>& start) {
     Registry& registry = TheRegistry();
     const std::lock_guard hold(registry.lock);
     const std::intptr_t pid = start();
-    registry.child = static_cast<pid_t>(pid);
+    if (pid > 0) {
+        registry.children.insert(static_cast<pid_t>(pid));
+    }
     return pid;
 }
 
-void ChildEnded() {
+void ChildEnded(std::intptr_t pid) {
     Registry& registry = TheRegistry();
     const std::lock_guard hold(registry.lock);
-    registry.child = 0;
+    registry.children.erase(static_cast<pid_t>(pid));
 }
 
 std::unique_ptr<RunFolder> RunFolder::Create() {
