@@ -121,15 +121,25 @@ public:
     static Made Create(const std::string& path);
     ~WorkFolder() override;
 
-    // Removes the folder with everything in it; throws EInOutError when something stays.
+    // Notes the folder as it is once filled. The checks read through its path, so another
+    // program able to rename entries beside it could move it away, put a folder of its own in
+    // its place while a check reads, and move it back: every such move marks the folder, and
+    // Remove then removes it and throws EInOutError. Throws EInOutError when the path already
+    // leads elsewhere. (On Windows the held handle forbids moving the folder: nothing to note.)
+    void Seal();
+    // Removes the folder with everything in it; throws EInOutError when something stays or the
+    // folder was moved since Seal.
     void Remove();
 
 private:
     WorkFolder(std::string path, std::intptr_t handle, std::intptr_t parent, std::string name);
+    // The path still leads to the folder this run holds.
+    bool stillAtPath() const;
 
     std::intptr_t parent_; // the folder that holds it (POSIX), unused on Windows
     std::string name_;
     bool removed_ = false;
+    std::int64_t sealedChangeNs_ = -1; // its change time when sealed (POSIX); -1: not sealed
 };
 
 // How long a run waits for another run that holds the same work folder.

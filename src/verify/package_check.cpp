@@ -91,12 +91,16 @@ bool Verify(const std::string& argument) {
         // What SignTool's starts share within this run lives in a folder of the run's own, gone
         // with it (a start without one keeps nothing).
         const std::unique_ptr<platform::RunFolder> shared = platform::RunFolder::Create();
-        result =
-            RunPackageSteps(facts, StepMode::StopAtFirstFailure, [](const PackageStepResult& step) {
-                if (!step.ok) {
-                    WriteLine("wrong:" + step.reason);
-                }
-            });
+        result = RunPackageSteps(facts, StepMode::StopAtFirstFailure,
+                                 [&](const PackageStepResult& step) {
+                                     if (!step.ok) {
+                                         WriteLine("wrong:" + step.reason);
+                                     } else if (step.name == "UnZipFile") {
+                                         // Filled: from here on the checks read it through its
+                                         // path.
+                                         work.folder->Seal();
+                                     }
+                                 });
     }
     // A work folder that cannot be removed is an error even after every test passed.
     interrupted = false;

@@ -254,6 +254,8 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
     return refuse("It keeps being replaced by another program");
 }
 
+void WorkFolder::Seal() {}
+
 void WorkFolder::Remove() {
     if (removed_) {
         return;

@@ -268,5 +268,38 @@ TEST_F(RunIsolation, SignalsStopTheRunAndLeaveNothing) {
     }
 }
 
+// The checks read the work folder through its path. A program able to rename entries beside it
+// (a group member in a shared drop folder) moves it away and back while the checks run: here a
+// SignTool that does so on its first start, then runs the stand-in. Whatever was read meanwhile,
+// the run does not end in success.
+TEST_F(RunIsolation, AWorkFolderMovedAwayAndBackDuringTheChecksIsNotTrusted) {
+    const std::string bin = bin_.path() + "/";
+    fs::copy_file(BinDir() + "halyard", bin + "halyard");
+    fs::copy(BinDir() + "trust", bin + "trust", fs::copy_options::recursive);
+    WriteFile(bin + "SignTool.exe", "#!/bin/sh\nif mkdir '" + (bin_ / "moved") +
+                                        "' 2>/dev/null; then d=$(pwd -P); mv \"$d\" \"$d.away\" "
+                                        "&& mv \"$d.away\" \"$d\"; fi\nexec '" +
+                                        BinDir() + "SignTool.exe' \"$@\"\n");
+    fs::permissions(bin + "SignTool.exe", fs::perms::owner_all);
+    PackageBuilder pkg;
+    pkg.addPe("x64/driver.sys");
+    pkg.addPe("x64/other.sys");
+    const std::string archive = pkg.pack();
+    const RunResult r = test::Run(bin + "halyard", {archive});
+    ASSERT_TRUE(fs::exists(bin_ / "moved")) << r.output;
+    ASSERT_FALSE(r.lines.empty()) << r.output;
+    EXPECT_EQ(r.lines.back(), "wrong:EInOutError: Work folder \"" + pkg.dir().path() +
+                                  "/pkg/\" was moved by another program during the check")
+        << r.output;
+    EXPECT_FALSE(fs::exists(pkg.dir() / "pkg"));
+    EXPECT_FALSE(fs::exists(pkg.dir() / "pkg.away"));
+    EXPECT_EQ(RunFoldersLeft(), 0u);
+
+    // Unmoved, the same package passes.
+    fs::remove(bin_ / "SignTool.exe");
+    fs::copy_file(BinDir() + "SignTool.exe", bin + "SignTool.exe");
+    EXPECT_EQ(test::Run(bin + "halyard", {archive}).lines, std::vector<std::string>{"success"});
+}
+
 } // namespace
 } // namespace halyard::test

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -423,17 +424,51 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
     return refuse("It keeps being replaced by another program");
 }
 
+namespace {
+
+std::int64_t ChangeTimeNs(const struct stat& st) {
+    return static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+std::int64_t CoarseNowNs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+} // namespace
+
+bool WorkFolder::stillAtPath() const {
+    struct stat held {};
+    struct stat there {};
+    return ::fstat(static_cast<int>(handle_), &held) == 0 &&
+           ::fstatat(static_cast<int>(parent_), name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+           SameEntry(held, there);
+}
+
+void WorkFolder::Seal() {
+    // A rename stamps the moved folder's change time with the file system's clock, which
+    // advances in ticks: once the clock has passed the time noted, any later move shows.
+    struct stat held {};
+    if (::fstat(static_cast<int>(handle_), &held) != 0 || !stillAtPath()) {
+        throw EInOutError("Work folder \"" + path_ + "\" was moved by another program");
+    }
+    sealedChangeNs_ = ChangeTimeNs(held);
+    for (int i = 0; i < 100 && CoarseNowNs() <= sealedChangeNs_; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 void WorkFolder::Remove() {
     if (removed_) {
         return;
     }
+    struct stat held {};
+    const bool moved = sealedChangeNs_ >= 0 && (::fstat(static_cast<int>(handle_), &held) != 0 ||
+                                                ChangeTimeNs(held) != sealedChangeNs_);
     DeleteContent();
     // Only the folder this run holds is removed from the path, nothing that took its place.
-    struct stat held {};
-    struct stat there {};
-    if (::fstat(static_cast<int>(handle_), &held) != 0 ||
-        ::fstatat(static_cast<int>(parent_), name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !SameEntry(held, there)) {
+    if (!stillAtPath()) {
         removed_ = true; // emptied; its entry is no longer ours to remove
         errno = ENOENT;
         ThrowIo("Cannot delete folder", path_);
@@ -442,6 +477,11 @@ void WorkFolder::Remove() {
         ThrowIo("Cannot delete folder", path_);
     }
     removed_ = true;
+    if (moved) {
+        // What the checks read through the path may not have been this folder.
+        throw EInOutError("Work folder \"" + path_ +
+                          "\" was moved by another program during the check");
+    }
 }
 
 } // namespace halyard::platform
