@@ -2,6 +2,7 @@
 // and the bounds of an unpacking (bytes written, free space left).
 #include "base/errors.h"
 #include "external/sevenzip/sevenzip.h"
+#include "external/sevenzip/sevenzip_budget.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "report/output.h"
@@ -96,13 +97,13 @@ TEST(UnpackBudget, CountsTheBytesWrittenAndKeepsTheReserve) {
     const auto folder = platform::Folder::OpenOrCreate(dir / "work");
     {
         // Whatever the archive announced, the bytes written count.
-        T7zUnpackBudget budget(*folder, 1 << 20, 0);
-        budget.announce(10);
-        budget.startItem("x64/a.sys");
-        budget.charge(1 << 19);
-        budget.charge(1 << 19);
+        SevenZipUnpackBudget budget(*folder, 1 << 20, 0);
+        budget.Announce(10);
+        budget.StartItem("x64/a.sys");
+        budget.Charge(1 << 19);
+        budget.Charge(1 << 19);
         try {
-            budget.charge(1);
+            budget.Charge(1);
             FAIL() << "the limit was passed";
         } catch (const ESevenZipException& e) {
             EXPECT_STREQ(e.what(), "Item \"x64/a.sys\": the unpacked size passes the limit of 1 "
@@ -112,10 +113,10 @@ TEST(UnpackBudget, CountsTheBytesWrittenAndKeepsTheReserve) {
     {
         // A reserve larger than the free space stops the first write.
         const std::uint64_t reserve = folder->AvailableBytes() + (1u << 30);
-        T7zUnpackBudget budget(*folder, UINT64_MAX, reserve);
-        budget.startItem("big.bin");
+        SevenZipUnpackBudget budget(*folder, UINT64_MAX, reserve);
+        budget.StartItem("big.bin");
         try {
-            budget.charge(1);
+            budget.Charge(1);
             FAIL() << "the reserve was not kept";
         } catch (const ESevenZipException& e) {
             EXPECT_EQ(std::string(e.what()),
@@ -123,7 +124,7 @@ TEST(UnpackBudget, CountsTheBytesWrittenAndKeepsTheReserve) {
                           std::to_string(reserve >> 20) + " MiB free on the file system of \"" +
                           folder->path() + "\"");
         }
-        EXPECT_THROW(budget.announce(0), ESevenZipException);
+        EXPECT_THROW(budget.Announce(0), ESevenZipException);
     }
 }
 
