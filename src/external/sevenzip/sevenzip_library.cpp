@@ -63,8 +63,7 @@ void T7zPlugin::ModuleRelease::operator()(void* module) const {
     platform::FreeModuleLibrary(module);
 }
 
-T7zPlugin::T7zPlugin(const std::string& library)
-    : name_(library), FHandle(platform::LoadModuleLibrary(library)) {
+T7zPlugin::T7zPlugin(const std::string& library) : FHandle(platform::LoadModuleLibrary(library)) {
     if (!FHandle) {
         throw ESevenZipException("Error loading library " + library);
     }
@@ -80,8 +79,7 @@ void* T7zPlugin::Symbol(const char* name) const {
 
 T7zArchive::T7zArchive(const std::string& library, const GUID& classid)
     : T7zPlugin(library), FClassId(classid) {
-    FGetHandlerProperty = reinterpret_cast<GetHandlerPropertyFunc>(Symbol("GetHandlerProperty"));
-    if (FGetHandlerProperty == nullptr) {
+    if (Symbol("GetHandlerProperty") == nullptr) {
         throw ESevenZipException(library + " is not a Format library");
     }
     // Older builds put a virtual destructor into IUnknown (two more slots in every table):

@@ -20,22 +20,19 @@ public:
     T7zPlugin(const T7zPlugin&) = delete;
     T7zPlugin& operator=(const T7zPlugin&) = delete;
 
-    const std::string& Name() const { return name_; }
-
 protected:
     void* Symbol(const char* name) const;
 
     struct ModuleRelease {
         void operator()(void* module) const;
     };
-    std::string name_;
     std::unique_ptr<void, ModuleRelease> FHandle;
     sevenzip::CreateObjectFunc FCreateObject = nullptr;
 };
 
-// A format library: one that also offers "GetHandlerProperty", speaks the interface layout of
-// this binding (GetModuleProp's interface type 0) and frees and allocates the strings it hands
-// over. Throws ESevenZipException for any other library.
+// A format library: one that also offers "GetHandlerProperty" (not called), speaks the interface
+// layout of this binding (GetModuleProp's interface type 0) and frees and allocates the strings it
+// hands over. Throws ESevenZipException for any other library.
 class T7zArchive : public T7zPlugin {
 public:
     T7zArchive(const std::string& library, const sevenzip::GUID& classid);
@@ -50,7 +47,6 @@ public:
     const sevenzip::GUID& ClassId() const { return FClassId; }
 
 private:
-    sevenzip::GetHandlerPropertyFunc FGetHandlerProperty = nullptr;
     sevenzip::VariantClearFunc FVariantClear = nullptr;
     sevenzip::SysAllocStringFunc FSysAllocString = nullptr;
     sevenzip::GUID FClassId{};
