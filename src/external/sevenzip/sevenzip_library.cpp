@@ -90,16 +90,16 @@ T7zArchive::T7zArchive(const std::string& library, const GUID& classid)
     // of the system, loaded for the rest of the run like any system library.
     static const platform::ModuleHandle ole32 = platform::LoadModuleLibrary("ole32.dll");
     static const platform::ModuleHandle oleAut32 = platform::LoadModuleLibrary("oleaut32.dll");
-    FVariantClear =
+    variantClear_ =
         reinterpret_cast<VariantClearFunc>(platform::GetModuleSymbol(ole32, "PropVariantClear"));
-    FSysAllocString =
+    sysAllocString_ =
         reinterpret_cast<SysAllocStringFunc>(platform::GetModuleSymbol(oleAut32, "SysAllocString"));
     // Windows builds never had the virtual destructor; older releases lack GetModuleProp
     // and are fine.
     const bool needModuleProp = false;
 #else
-    FVariantClear = reinterpret_cast<VariantClearFunc>(Symbol("VariantClear"));
-    FSysAllocString = reinterpret_cast<SysAllocStringFunc>(Symbol("SysAllocString"));
+    variantClear_ = reinterpret_cast<VariantClearFunc>(Symbol("VariantClear"));
+    sysAllocString_ = reinterpret_cast<SysAllocStringFunc>(Symbol("SysAllocString"));
     const bool needModuleProp = true;
 #endif
     if (getModuleProp == nullptr) {
@@ -116,7 +116,7 @@ T7zArchive::T7zArchive(const std::string& library, const GUID& classid)
                 (type->vt == VT_UI4 ? std::to_string(type->ulVal) : std::string("unknown")));
         }
     }
-    if (FVariantClear == nullptr || FSysAllocString == nullptr) {
+    if (variantClear_ == nullptr || sysAllocString_ == nullptr) {
         throw ESevenZipException(library + " is an incompatible 7-Zip library: it has no "
                                            "VariantClear");
     }
@@ -134,7 +134,7 @@ HALYARD_FOREIGN_CALL ComPtr<IInArchive> T7zArchive::CreateHandler() const {
 }
 
 BSTR T7zArchive::AllocString(const std::wstring& text) const {
-    return FSysAllocString(text.c_str());
+    return sysAllocString_(text.c_str());
 }
 
 } // namespace halyard

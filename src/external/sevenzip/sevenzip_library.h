@@ -41,14 +41,14 @@ public:
     // ESevenZipException when the library makes none.
     sevenzip::ComPtr<sevenzip::IInArchive> CreateHandler() const;
     // A guard for a value the library fills.
-    sevenzip::PropVariant Variant() const { return sevenzip::PropVariant(FVariantClear); }
+    sevenzip::PropVariant Variant() const { return sevenzip::PropVariant(variantClear_); }
     // A string the library frees with its own allocator.
     sevenzip::BSTR AllocString(const std::wstring& text) const;
     const sevenzip::GUID& ClassId() const { return FClassId; }
 
 private:
-    sevenzip::VariantClearFunc FVariantClear = nullptr;
-    sevenzip::SysAllocStringFunc FSysAllocString = nullptr;
+    sevenzip::VariantClearFunc variantClear_ = nullptr;
+    sevenzip::SysAllocStringFunc sysAllocString_ = nullptr;
     sevenzip::GUID FClassId{};
 };
 
