@@ -11,6 +11,10 @@
 
 namespace halyard::sevenzip {
 
+// A reference to a U may be held as one to a T: a base of U, such as an interface it answers.
+template <class U, class T>
+concept ComUpcast = !std::is_same_v<U, T> && std::is_convertible_v<U*, T*>;
+
 // Holds one interface reference, released when the holder goes.
 template <class T>
 class ComPtr {
@@ -25,13 +29,10 @@ public:
     }
     ComPtr(ComPtr&& other) noexcept : p_(other.Detach()) {}
     // The same reference seen through an interface the object derives from.
-    template <class U>
-    requires(!std::is_same_v<U, T> && std::is_convertible_v<U*, T*>) ComPtr(ComPtr<U>&& other)
-    noexcept : p_(other.Detach()) {}
-    template <class U>
-    requires(!std::is_same_v<U, T> && std::is_convertible_v<U*, T*>) HALYARD_FOREIGN_CALL
-        ComPtr(const ComPtr<U>& other)
-        : p_(other.Get()) {
+    template <ComUpcast<T> U>
+    ComPtr(ComPtr<U>&& other) noexcept : p_(other.Detach()) {}
+    template <ComUpcast<T> U>
+    HALYARD_FOREIGN_CALL ComPtr(const ComPtr<U>& other) : p_(other.Get()) {
         if (p_ != nullptr) {
             p_->AddRef();
         }
