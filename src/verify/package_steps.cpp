@@ -89,7 +89,9 @@ std::string Joined(const std::vector<std::string>& items) {
 }
 
 PackageStepResult Unpack(PackageFacts& facts, StepMode) {
-    const bool ok = UnZipFile(facts.archiveName, *facts.work);
+    // The archive OpenArchive opened, not its path again.
+    const bool ok = facts.archive ? UnZipFile(std::move(facts.archive), *facts.work)
+                                  : UnZipFile(facts.archiveName, *facts.work);
     return Result("UnZipFile", ok, "UnZipFile failed", "the archive unpacks",
                   ok ? "unpacked" : "not unpacked");
 }
@@ -239,6 +241,9 @@ constexpr NamedStep kSteps[] = {
 
 } // namespace
 
+PackageFacts::PackageFacts() = default;
+PackageFacts::~PackageFacts() = default;
+
 TMemIniFile& PackageFacts::params() {
     if (!params_) {
         const std::string path = logsPath() + "params.ini";
@@ -269,9 +274,9 @@ PackageStepResult CheckArchiveName(const std::string& argument, PackageFacts& fa
     return Result("Archive name", true, "", "<name>.7z", argument);
 }
 
-PackageStepResult OpenArchive(const PackageFacts& facts) {
+PackageStepResult OpenArchive(PackageFacts& facts) {
     try {
-        const platform::FileReader archive(facts.archiveName);
+        facts.archive = std::make_unique<platform::FileReader>(facts.archiveName);
     } catch (const EFOpenError& e) {
         WriteLine(std::string("UnZipFile: ") + e.what());
         return Result("UnZipFile", false, "UnZipFile failed", "a regular file", e.what());

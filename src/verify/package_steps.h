@@ -16,6 +16,7 @@
 namespace halyard {
 
 namespace platform {
+class FileReader;
 class Folder;
 } // namespace platform
 
@@ -34,9 +35,14 @@ struct PackageStepResult {
 
 // What the package holds, filled by the steps as they run.
 struct PackageFacts {
+    PackageFacts();
+    ~PackageFacts();
+
     std::string archiveName; // full path
     std::string workPath;    // with a trailing delimiter
     platform::Folder* work = nullptr;
+    // The archive as OpenArchive opened it, handed on to the unpacking (which closes it).
+    std::unique_ptr<platform::FileReader> archive;
 
     std::vector<std::string> driverFiles;
     std::string catFile;
@@ -66,8 +72,9 @@ enum class StepMode { StopAtFirstFailure, RunAll };
 // The archive's name, before anything is opened: ok, or the reason "Archive name: <argument>".
 // Sets archiveName and workPath from the argument's full path.
 PackageStepResult CheckArchiveName(const std::string& argument, PackageFacts& facts);
-// The archive opens as a regular file; on failure one "UnZipFile: " line has been written.
-PackageStepResult OpenArchive(const PackageFacts& facts);
+// The archive opens as a regular file, kept open in facts.archive for the unpacking; on failure
+// one "UnZipFile: " line has been written.
+PackageStepResult OpenArchive(PackageFacts& facts);
 
 // Runs the steps from unpacking on into facts.work (facts.workPath). onStep sees each result;
 // in StopAtFirstFailure the run ends at the first failed step and errors pass on to the

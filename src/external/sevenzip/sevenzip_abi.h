@@ -7,7 +7,6 @@
 #include "base/outcome.h"
 
 #include <cstdint>
-#include <utility>
 
 // Calls into the library's objects go through our declarations of its interfaces, so the
 // sanitizer's dynamic type check cannot know the objects' real types: it is off for those calls.
@@ -149,9 +148,13 @@ enum class OperationResult : std::int32_t {
 inline constexpr PROPID kModulePropInterfaceType = 0;
 
 // The interfaces are called by the library through their virtual tables; the destructors are
-// protected and not virtual, so that the tables hold exactly the interface's slots.
+// protected and not virtual, so that the tables hold exactly the interface's slots. Each names
+// its identifier and the interface it extends (Base), from which our objects answer
+// QueryInterface (sevenzip_com.h).
 class IUnknown {
 public:
+    static constexpr GUID kIid = IID_IUnknown;
+
     virtual HRESULT QueryInterface(const GUID& iid, void** out) = 0;
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
@@ -162,6 +165,9 @@ protected:
 
 class ISequentialInStream : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_ISequentialInStream;
+    using Base = IUnknown;
+
     virtual HRESULT Read(void* data, std::uint32_t size, std::uint32_t* processedSize) = 0;
 
 protected:
@@ -170,6 +176,9 @@ protected:
 
 class IInStream : public ISequentialInStream {
 public:
+    static constexpr GUID kIid = IID_IInStream;
+    using Base = ISequentialInStream;
+
     virtual HRESULT Seek(std::int64_t offset, std::uint32_t origin, std::uint64_t* newPosition) = 0;
 
 protected:
@@ -178,6 +187,9 @@ protected:
 
 class IStreamGetSize : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_IStreamGetSize;
+    using Base = IUnknown;
+
     virtual HRESULT GetSize(std::uint64_t* size) = 0;
 
 protected:
@@ -186,6 +198,9 @@ protected:
 
 class ISequentialOutStream : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_ISequentialOutStream;
+    using Base = IUnknown;
+
     virtual HRESULT Write(const void* data, std::uint32_t size, std::uint32_t* processedSize) = 0;
 
 protected:
@@ -194,6 +209,9 @@ protected:
 
 class IOutStream : public ISequentialOutStream {
 public:
+    static constexpr GUID kIid = IID_IOutStream;
+    using Base = ISequentialOutStream;
+
     virtual HRESULT Seek(std::int64_t offset, std::uint32_t origin, std::uint64_t* newPosition) = 0;
     virtual HRESULT SetSize(std::uint64_t newSize) = 0;
 
@@ -203,6 +221,9 @@ protected:
 
 class IOutStreamFlush : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_IOutStreamFlush;
+    using Base = IUnknown;
+
     virtual HRESULT Flush() = 0;
 
 protected:
@@ -211,6 +232,9 @@ protected:
 
 class IProgress : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_IProgress;
+    using Base = IUnknown;
+
     virtual HRESULT SetTotal(std::uint64_t total) = 0;
     virtual HRESULT SetCompleted(const std::uint64_t* completeValue) = 0;
 
@@ -220,6 +244,9 @@ protected:
 
 class IArchiveOpenCallback : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_IArchiveOpenCallback;
+    using Base = IUnknown;
+
     virtual HRESULT SetTotal(const std::uint64_t* files, const std::uint64_t* bytes) = 0;
     virtual HRESULT SetCompleted(const std::uint64_t* files, const std::uint64_t* bytes) = 0;
 
@@ -229,6 +256,9 @@ protected:
 
 class IArchiveExtractCallback : public IProgress {
 public:
+    static constexpr GUID kIid = IID_IArchiveExtractCallback;
+    using Base = IProgress;
+
     virtual HRESULT GetStream(std::uint32_t index, ISequentialOutStream** outStream,
                               std::int32_t askExtractMode) = 0;
     virtual HRESULT PrepareOperation(std::int32_t askExtractMode) = 0;
@@ -240,6 +270,9 @@ protected:
 
 class IArchiveOpenVolumeCallback : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_IArchiveOpenVolumeCallback;
+    using Base = IUnknown;
+
     virtual HRESULT GetProperty(PROPID propID, PROPVARIANT* value) = 0;
     virtual HRESULT GetStream(const wchar_t* name, IInStream** inStream) = 0;
 
@@ -249,6 +282,9 @@ protected:
 
 class IArchiveOpenSetSubArchiveName : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_IArchiveOpenSetSubArchiveName;
+    using Base = IUnknown;
+
     virtual HRESULT SetSubArchiveName(const wchar_t* name) = 0;
 
 protected:
@@ -257,6 +293,9 @@ protected:
 
 class ICryptoGetTextPassword : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_ICryptoGetTextPassword;
+    using Base = IUnknown;
+
     virtual HRESULT CryptoGetTextPassword(BSTR* password) = 0;
 
 protected:
@@ -265,6 +304,9 @@ protected:
 
 class ISetProperties : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_ISetProperties;
+    using Base = IUnknown;
+
     virtual HRESULT SetProperties(const wchar_t* const* names, const PROPVARIANT* values,
                                   std::uint32_t numProps) = 0;
 
@@ -274,6 +316,9 @@ protected:
 
 class IInArchive : public IUnknown {
 public:
+    static constexpr GUID kIid = IID_IInArchive;
+    using Base = IUnknown;
+
     virtual HRESULT Open(IInStream* stream, const std::uint64_t* maxCheckStartPosition,
                          IArchiveOpenCallback* openCallback) = 0;
     virtual HRESULT Close() = 0;
@@ -299,60 +344,5 @@ using GetHandlerPropertyFunc = HRESULT (*)(PROPID propID, PROPVARIANT* value);
 using GetModulePropFunc = HRESULT (*)(PROPID propID, PROPVARIANT* value);
 using VariantClearFunc = HRESULT (*)(PROPVARIANT* value);
 using SysAllocStringFunc = BSTR (*)(const wchar_t* text);
-
-// Holds one interface reference, released when the holder goes.
-template <class T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    // Takes over a reference the caller already holds.
-    explicit ComPtr(T* p) : p_(p) {}
-    HALYARD_FOREIGN_CALL ComPtr(const ComPtr& other) : p_(other.p_) {
-        if (p_ != nullptr) {
-            p_->AddRef();
-        }
-    }
-    ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    ComPtr& operator=(ComPtr other) noexcept {
-        T* old = p_;
-        p_ = other.p_;
-        other.p_ = old;
-        return *this;
-    }
-    ~ComPtr() { reset(); }
-
-    HALYARD_FOREIGN_CALL void reset() {
-        if (p_ != nullptr) {
-            T* p = p_;
-            p_ = nullptr;
-            p->Release();
-        }
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    // For out parameters: releases what is held and gives the slot.
-    T** put() {
-        reset();
-        return &p_;
-    }
-    // Hands the reference out, e.g. into an out parameter.
-    T* detach() {
-        T* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-
-private:
-    T* p_ = nullptr;
-};
-
-// Makes an object of ours and takes its first reference: every object starts owned.
-template <class T, class... Args>
-ComPtr<T> MakeComObject(Args&&... args) {
-    T* created = new T(std::forward<Args>(args)...);
-    created->AddRef();
-    return ComPtr<T>(created);
-}
 
 } // namespace halyard::sevenzip

@@ -1,6 +1,6 @@
 #include "external/sevenzip/sevenzip_header.h"
 
-#include "external/sevenzip/sevenzip.h"
+#include "external/sevenzip/sevenzip_budget.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,5 @@
 // The look at an archive's headers before the library reads them: archives as 7zz makes them
 // pass (or are handed on to be unpacked), hand-made headers past a bound are refused by name.
-#include "external/sevenzip/sevenzip.h"
 #include "external/sevenzip/sevenzip_header.h"
 #include "platform/filestream.h"
 #include "report/output.h"

@@ -1,11 +1,14 @@
 // Unpacking into a held folder: writes go through the held folder whatever happens to its path,
-// and the bounds of an unpacking (bytes written, free space left).
+// the archive file is read as it was opened whatever happens to its path, and the bounds of an
+// unpacking (bytes written, free space left).
 #include "base/errors.h"
 #include "external/sevenzip/sevenzip.h"
+#include "external/sevenzip/sevenzip_budget.h"
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "report/output.h"
 #include "testkit.h"
+#include "verify/package_steps.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -35,9 +38,11 @@ protected:
         return dir / "a.7z";
     }
 
-    Lines Unzip(const std::string& archive, platform::Folder& folder, bool expect) {
+    // UnZipFile's lines, from the archive's path or from the file opened.
+    template <class Archive>
+    Lines Unzip(Archive&& archive, platform::Folder& folder, bool expect) {
         OutputCapture capture;
-        EXPECT_EQ(UnZipFile(archive, folder), expect);
+        EXPECT_EQ(UnZipFile(std::forward<Archive>(archive), folder), expect);
         return capture.lines();
     }
 
@@ -72,6 +77,51 @@ TEST_F(UnpackIntoFolder, ALinkAtThePathIsNotOpened) {
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
 }
 
+TEST_F(UnpackIntoFolder, TheOpenedArchiveIsUnpackedAfterItsPathIsGoneOrReplaced) {
+    const std::string archive = Pack({{"a.txt", "first"}});
+    {
+        auto opened = std::make_unique<platform::FileReader>(archive);
+        fs::remove(archive);
+        const auto folder = platform::Folder::OpenOrCreate(dir / "removed");
+        EXPECT_TRUE(Unzip(std::move(opened), *folder, true).empty());
+        EXPECT_EQ(ReadFile(dir / "removed/a.txt"), "first");
+    }
+    {
+        Pack({{"a.txt", "second"}});
+        auto opened = std::make_unique<platform::FileReader>(archive);
+        fs::rename(archive, dir / "moved.7z");
+        Pack({{"a.txt", "an archive put in its place"}});
+        const auto folder = platform::Folder::OpenOrCreate(dir / "replaced");
+        EXPECT_TRUE(Unzip(std::move(opened), *folder, true).empty());
+        EXPECT_EQ(ReadFile(dir / "replaced/a.txt"), "second");
+    }
+    WriteFile(dir / "not.7z", "plain text, no archive");
+    auto opened = std::make_unique<platform::FileReader>(dir / "not.7z");
+    const auto folder = platform::Folder::OpenOrCreate(dir / "work");
+    EXPECT_EQ(Unzip(std::move(opened), *folder, false), Lines{"UnZipFile: Not a 7z archive"});
+}
+
+// The package steps: the step that opens the archive hands it to the unpacking step.
+TEST_F(UnpackIntoFolder, ThePackageStepsUnpackTheArchiveTheyOpened) {
+    const std::string archive = Pack({{"a.txt", "packaged"}});
+    PackageFacts facts;
+    ASSERT_TRUE(CheckArchiveName(archive, facts).ok);
+    ASSERT_TRUE(OpenArchive(facts).ok);
+    fs::remove(archive);
+
+    const auto work = platform::Folder::OpenOrCreate(facts.workPath);
+    facts.work = work.get();
+    std::vector<PackageStepResult> steps;
+    OutputCapture capture;
+    RunPackageSteps(facts, StepMode::StopAtFirstFailure,
+                    [&](const PackageStepResult& step) { steps.push_back(step); });
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps[0].name, "UnZipFile");
+    EXPECT_TRUE(steps[0].ok) << steps[0].found;
+    EXPECT_EQ(ReadFile(facts.workPath + "a.txt"), "packaged");
+    EXPECT_FALSE(facts.archive); // closed by the unpacking
+}
+
 TEST_F(UnpackIntoFolder, TheSizeLimitComesFromTheEnvironment) {
     const std::string archive = Pack({{"zeros.bin", std::string(3 << 20, '\0')}});
     const auto folder = platform::Folder::OpenOrCreate(dir / "work");
@@ -96,13 +146,13 @@ TEST(UnpackBudget, CountsTheBytesWrittenAndKeepsTheReserve) {
     const auto folder = platform::Folder::OpenOrCreate(dir / "work");
     {
         // Whatever the archive announced, the bytes written count.
-        T7zUnpackBudget budget(*folder, 1 << 20, 0);
-        budget.announce(10);
-        budget.startItem("x64/a.sys");
-        budget.charge(1 << 19);
-        budget.charge(1 << 19);
+        SevenZipUnpackBudget budget(*folder, 1 << 20, 0);
+        budget.Announce(10);
+        budget.StartItem("x64/a.sys");
+        budget.Charge(1 << 19);
+        budget.Charge(1 << 19);
         try {
-            budget.charge(1);
+            budget.Charge(1);
             FAIL() << "the limit was passed";
         } catch (const ESevenZipException& e) {
             EXPECT_STREQ(e.what(), "Item \"x64/a.sys\": the unpacked size passes the limit of 1 "
@@ -112,10 +162,10 @@ TEST(UnpackBudget, CountsTheBytesWrittenAndKeepsTheReserve) {
     {
         // A reserve larger than the free space stops the first write.
         const std::uint64_t reserve = folder->AvailableBytes() + (1u << 30);
-        T7zUnpackBudget budget(*folder, UINT64_MAX, reserve);
-        budget.startItem("big.bin");
+        SevenZipUnpackBudget budget(*folder, UINT64_MAX, reserve);
+        budget.StartItem("big.bin");
         try {
-            budget.charge(1);
+            budget.Charge(1);
             FAIL() << "the reserve was not kept";
         } catch (const ESevenZipException& e) {
             EXPECT_EQ(std::string(e.what()),
@@ -123,7 +173,7 @@ TEST(UnpackBudget, CountsTheBytesWrittenAndKeepsTheReserve) {
                           std::to_string(reserve >> 20) + " MiB free on the file system of \"" +
                           folder->path() + "\"");
         }
-        EXPECT_THROW(budget.announce(0), ESevenZipException);
+        EXPECT_THROW(budget.Announce(0), ESevenZipException);
     }
 }
 

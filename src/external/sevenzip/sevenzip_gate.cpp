@@ -1,0 +1,43 @@
+#include "external/sevenzip/sevenzip_gate.h"
+
+#include <atomic>
+#include <utility>
+
+namespace halyard {
+
+namespace {
+
+std::atomic<std::uint64_t> gCallbacksOffThread{0};
+
+} // namespace
+
+std::uint64_t SevenZipCallbacksOffThread() {
+    return gCallbacksOffThread.load();
+}
+
+SevenZipCallGate::Entry SevenZipCallGate::EnterCallback() {
+    if (std::this_thread::get_id() != thread_) {
+        ++gCallbacksOffThread;
+    }
+    return Enter();
+}
+
+void SevenZipCallGate::Keep(std::exception_ptr error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!first_) {
+        first_ = std::move(error);
+    }
+}
+
+void SevenZipCallGate::Raise() {
+    std::exception_ptr error;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error = std::exchange(first_, nullptr);
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+} // namespace halyard
