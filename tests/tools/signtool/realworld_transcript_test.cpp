@@ -316,7 +316,8 @@ TEST_F(StandInTranscripts, MemberReportIsLaidOutLineByLineAsThePublishedOne) {
 }
 
 // A failed member check: the published run (untrusted root) gives the code and the system's text
-// for it indented by eight blanks; the stand-in gives our text of the same code.
+// for it indented by eight blanks; the stand-in, with no root trusted either, gives the code it
+// finds and the code table's text for it.
 TEST_F(StandInTranscripts, FailedMemberCheckEndsWithTheCodeAndItsText) {
     const Lines published = Shape(WithoutCommandLine(
         Transcript("vboxguest-notes_signtool-verify-pa-v-c_untrusted-root_DE.txt")));
