@@ -1,5 +1,6 @@
 #include "catalog/cat_file_tag.h"
 
+#include "base/codes.h"
 #include "base/unicode.h"
 #include "catalog/file_hash.h"
 #include "platform/catalog.h"
@@ -36,21 +37,13 @@ bool IsFlatExtension(const std::string& fileName) {
     return false;
 }
 
+// The size query's failures the report names.
+constexpr std::uint32_t kNamedSizeQueryErrors[] = {kBadFormat, kInvalidParameter, kNotEnoughMemory,
+                                                   kNteBadAlgid, kTrustESubjectFormUnknown};
+
 std::string SizeQueryMessage(std::uint32_t error) {
-    switch (error) {
-    case kBadFormat:
-        return "pfCreate fail: ERROR_BAD_FORMAT";
-    case kInvalidParameter:
-        return "pfCreate fail: ERROR_INVALID_PARAMETER";
-    case kNotEnoughMemory:
-        return "pfCreate fail: ERROR_NOT_ENOUGH_MEMORY";
-    case kNteBadAlgid:
-        return "pfCreate fail: NTE_BAD_ALGID";
-    case kTrustESubjectFormUnknown:
-        return "pfCreate fail: TRUST_E_SUBJECT_FORM_UNKNOWN";
-    default:
-        return "pfCreate fail";
-    }
+    const std::string_view symbol = SymbolAmong(error, kNamedSizeQueryErrors);
+    return symbol.empty() ? "pfCreate fail" : "pfCreate fail: " + std::string(symbol);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "catalog/code_signing.h"
 
+#include "base/codes.h"
 #include "base/hex.h"
 #include "base/unicode.h"
 #include "catalog/cat_file_tag.h"
@@ -14,75 +15,27 @@ using namespace codes;
 
 constexpr const char* kFunc = "IsCodeSigned";
 
+// The trust results the failure report names; it gives the others as hex digits.
+constexpr std::uint32_t kNamedTrustResults[] = {
+    kTrustESubjectNotTrusted, kTrustEProviderUnknown,
+    kTrustEActionUnknown,     kTrustESubjectFormUnknown,
+    kTrustENoSignature,       kTrustENoSignerCert,
+    kCertEChaining,           kCryptEFileError,
+};
+
 } // namespace
 
 std::string TrustResultName(std::uint32_t code) {
-    switch (code) {
-    case kTrustESubjectNotTrusted:
-        return "TRUST_E_SUBJECT_NOT_TRUSTED";
-    case kTrustEProviderUnknown:
-        return "TRUST_E_PROVIDER_UNKNOWN";
-    case kTrustEActionUnknown:
-        return "TRUST_E_ACTION_UNKNOWN";
-    case kTrustESubjectFormUnknown:
-        return "TRUST_E_SUBJECT_FORM_UNKNOWN";
-    case kTrustENoSignature:
-        return "TRUST_E_NOSIGNATURE";
-    case kTrustENoSignerCert:
-        return "TRUST_E_NO_SIGNER_CERT";
-    case kCertEChaining:
-        return "CERT_E_CHAINING";
-    case kCryptEFileError:
-        return "CRYPT_E_FILE_ERROR";
-    default:
-        return Hex8(code);
-    }
+    const std::string_view symbol = SymbolAmong(code, kNamedTrustResults);
+    return symbol.empty() ? Hex8(code) : std::string(symbol);
 }
 
 std::string TrustCodeReason(std::uint32_t code) {
-    switch (code) {
-    case 0:
+    if (code == kSuccess) {
         return {};
-    case kTrustENoSignature:
-        return "not a member of the catalog";
-    case kTrustEBadDigest:
-    case kCryptEHashValue:
-        return "changed after signing";
-    case kCertEUntrustedRoot:
-    case kCertEChaining:
-    case kCertEUntrustedTestRoot:
-    case kCertEUntrustedCa:
-    case kCertEIssuerChaining:
-    case kTrustESubjectNotTrusted:
-    case kTrustEExplicitDistrust:
-        return "signer not trusted";
-    case kCertEExpired:
-    case kCertEValidityPeriodNesting:
-        return "signer's certificate expired";
-    case kCertERevoked:
-    case kCryptERevoked:
-        return "signer's certificate revoked";
-    case kCertEWrongUsage:
-    case kCertEPurpose:
-    case kCertERole:
-        return "signer's certificate not valid for this use";
-    case kTrustECertSignature:
-    case kNteBadSignature:
-    case kTrustENoSignerCert:
-    case kCryptENoSigner:
-    case kTrustEFail:
-        return "catalog signature not valid";
-    case kTrustETimeStamp:
-    case kTrustECounterSigner:
-        return "time stamp not valid";
-    case kCryptEFileError:
-    case kTrustESubjectFormUnknown:
-        return "file cannot be read";
-    case kNoCode:
-        return "no trust query made";
-    default:
-        return "not trusted (" + TrustResultName(code) + ")";
     }
+    const std::string_view reason = ReasonOfCode(code);
+    return reason.empty() ? "not trusted (" + TrustResultName(code) + ")" : std::string(reason);
 }
 
 CodeSigningResult IsCodeSigned(const std::string& filename, const std::string& catFile,

@@ -27,12 +27,13 @@ struct [[nodiscard]] CodeSigningResult {
 CodeSigningResult IsCodeSigned(const std::string& filename, const std::string& catFile,
                                std::uint32_t alg);
 
-// The platform's symbolic name of a trust code as the failure report gives it, or the code as
-// eight upper-case hex digits.
+// The platform's symbolic name of a trust code as the failure report gives it (for the few codes
+// it names), or the code as eight upper-case hex digits.
 std::string TrustResultName(std::uint32_t code);
 
-// A trust code in a few words, for reports that explain a failure: "not a member of the
-// catalog", "changed after signing", "signer not trusted", "expired", ...; empty for 0.
+// A trust code in a few words, for reports that explain a failure: the code's reason in the code
+// table ("not a member of the catalog", "signer not trusted", ...), else "not trusted (<name>)";
+// empty for 0.
 std::string TrustCodeReason(std::uint32_t code);
 
 } // namespace halyard

@@ -101,19 +101,8 @@ int THashedStringList::Add(std::string line, std::unique_ptr<THashedStringList> 
     return index;
 }
 
-void THashedStringList::Put(int index, std::string line) {
-    strings_.at(static_cast<std::size_t>(index)) = std::move(line);
-    Changed();
-}
-
 void THashedStringList::Modify(int index, const std::function<void(std::string&)>& change) {
     change(strings_.at(static_cast<std::size_t>(index)));
-    Changed();
-}
-
-void THashedStringList::Delete(int index) {
-    strings_.erase(strings_.begin() + index);
-    objects_.erase(objects_.begin() + index);
     Changed();
 }
 
@@ -172,12 +161,6 @@ int THashedStringList::IndexOf(std::string_view line) const {
 int THashedStringList::IndexOfName(std::string_view name) const {
     UpdateNameHash();
     return nameHash_->ValueOf(HashKey(name));
-}
-
-std::string THashedStringList::Names(int index) const {
-    const std::string& s = Strings(index);
-    const auto eq = s.find('=');
-    return eq == std::string::npos ? std::string() : s.substr(0, eq);
 }
 
 std::string THashedStringList::ValueFromIndex(int index) const {

@@ -58,16 +58,13 @@ public:
     }
 
     int Add(std::string line, std::unique_ptr<THashedStringList> object = nullptr);
-    void Put(int index, std::string line);
     // Changes a line in place (no copy of the rest of the list or of the line).
     void Modify(int index, const std::function<void(std::string&)>& change);
-    void Delete(int index);
     void Clear();
 
     int IndexOf(std::string_view line) const;
     int IndexOfName(std::string_view name) const;
-    // The text before the first "=" (empty without one) and the text after it.
-    std::string Names(int index) const;
+    // The text after the first "=" (empty without one).
     std::string ValueFromIndex(int index) const;
 
     bool CaseSensitive() const { return caseSensitive_; }

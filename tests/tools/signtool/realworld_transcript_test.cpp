@@ -5,6 +5,7 @@
 // self-issued, each next one issued by the one above) must hold in every report it prints. The
 // lines are read here by splitting at LF and dropping trailing CRs and blanks, not by our own
 // SignTool output parser.
+#include "base/codes.h"
 #include "standin_copy.h"
 #include "testkit.h"
 
@@ -14,6 +15,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace halyard {
@@ -90,6 +92,58 @@ std::string ChainBreach(const Lines& skeleton) {
     return {};
 }
 
+// Every line of a report with its values replaced by placeholders: names, dates, digests and
+// paths go, the labels, their spacing and indentation and the blank lines stay.
+Lines Shape(const Lines& lines) {
+    static const std::regex date(R"([A-Z][a-z]{2} [A-Z][a-z]{2} \d{2} \d{2}:\d{2}:\d{2} \d{4})");
+    static const std::regex issued(R"((\s+)(Issued to|Issued by): \S.*)");
+    static const std::regex expires(R"((\s+)Expires:   (.*))");
+    static const std::regex sha1(R"((\s+)SHA1 hash: [0-9A-F]{40})");
+    static const std::regex fileHash(R"(Hash of file \((sha1|sha256)\): ([0-9A-F]+))");
+    static const std::regex named(
+        R"((Verifying|File is signed in catalog|Successfully verified): \S.*)");
+    static const std::regex error(
+        R"(SignTool Error: WinVerifyTrust returned error: 0x[0-9A-F]{8})");
+    static const std::regex errorText(R"( {8}\S.*)");
+    Lines out;
+    for (const auto& line : lines) {
+        std::smatch m;
+        if (std::regex_match(line, m, issued)) {
+            out.push_back(m[1].str() + m[2].str() + ": <name>");
+        } else if (std::regex_match(line, m, expires)) {
+            out.push_back(m[1].str() + "Expires:   " +
+                          (std::regex_match(m[2].str(), date) ? "<date>" : m[2].str()));
+        } else if (std::regex_match(line, m, sha1)) {
+            out.push_back(m[1].str() + "SHA1 hash: <hex>");
+        } else if (std::regex_match(line, m, fileHash)) {
+            const bool fits = m[2].length() == (m[1] == "sha1" ? 40 : 64);
+            out.push_back(fits ? "Hash of file (<alg>): <digest>" : line);
+        } else if (line.starts_with("The signature is timestamped: ") &&
+                   std::regex_match(line.substr(30), date)) {
+            out.push_back("The signature is timestamped: <date>");
+        } else if (std::regex_match(line, m, named)) {
+            out.push_back(m[1].str() + ": <file>");
+        } else if (std::regex_match(line, error)) {
+            out.push_back("SignTool Error: WinVerifyTrust returned error: <code>");
+        } else if (std::regex_match(line, errorText)) {
+            out.push_back("        <text>");
+        } else {
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
+// A published run without the command line (after the shell's prompt, if any) and the blank
+// line after it.
+Lines WithoutCommandLine(Lines lines) {
+    if (!lines.empty() && lines.front().find("signtool") != std::string::npos &&
+        lines.front().find(" verify ") != std::string::npos) {
+        lines.erase(lines.begin(), lines.begin() + (lines.size() > 1 && lines[1].empty() ? 2 : 1));
+    }
+    return lines;
+}
+
 // Published reports of a whole verbose run, not reflowed; the WHCP ones are of the same kind of
 // catalog as the samples below (publisher, time-stamp and cross chains).
 const char* const kWhcpTranscripts[] = {
@@ -129,6 +183,19 @@ protected:
         const test::RunResult r = test::Run(program, {"verify", "/v", "/kp", cat}, work.path());
         EXPECT_EQ(r.exitCode, 0) << sample << "\n" << r.output;
         return SplitText(r.output);
+    }
+
+    // The stand-in's `verify /v /pa /c CAT FILE` report, raw, on a copy of a sample package.
+    test::RunResult MemberReport(const std::string& package, const std::string& cat,
+                                 const std::string& file) {
+        for (const auto& e : fs::recursive_directory_iterator(test::RealworldDir() + package)) {
+            if (e.is_regular_file()) {
+                test::CopyFile(e.path().string(),
+                               work /
+                                   fs::relative(e.path(), test::RealworldDir() + package).string());
+            }
+        }
+        return test::Run(program, {"verify", "/v", "/pa", "/c", cat, file}, work.path());
     }
 
     test::TempDir bin;
@@ -219,6 +286,65 @@ TEST_F(StandInTranscripts, CertificatesSeenInTranscriptsCarryTheSameNames) {
     }
     // Microsoft Root Certificate Authority 2010 and Microsoft Time-Stamp PCA 2010, at least.
     EXPECT_GE(compared, 2u);
+}
+
+// A catalog member's verbose report, every line of it: the published run verified a system file
+// through its catalog with 3-certificate signing and time-stamp chains, as these packages have.
+TEST_F(StandInTranscripts, MemberReportIsLaidOutLineByLineAsThePublishedOne) {
+    const Lines published = Shape(WithoutCommandLine(
+        Transcript("notepad_signtool-verify-a-v_catalog-signed-system-file.txt")));
+    ASSERT_EQ(published.size(), 42u); // the transcript as this test reads it
+    for (const auto& [package, cat, file] :
+         {std::tuple{"packages/tidepool-ftdibus-2024", "ftdibus.cat", "ftdibus.inf"},
+          std::tuple{"packages/ftdi-cdm-2.12.04-ftdibus-whql-2015", "ftdibus.cat",
+                     "amd64/ftbusui.dll"}}) {
+        const test::RunResult r = MemberReport(package, cat, file);
+        EXPECT_EQ(r.exitCode, 0) << package << "\n" << r.output;
+        EXPECT_EQ(Shape(SplitText(r.output)), published) << package << "\n" << r.output;
+
+        // The ends a transcript cannot show: CR CR LF after a text line, CR LF after "Verifying:",
+        // the time-stamp date and blank lines.
+        std::istringstream raw(r.output);
+        std::string line;
+        while (std::getline(raw, line)) {
+            const bool single = line == "\r" || line.starts_with("Verifying: ") ||
+                                line.starts_with("The signature is timestamped: ");
+            EXPECT_TRUE(line.ends_with(single ? "\r" : "\r\r")) << package << ": " << line;
+            EXPECT_FALSE(line.ends_with(single ? "\r\r" : "\r\r\r")) << package << ": " << line;
+        }
+    }
+}
+
+// A failed member check: the published run (untrusted root) gives the code and the system's text
+// for it indented by eight blanks; the stand-in, with no root trusted either, gives the code it
+// finds and the code table's text for it.
+TEST_F(StandInTranscripts, FailedMemberCheckEndsWithTheCodeAndItsText) {
+    const Lines published = Shape(WithoutCommandLine(
+        Transcript("vboxguest-notes_signtool-verify-pa-v-c_untrusted-root_DE.txt")));
+    ASSERT_GE(published.size(), 4u);
+    EXPECT_EQ(Lines(published.begin(), published.begin() + 4),
+              (Lines{"Verifying: <file>", "File is signed in catalog: <file>",
+                     "SignTool Error: WinVerifyTrust returned error: <code>", "        <text>"}));
+
+    fs::remove_all(bin / "trust"); // no root is trusted
+    const test::RunResult r =
+        MemberReport("packages/tidepool-ftdibus-2024", "ftdibus.cat", "ftdibus.inf");
+    EXPECT_EQ(r.exitCode, 1);
+    const Lines lines = SplitText(r.output);
+    const Lines shape = Shape(lines);
+    // The stand-in adds the member's hash line and a blank line before the error; the published
+    // run shows neither.
+    ASSERT_GE(shape.size(), 6u) << r.output;
+    EXPECT_EQ(Lines(shape.begin(), shape.begin() + 2),
+              Lines(published.begin(), published.begin() + 2));
+    EXPECT_EQ(Lines(shape.begin() + 2, shape.begin() + 4),
+              (Lines{"Hash of file (<alg>): <digest>", ""}));
+    EXPECT_EQ(Lines(shape.begin() + 4, shape.begin() + 6),
+              Lines(published.begin() + 2, published.begin() + 4));
+    // The text is the code table's text of the code named on the line above.
+    const std::uint32_t code =
+        static_cast<std::uint32_t>(std::stoul(lines[4].substr(49), nullptr, 16));
+    EXPECT_EQ(lines[5], "        " + std::string(TextOfCode(code))) << r.output;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "report/diagnostics.h"
 #include "report/output.h"
 #include "testkit.h"
+#include "windows_headers.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -124,17 +125,30 @@ TEST_F(CatalogServices, NoCatalogAndUncomputableTagAreReported) {
                                    dir / "missing.cat", 2));
 }
 
+// The failure report names eight trust results and gives the others as hex digits; the values
+// come from Windows' headers, not from our table.
 TEST_F(CatalogServices, TrustResultNames) {
-    EXPECT_EQ(TrustResultName(0x800B0004), "TRUST_E_SUBJECT_NOT_TRUSTED");
-    EXPECT_EQ(TrustResultName(0x800B0001), "TRUST_E_PROVIDER_UNKNOWN");
-    EXPECT_EQ(TrustResultName(0x800B0002), "TRUST_E_ACTION_UNKNOWN");
-    EXPECT_EQ(TrustResultName(0x800B0003), "TRUST_E_SUBJECT_FORM_UNKNOWN");
-    EXPECT_EQ(TrustResultName(0x800B0100), "TRUST_E_NOSIGNATURE");
-    EXPECT_EQ(TrustResultName(0x80096002), "TRUST_E_NO_SIGNER_CERT");
-    EXPECT_EQ(TrustResultName(0x800B010A), "CERT_E_CHAINING");
-    EXPECT_EQ(TrustResultName(0x80092003), "CRYPT_E_FILE_ERROR");
-    EXPECT_EQ(TrustResultName(0x800B0109), "800B0109");
+    const auto headers = test::WindowsHeaderCodes();
+    HALYARD_NEED(headers.has_value(), test::WindowsHeadersDir() + "winerror.h");
+    for (const char* name :
+         {"TRUST_E_SUBJECT_NOT_TRUSTED", "TRUST_E_PROVIDER_UNKNOWN", "TRUST_E_ACTION_UNKNOWN",
+          "TRUST_E_SUBJECT_FORM_UNKNOWN", "TRUST_E_NOSIGNATURE", "TRUST_E_NO_SIGNER_CERT",
+          "CERT_E_CHAINING", "CRYPT_E_FILE_ERROR"}) {
+        EXPECT_EQ(TrustResultName(headers->at(name)), name);
+    }
+    EXPECT_EQ(TrustResultName(headers->at("CERT_E_UNTRUSTEDROOT")), "800B0109");
+    EXPECT_EQ(TrustResultName(headers->at("TRUST_E_BAD_DIGEST")), "80096010");
     EXPECT_EQ(TrustResultName(0x0000000A), "0000000A");
+}
+
+// A code without a reason of its own is given by the name the failure report uses.
+TEST_F(CatalogServices, TrustCodeReasons) {
+    EXPECT_EQ(TrustCodeReason(0), "");
+    EXPECT_EQ(TrustCodeReason(kNoCode), "no trust query made");
+    EXPECT_EQ(TrustCodeReason(kTrustENoSignature), "not a member of the catalog");
+    EXPECT_EQ(TrustCodeReason(kTrustEProviderUnknown), "not trusted (TRUST_E_PROVIDER_UNKNOWN)");
+    EXPECT_EQ(TrustCodeReason(kCertECritical), "not trusted (800B0105)");
+    EXPECT_EQ(TrustCodeReason(0x12345678), "not trusted (12345678)");
 }
 
 class SignDate : public ::testing::Test {

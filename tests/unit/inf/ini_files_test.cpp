@@ -69,15 +69,15 @@ TEST(HashedStringList, LookupsFollowChangesAndIgnoreCase) {
     EXPECT_EQ(list.IndexOfName("bare"), -1); // a line without "=" has no name
     list.Add("alpha=2");                     // appended while the tables are valid
     EXPECT_EQ(list.IndexOfName("Alpha"), 2);
-    list.Put(2, "beta=3");
+    list.Modify(2, [](std::string& line) { line = "beta=3"; });
     EXPECT_EQ(list.IndexOfName("alpha"), 0);
     EXPECT_EQ(list.IndexOfName("BETA"), 2);
-    list.Delete(0);
-    EXPECT_EQ(list.IndexOfName("alpha"), -1);
-    EXPECT_EQ(list.IndexOfName("beta"), 1);
+    EXPECT_EQ(list.IndexOf("beta=3"), 2);
     list.SetCaseSensitive(true);
     EXPECT_EQ(list.IndexOfName("BETA"), -1);
-    EXPECT_EQ(list.IndexOfName("beta"), 1);
+    EXPECT_EQ(list.IndexOfName("beta"), 2);
+    list.Clear();
+    EXPECT_EQ(list.IndexOfName("beta"), -1);
 }
 
 TEST(MemIniFile, SectionHeadersAreTolerant) {
