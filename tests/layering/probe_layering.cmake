@@ -20,10 +20,13 @@ probe(src/platform/posix/os/unique_fd.h "#pragma once")
 probe(src/trust/include/halyard/trust/trust.h "#pragma once")
 probe(src/trust/src/chain.h "#pragma once")
 probe(tools/signtool/run_index.h "#pragma once")
+probe(src/external/sevenzip/sevenzip.h "#pragma once")
+probe(src/external/sevenzip/sevenzip_gate.h "#pragma once")
 
 # Allowed: downward, own private headers, the POSIX backend on the engine's public header, tests
 # on the private headers of the module they mirror, fuzz targets on a parser's.
 probe(src/verify/good.cpp "#include <string>" "#include \"base/outcome.h\""
+      "#include \"external/sevenzip/sevenzip.h\""
       "#include \"platform/files.h\"" "#include \"checks.h\"")
 probe(src/platform/posix/os/good.cpp "#include \"halyard/trust/trust.h\""
       "#include \"crypto/der.h\"" "#include \"../crypto/der.h\"")
@@ -31,6 +34,7 @@ probe(src/trust/src/good.cpp "#include \"chain.h\"" "#include \"base/outcome.h\"
 probe(tools/signtool/good.cpp "#include \"halyard/trust/trust.h\"" "#include \"verify/checks.h\""
       "#include \"run_index.h\"")
 probe(tests/unit/platform/posix/os/good_test.cpp "#include \"os/unique_fd.h\"")
+probe(tests/unit/external/sevenzip/good_test.cpp "#include \"external/sevenzip/sevenzip_gate.h\"")
 probe(tests/unit/trust/good_test.cpp "#include \"chain.h\"" "#include \"halyard/trust/trust.h\"")
 probe(tests/tools/signtool/good_test.cpp "#include \"run_index.h\"")
 probe(fuzz/fuzz_good.cpp "#include \"crypto/der.h\"" "#include \"chain.h\"")
@@ -45,7 +49,8 @@ set(_expected
     "src/catalog/private.cpp:5: error: #include \"../platform/posix/os/unique_fd.h\": src/platform/posix/os/unique_fd.h is private to platform"
     "tools/catinspect/private.cpp:1: error: #include \"chain.h\": src/trust/src/chain.h is private to trust"
     "tools/catinspect/private.cpp:2: error: #include \"../signtool/run_index.h\": tools/signtool/run_index.h is private to tools/signtool"
-    "tests/e2e/private_test.cpp:1: error: #include \"os/unique_fd.h\": src/platform/posix/os/unique_fd.h is private to platform")
+    "tests/e2e/private_test.cpp:1: error: #include \"os/unique_fd.h\": src/platform/posix/os/unique_fd.h is private to platform"
+    "src/verify/internal.cpp:1: error: #include \"external/sevenzip/sevenzip_gate.h\": src/external/sevenzip/sevenzip_gate.h is private to external")
 probe(src/base/upward.cpp "#include \"base/outcome.h\"" "#include \"verify/checks.h\"")
 probe(src/platform/upward.cpp "#include \"halyard/trust/trust.h\"")
 probe(src/catalog/bypass.cpp "#include <halyard/trust/trust.h>")
@@ -54,6 +59,7 @@ probe(src/catalog/private.cpp "#include \"platform/files.h\"" "// A comment betw
       "#include \"../platform/posix/os/unique_fd.h\"")
 probe(tools/catinspect/private.cpp "#include \"chain.h\"" "#include \"../signtool/run_index.h\"")
 probe(tests/e2e/private_test.cpp "#include \"os/unique_fd.h\"")
+probe(src/verify/internal.cpp "#include \"external/sevenzip/sevenzip_gate.h\"")
 
 set(_roots "src|src/platform/posix|src/trust/include|src/trust/src|tools/signtool")
 execute_process(COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROBE_DIR} "-DROOTS=${_roots}"
@@ -81,7 +87,8 @@ endif()
 # Without the bad files the same tree passes.
 file(REMOVE ${PROBE_DIR}/src/base/upward.cpp ${PROBE_DIR}/src/platform/upward.cpp
      ${PROBE_DIR}/src/catalog/bypass.cpp ${PROBE_DIR}/src/catalog/private.cpp
-     ${PROBE_DIR}/tools/catinspect/private.cpp ${PROBE_DIR}/tests/e2e/private_test.cpp)
+     ${PROBE_DIR}/tools/catinspect/private.cpp ${PROBE_DIR}/tests/e2e/private_test.cpp
+     ${PROBE_DIR}/src/verify/internal.cpp)
 execute_process(COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROBE_DIR} "-DROOTS=${_roots}"
                         -P ${CHECKER}
                 RESULT_VARIABLE _rc OUTPUT_VARIABLE _out ERROR_VARIABLE _out)
