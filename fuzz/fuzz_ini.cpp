@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static constexpr Encoding kEncodings[] = {Encoding::Detect, Encoding::Ansi, Encoding::Utf8,
                                               Encoding::Utf16Le, Encoding::Utf16Be};
     const Encoding encoding = kEncodings[data[0] % 5];
-    const std::string text = halyard::TMemIniFile::DecodeText(
+    const std::string text = halyard::TMemIniFile::decodeText(
         std::span<const std::uint8_t>(data + 1, size - 1), encoding);
     if (!halyard::IsValidUtf8(text) || text.find('\0') != std::string::npos) {
         std::abort();

@@ -3,7 +3,7 @@
 # and check its Debian package (dpkg-dev for the build flags, lintian, man-db for `man -l`).
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libssl-dev libgtest-dev googletest
-          p7zip-full 7zip osslsigncode clang libclang-rt-14-dev clang-format hyperfine time
+          p7zip-full 7zip osslsigncode clang libclang-rt-14-dev clang-format clang-tidy hyperfine time
           lintian man-db dpkg-dev openssl
           g++-mingw-w64-x86-64-posix wine64)
 missing=()

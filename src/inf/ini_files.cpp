@@ -74,7 +74,7 @@ int TStringHash::ValueOf(std::string_view key) const {
 
 // ---- THashedStringList ----
 
-std::string THashedStringList::HashKey(std::string_view text) const {
+std::string THashedStringList::hashKey(std::string_view text) const {
     return caseSensitive_ ? std::string(text) : inf::UpperKey(text);
 }
 
@@ -88,12 +88,12 @@ int THashedStringList::Add(std::string line, std::unique_ptr<THashedStringList> 
     // A line added at the end goes into valid tables directly: filling in line order is what a
     // rebuild would do, so the answers are the same without a rebuild per added line.
     if (valueHashValid_) {
-        valueHash_->Add(HashKey(line), index);
+        valueHash_->Add(hashKey(line), index);
     }
     if (nameHashValid_) {
         const auto eq = line.find('=');
         if (eq != std::string::npos) {
-            nameHash_->Add(HashKey(std::string_view(line).substr(0, eq)), index);
+            nameHash_->Add(hashKey(std::string_view(line).substr(0, eq)), index);
         }
     }
     strings_.push_back(std::move(line));
@@ -129,7 +129,7 @@ void THashedStringList::UpdateValueHash() const {
         valueHash_ = std::make_unique<TStringHash>(kInitialBuckets);
     }
     for (std::size_t i = 0; i < strings_.size(); ++i) {
-        valueHash_->Add(HashKey(strings_[i]), static_cast<int>(i));
+        valueHash_->Add(hashKey(strings_[i]), static_cast<int>(i));
     }
     valueHashValid_ = true;
 }
@@ -146,7 +146,7 @@ void THashedStringList::UpdateNameHash() const {
     for (std::size_t i = 0; i < strings_.size(); ++i) {
         const auto eq = strings_[i].find('=');
         if (eq != std::string::npos) {
-            nameHash_->Add(HashKey(std::string_view(strings_[i]).substr(0, eq)),
+            nameHash_->Add(hashKey(std::string_view(strings_[i]).substr(0, eq)),
                            static_cast<int>(i));
         }
     }
@@ -155,12 +155,12 @@ void THashedStringList::UpdateNameHash() const {
 
 int THashedStringList::IndexOf(std::string_view line) const {
     UpdateValueHash();
-    return valueHash_->ValueOf(HashKey(line));
+    return valueHash_->ValueOf(hashKey(line));
 }
 
 int THashedStringList::IndexOfName(std::string_view name) const {
     UpdateNameHash();
-    return nameHash_->ValueOf(HashKey(name));
+    return nameHash_->ValueOf(hashKey(name));
 }
 
 std::string THashedStringList::ValueFromIndex(int index) const {
@@ -177,7 +177,7 @@ class TMemIniFile::Parser {
 public:
     explicit Parser(TMemIniFile& ini) : ini_(ini) {}
 
-    void Line(std::string_view raw) {
+    void feedLine(std::string_view raw) {
         const std::string_view s = TrimView(raw);
         if (s.empty() || s.front() == ';') {
             return;
@@ -186,13 +186,13 @@ public:
             const auto close = s.find(']', 1);
             if (close != std::string_view::npos) {
                 const std::string name(TrimView(s.substr(1, close - 1)));
-                auto [found, added] = sections_.try_emplace(SectionKey(name), nullptr);
+                auto [found, added] = sections_.try_emplace(sectionKey(name), nullptr);
                 if (!added) {
                     current_ = found->second;
-                    SetStringsCount(current_->Count());
+                    setStringsCount(current_->Count());
                 } else {
                     current_ = found->second = ini_.AddSection(name);
-                    SetStringsCount(0);
+                    setStringsCount(0);
                 }
                 return;
             }
@@ -206,11 +206,11 @@ public:
             line += '=';
             line += TrimView(s.substr(eq + 1));
             current_->Add(std::move(line));
-            SetStringsCount(current_->Count());
+            setStringsCount(current_->Count());
             lastHasEq_ = true;
             return;
         }
-        if (stringsCount_ > 0 && Continues()) {
+        if (stringsCount_ > 0 && continues()) {
             current_->Modify(stringsCount_ - 1, [s](std::string& line) {
                 TrimRightInPlace(line);
                 line.pop_back(); // the "\"
@@ -220,16 +220,16 @@ public:
             return;
         }
         current_->Add(std::string(s));
-        SetStringsCount(current_->Count());
+        setStringsCount(current_->Count());
         lastHasEq_ = false;
     }
 
 private:
-    std::string SectionKey(std::string_view name) const {
+    std::string sectionKey(std::string_view name) const {
         return ini_.GetCaseSensitive() ? std::string(name) : inf::UpperKey(name);
     }
 
-    void SetStringsCount(int count) {
+    void setStringsCount(int count) {
         stringsCount_ = count;
         lastHasEq_.reset();
     }
@@ -237,7 +237,7 @@ private:
     // Does the line at StringsCount end in "\" (blanks aside) and contain "="? Whether it holds
     // "=" is remembered: a continued line keeps its "=", and scanning it again on every
     // continuation would make long chains quadratic.
-    bool Continues() {
+    bool continues() {
         const std::string& line = current_->Strings(stringsCount_ - 1);
         const std::string_view body = TrimView(line);
         if (body.empty() || body.back() != '\\') {
@@ -273,12 +273,12 @@ void TMemIniFile::LoadValues() {
     std::string text;
     {
         const auto bytes = platform::ReadWholeFile(FFileName, platform::kMaxIniFileSize);
-        text = DecodeText(bytes, FEncoding);
+        text = decodeText(bytes, FEncoding);
     }
     SetText(text);
 }
 
-std::string TMemIniFile::DecodeText(std::span<const std::uint8_t> bytes, Encoding encoding) {
+std::string TMemIniFile::decodeText(std::span<const std::uint8_t> bytes, Encoding encoding) {
     const ByteOrderMark mark = DetectByteOrderMark(bytes);
     const Encoding marked = mark == ByteOrderMark::Utf8      ? Encoding::Utf8
                             : mark == ByteOrderMark::Utf16Le ? Encoding::Utf16Le
@@ -327,7 +327,7 @@ void TMemIniFile::SetText(std::string_view text) {
     Parser parser(*this);
     std::size_t start = 0;
     while (start < text.size()) {
-        parser.Line(NextLine(text, start));
+        parser.feedLine(NextLine(text, start));
     }
 }
 
@@ -335,7 +335,7 @@ void TMemIniFile::SetStrings(const std::vector<std::string>& lines) {
     Clear();
     Parser parser(*this);
     for (const std::string& line : lines) {
-        parser.Line(line);
+        parser.feedLine(line);
     }
 }
 

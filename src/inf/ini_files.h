@@ -27,7 +27,7 @@ public:
     void Clear();
     // The value of the most recently added item with exactly this key, or -1.
     int ValueOf(std::string_view key) const;
-    std::size_t BucketCount() const { return buckets_.size(); }
+    std::size_t bucketCount() const { return buckets_.size(); }
 
     // Over the key's UTF-16 code units: rotate the accumulator left by 2 bits, then XOR the unit.
     static std::uint32_t HashOf(std::string_view key);
@@ -71,7 +71,7 @@ public:
     void SetCaseSensitive(bool value);
 
 private:
-    std::string HashKey(std::string_view text) const;
+    std::string hashKey(std::string_view text) const;
     void Changed();
     void UpdateValueHash() const;
     void UpdateNameHash() const;
@@ -127,7 +127,7 @@ public:
 
     // The bytes of a file as text: the encoding's byte-order mark skipped, decoded to UTF-8 (the
     // given encoding, or the one the mark names, or ANSI).
-    static std::string DecodeText(std::span<const std::uint8_t> bytes, Encoding encoding);
+    static std::string decodeText(std::span<const std::uint8_t> bytes, Encoding encoding);
 
 private:
     class Parser;

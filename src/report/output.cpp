@@ -13,7 +13,7 @@
 namespace halyard {
 
 namespace {
-OutputCapture* g_capture = nullptr;
+OutputCapture* activeCapture = nullptr;
 
 } // namespace
 
@@ -62,8 +62,8 @@ std::string EscapeLine(std::string_view text) {
 
 void WriteLine(std::string_view text) {
     const std::string line = EscapeLine(text);
-    if (g_capture != nullptr) {
-        g_capture->lines_.push_back(line);
+    if (activeCapture != nullptr) {
+        activeCapture->lines_.push_back(line);
         return;
     }
     EndProgress(); // a line on the terminal must not start after a progress line
@@ -74,12 +74,12 @@ void WriteLine(std::string_view text) {
     }
 }
 
-OutputCapture::OutputCapture() : previous_(g_capture) {
-    g_capture = this;
+OutputCapture::OutputCapture() : previous_(activeCapture) {
+    activeCapture = this;
 }
 
 OutputCapture::~OutputCapture() {
-    g_capture = previous_;
+    activeCapture = previous_;
 }
 
 std::string OutputCapture::text() const {

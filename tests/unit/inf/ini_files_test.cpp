@@ -46,13 +46,13 @@ TEST(StringHash, HashOfRotatesAndXorsUtf16Units) {
 
 TEST(StringHash, FindAnswersTheLastAdded) {
     TStringHash hash;
-    EXPECT_EQ(hash.BucketCount(), 256u);
+    EXPECT_EQ(hash.bucketCount(), 256u);
     hash.Add("KEY", 1);
     for (int i = 0; i < 5000; ++i) {
         hash.Add("K" + std::to_string(i), i);
     }
     hash.Add("KEY", 7);
-    EXPECT_EQ(hash.BucketCount(), 256u);
+    EXPECT_EQ(hash.bucketCount(), 256u);
     EXPECT_EQ(hash.ValueOf("KEY"), 7);
     EXPECT_EQ(hash.ValueOf("K4999"), 4999);
     EXPECT_EQ(hash.ValueOf("key"), -1);
@@ -153,7 +153,7 @@ TEST(MemIniFile, SplitsAtEveryLineEndAndStopsAtNul) {
     TMemIniFile ini("");
     ini.SetText("[S]\r\na=1\rb=2\nc=3\r\n\r\nd=4");
     EXPECT_EQ(ini.ReadSectionValues("S"), (std::vector<std::string>{"a=1", "b=2", "c=3", "d=4"}));
-    EXPECT_EQ(TMemIniFile::DecodeText(std::vector<std::uint8_t>{'a', 0, 'b'}, Encoding::Ansi), "a");
+    EXPECT_EQ(TMemIniFile::decodeText(std::vector<std::uint8_t>{'a', 0, 'b'}, Encoding::Ansi), "a");
 }
 
 TEST(MemIniFile, EncodingsReadAlike) {
