@@ -1,6 +1,6 @@
 // Catalog bytes through the catalog reader and the CTL query (DER and Base64 paths).
 #include "base/unicode.h"
-#include "crypto/catalog_parser.h"
+#include "halyard/trust/parse.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,8 +2,9 @@
 // fields, and reading a whole file with the Windows error code on failure.
 #pragma once
 
-#include "crypto/catalog_parser.h"
-#include "crypto/der.h"
+#include "der.h"
+#include "halyard/trust/parse.h"
+#include "private.h"
 
 #include <cstdint>
 #include <optional>

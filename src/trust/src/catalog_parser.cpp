@@ -1,8 +1,7 @@
-#include "crypto/catalog_parser.h"
-
 #include "base/hex.h"
 #include "base/unicode.h"
-#include "crypto/catalog_internal.h"
+#include "catalog_internal.h"
+#include "halyard/trust/parse.h"
 #include "os/input_file.h"
 #include "os/stamped_cache.h"
 #include "platform/files.h"

@@ -1,6 +1,6 @@
 #include "platform/ctl.h"
 
-#include "crypto/catalog_internal.h"
+#include "catalog_internal.h"
 
 #include <openssl/evp.h>
 #include <string_view>
@@ -90,14 +90,42 @@ Outcome<CtlQueryResult> QueryCtlBytes(std::span<const std::uint8_t> bytes) {
     return Outcome<CtlQueryResult>::failure(codes::kCryptENoMatch);
 }
 
-Outcome<CtlQueryResult> CryptQueryObjectCtl(const std::string& path) {
-    std::vector<std::uint8_t> bytes;
-    if (const auto code = catalog_detail::ReadWholeFile(path, bytes)) {
-        // An oversized file is no CTL this layer reads; anything else is the file's own error.
-        return Outcome<CtlQueryResult>::failure(code == codes::kFileTooLarge ? codes::kCryptENoMatch
-                                                                             : code);
+Outcome<TrustList> ParseTrustList(std::span<const std::uint8_t> bytes) {
+    const auto env = catalog_detail::ParseEnvelope(bytes);
+    if (!env) {
+        return Outcome<TrustList>::failure(env.error());
     }
-    return QueryCtlBytes(bytes);
+    const auto parts = catalog_detail::ParseCtl(bytes, env->ctl);
+    if (!parts) {
+        return Outcome<TrustList>::failure(parts.error());
+    }
+    const auto copy = [](std::span<const std::uint8_t> span) {
+        return std::vector<std::uint8_t>(span.begin(), span.end());
+    };
+    const auto at = [&](const ByteSpan& span) { return bytes.subspan(span.offset, span.size); };
+    TrustList list;
+    list.usage = parts->usage;
+    list.thisUpdate = parts->thisUpdate;
+    for (const auto& entry : parts->entries) {
+        TrustList::Entry out;
+        out.identifier = copy(der::Contents(bytes, entry.identifier));
+        for (const auto& attribute : entry.attributes) {
+            TrustList::Attribute& added = out.attributes.emplace_back();
+            added.oid = attribute.oid;
+            for (const auto& value : attribute.values) {
+                added.values.push_back(copy(der::Contents(bytes, value)));
+            }
+        }
+        list.entries.push_back(std::move(out));
+    }
+    for (const ByteSpan& certificate : env->certificates) {
+        list.certificates.push_back(copy(at(certificate)));
+    }
+    if (!env->signerInfos.empty()) {
+        list.signerInfo = copy(at(env->signerInfos.front().der));
+    }
+    list.signedContent = copy(at(env->ctlContent));
+    return list;
 }
 
 } // namespace halyard::platform

@@ -1,8 +1,8 @@
-#include "crypto/der.h"
+#include "der.h"
 
 #include "base/calendar.h"
 #include "base/unicode.h"
-#include "crypto/ossl_ptr.h"
+#include "halyard/trust/ossl_ptr.h"
 
 #include <climits>
 #include <openssl/asn1.h>

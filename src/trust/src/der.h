@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/ctl.h"
+#include "private.h"
 
 #include <cstddef>
 #include <cstdint>

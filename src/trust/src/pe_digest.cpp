@@ -1,5 +1,4 @@
-#include "crypto/pe_digest.h"
-
+#include "halyard/trust/parse.h"
 #include "os/input_file.h"
 #include "os/stamped_cache.h"
 #include "platform/files.h"

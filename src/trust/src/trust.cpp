@@ -37,14 +37,12 @@
 // own time) is not an error by itself: the signer's chain is then judged at the current time.
 // Revocation is checked only against CRLs in the trust folder; there is no network.
 #include "base/unicode.h"
-#include "crypto/catalog_parser.h"
-#include "crypto/pe_digest.h"
-#include "crypto/trust_catalog.h"
-#include "crypto/trust_signature.h"
-#include "crypto/trust_timestamp.h"
-#include "os/stamped_cache.h"
+#include "halyard/trust/parse.h"
+#include "halyard/trust/verify.h"
 #include "platform/files.h"
 #include "platform/sip.h"
+#include "trust_signature.h"
+#include "trust_timestamp.h"
 
 #include <algorithm>
 #include <atomic>
@@ -136,15 +134,6 @@ Outcome<const CatMember*> CheckMember(const ParsedCatalog& catalog, const std::s
 }
 
 std::atomic<std::uint64_t> g_verifications{0};
-StampedCache<CatalogSignatureReport> g_verdicts(8);
-
-// The catalog's signature verdict, computed once per catalog file version in this process.
-CatalogSignatureReport CachedSignatureReport(const std::string& path,
-                                             const ParsedCatalog& catalog) {
-    return g_verdicts.get(path, 0, [&catalog] {
-        return VerifyParsedCatalogSignature(catalog, ProcessTrustAnchors(), std::time(nullptr));
-    });
-}
 
 template <class SignatureCheck>
 std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCheck&& signature) {
@@ -229,6 +218,12 @@ CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog
     return report;
 }
 
+std::uint32_t
+VerifyCatalogMember(const CatalogMemberTrustRequest& request,
+                    const std::function<std::uint32_t(const ParsedCatalog&)>& signatureStatus) {
+    return VerifyMember(request, signatureStatus);
+}
+
 std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
                                       const TrustAnchors& anchors, std::time_t now) {
     return VerifyMember(request, [&](const ParsedCatalog& catalog) {
@@ -265,22 +260,6 @@ std::time_t SignatureVerdictStableUntil(const ParsedCatalog& catalog, const Trus
         }
     }
     return until;
-}
-
-std::uint32_t WinVerifyTrustCatalogMember(const CatalogMemberTrustRequest& request) {
-    return VerifyMember(request, [&](const ParsedCatalog& catalog) {
-        return CachedSignatureReport(request.catalogFilePath, catalog).status;
-    });
-}
-
-CatalogSignatureReport VerifyCatalogSignature(const std::string& catalogPath) {
-    const auto parsed = ParseCatalogFile(catalogPath);
-    if (!parsed) {
-        CatalogSignatureReport report;
-        report.status = CatalogFileFailureCode(parsed.error());
-        return report;
-    }
-    return CachedSignatureReport(catalogPath, **parsed);
 }
 
 } // namespace halyard::platform

@@ -1,4 +1,4 @@
-#include "crypto/trust_faults.h"
+#include "trust_faults.h"
 
 #include "base/outcome.h"
 

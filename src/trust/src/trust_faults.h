@@ -1,7 +1,9 @@
 // The faults a certificate chain can have and their rank: when several hold at once, the one
 // ranked highest gives the Windows trust code, as WinVerifyTrust's policy ranks the chain's
-// error status. Internal to the POSIX backend.
+// error status.
 #pragma once
+
+#include "private.h"
 
 #include <bitset>
 #include <cstdint>

@@ -1,7 +1,8 @@
-#include "crypto/trust_signature.h"
+#include "trust_signature.h"
 
-#include "crypto/der.h"
-#include "crypto/ossl_ptr.h"
+#include "der.h"
+#include "halyard/trust/ossl_ptr.h"
+#include "halyard/trust/verify.h"
 
 #include <cstring>
 #include <openssl/asn1.h>
@@ -55,7 +56,7 @@ std::optional<SignerInfoFields> LocateFields(std::span<const std::uint8_t> der) 
     return out;
 }
 
-Bytes Digest(const EVP_MD* md, std::span<const std::uint8_t> data) {
+Bytes DigestBytes(const EVP_MD* md, std::span<const std::uint8_t> data) {
     Bytes out(EVP_MAX_MD_SIZE);
     unsigned int length = 0;
     if (EVP_Digest(data.data(), data.size(), out.data(), &length, md, nullptr) != 1) {
@@ -141,7 +142,7 @@ bool VerifySignatureValue(EVP_PKEY* key, const EVP_MD* md, std::span<const std::
     if (signature.size() != static_cast<std::size_t>(EVP_PKEY_get_size(key))) {
         return false;
     }
-    const Bytes digest = Digest(md, data);
+    const Bytes digest = DigestBytes(md, data);
     const Bytes payload = RecoverPkcs1Payload(key, signature);
     if (digest.empty() || payload.empty()) {
         return false;
@@ -179,7 +180,7 @@ bool VerifySignerInfo(std::span<const std::uint8_t> signerInfoDer, X509* signer,
             ? static_cast<const ASN1_OCTET_STRING*>(X509at_get0_data_by_OBJ(
                   attributes.get(), OBJ_nid2obj(NID_pkcs9_messageDigest), -1, V_ASN1_OCTET_STRING))
             : nullptr;
-    const Bytes digest = Digest(md, content);
+    const Bytes digest = DigestBytes(md, content);
     if (messageDigest == nullptr || digest.empty() ||
         static_cast<std::size_t>(ASN1_STRING_length(messageDigest)) != digest.size() ||
         std::memcmp(ASN1_STRING_get0_data(messageDigest), digest.data(), digest.size()) != 0) {

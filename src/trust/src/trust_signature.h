@@ -6,8 +6,10 @@
 //   - signed attributes that the signer did not sort as DER requires: the signature is checked
 //     over the attributes as the file stores them, then over their sorted DER encoding.
 // Nothing else is relaxed: the padding, the signature's length and the digest algorithm the
-// signer names are checked as strictly as OpenSSL does. Internal to the POSIX backend.
+// signer names are checked as strictly as OpenSSL does.
 #pragma once
+
+#include "private.h"
 
 #include <cstdint>
 #include <openssl/evp.h>
@@ -15,12 +17,6 @@
 #include <span>
 
 namespace halyard::platform {
-
-// Verifies a SignerInfo given as its stored DER over content: the digest algorithm it names, the
-// messageDigest attribute against the content's digest and the signature over the signed
-// attributes (or over the content when there are none), with the signer's public key.
-bool VerifySignerInfo(std::span<const std::uint8_t> signerInfoDer, X509* signer,
-                      std::span<const std::uint8_t> content);
 
 // Verifies a signature value over data with the key: for an RSA key the recovered PKCS#1 v1.5
 // block must hold the DigestInfo of data's digest, or else the bare digest; other keys are

@@ -1,13 +1,12 @@
-#include "crypto/trust_store.h"
-
 #include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
-#include "crypto/trust_faults.h"
+#include "halyard/trust/verify.h"
 #include "os/input_file.h"
 #include "os/unique_fd.h"
 #include "platform/files.h"
 #include "platform/hash.h"
+#include "trust_faults.h"
 
 #include <algorithm>
 #include <dirent.h>

@@ -1,6 +1,6 @@
-#include "crypto/trust_timestamp.h"
+#include "trust_timestamp.h"
 
-#include "crypto/trust_signature.h"
+#include "trust_signature.h"
 
 #include <cstring>
 #include <openssl/bio.h>

@@ -1,10 +1,11 @@
 // Time stamps of a catalog's signature: the legacy countersignature (unsigned attribute
 // 1.2.840.113549.1.9.6, a SignerInfo over the signature value) and the RFC 3161 token (unsigned
 // attribute 1.3.6.1.4.1.311.3.3.1, a SignedData over a TSTInfo whose message imprint is the
-// digest of the signature value). Internal to the POSIX backend.
+// digest of the signature value).
 #pragma once
 
-#include "crypto/trust_store.h"
+#include "halyard/trust/verify.h"
+#include "private.h"
 
 #include <cstdint>
 #include <optional>

@@ -3,9 +3,9 @@
 // may not, a path length is honoured, and key usage, extended key usage and validity count as
 // before. Catalogs signed by the test PKI, checked against its two roots.
 #include "base/outcome.h"
-#include "crypto/catalog_parser.h"
-#include "crypto/trust_catalog.h"
 #include "fixtures.h"
+#include "halyard/trust/parse.h"
+#include "halyard/trust/verify.h"
 #include "testkit.h"
 
 #include <ctime>

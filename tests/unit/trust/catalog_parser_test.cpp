@@ -1,7 +1,7 @@
 // The POSIX catalog reader on the fixture builder's catalogs and on bytes that are no catalog.
-#include "crypto/catalog_parser.h"
-#include "crypto/der.h"
+#include "der.h"
 #include "fixtures.h"
+#include "halyard/trust/parse.h"
 #include "platform/catalog.h"
 #include "platform/ctl.h"
 #include "testkit.h"

@@ -1,8 +1,8 @@
 // The Authenticode PE image digest, the flat digest, subject package detection and the SIP
 // dispatch of the POSIX backend.
 #include "base/outcome.h"
-#include "crypto/pe_digest.h"
 #include "fixtures.h"
+#include "halyard/trust/parse.h"
 #include "platform/sip.h"
 #include "testkit.h"
 

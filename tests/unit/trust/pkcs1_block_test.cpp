@@ -2,11 +2,11 @@
 // signed with the raw private-key operation of the test key. Windows accepts the DigestInfo and,
 // for old signing services, the bare digest; nothing else that merely ends with the digest.
 #include "base/outcome.h"
-#include "crypto/ossl_ptr.h"
-#include "crypto/trust_signature.h"
 #include "fixtures.h"
+#include "halyard/trust/ossl_ptr.h"
 #include "platform/trust.h"
 #include "testkit.h"
+#include "trust_signature.h"
 
 #include <gtest/gtest.h>
 #include <openssl/pem.h>

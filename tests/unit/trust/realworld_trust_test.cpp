@@ -4,7 +4,7 @@
 #include "base/unicode.h"
 #include "catalog/cat_file_tag.h"
 #include "catalog/code_signing.h"
-#include "crypto/pe_digest.h"
+#include "halyard/trust/parse.h"
 #include "platform/catalog.h"
 #include "platform/trust.h"
 #include "report/output.h"

@@ -2,11 +2,11 @@
 // own code alone, then both together give the code of the higher-ranked one. The catalogs are
 // signed by the test PKI; revocation lists are made by its issuers.
 #include "base/outcome.h"
-#include "crypto/catalog_parser.h"
-#include "crypto/trust_catalog.h"
-#include "crypto/trust_faults.h"
 #include "fixtures.h"
+#include "halyard/trust/parse.h"
+#include "halyard/trust/verify.h"
 #include "testkit.h"
+#include "trust_faults.h"
 
 #include <ctime>
 #include <gtest/gtest.h>

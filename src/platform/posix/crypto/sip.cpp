@@ -16,7 +16,7 @@
 // SHA-256 are kept from that one pass for the trust check (see pe_digest.h).
 #include "platform/sip.h"
 
-#include "crypto/pe_digest.h"
+#include "halyard/trust/parse.h"
 #include "os/input_file.h"
 #include "platform/messages.h"
 

@@ -1,7 +1,7 @@
 // Ownership of OpenSSL objects: one owning pointer per type, each freed by OpenSSL's own free
 // function, so that no code of the backend frees an object by hand. Stacks come in two kinds:
 // one that owns its elements (freed with them) and one that only lists elements owned elsewhere.
-// Internal to the POSIX backend and the tools that build test fixtures.
+// Shared by the engine, its callers and the tools that build test fixtures.
 #pragma once
 
 #include <memory>

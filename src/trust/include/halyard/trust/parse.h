@@ -1,17 +1,20 @@
-// The POSIX catalog reader: a catalog file is a PKCS#7 SignedData whose encapsulated content is a
-// certificate trust list (CTL) with the catalog subject usage. The reader walks the DER with
-// OpenSSL's primitives, keeps the whole encoding for signature checks, and presents members and
-// attributes exactly as CryptCATOpen and its enumerations do. Internal to the POSIX backend
-// (catalog open, trust verification, CTL query).
+// The trust engine's parse side, the way Windows reads what it trusts: a catalog (a PKCS#7
+// SignedData around a certificate trust list, presented as CryptCATOpen presents it, with its
+// signers and the places of their time stamps), any other trust list, and the subject digests of a
+// PE image or a flat file. Malformed input is refused with the code Windows would leave (callers
+// pass the codes on), never read past. What is trusted is decided by verify.h.
 #pragma once
 
 #include "base/outcome.h"
 #include "platform/catalog.h"
 #include "platform/ctl.h"
+#include "platform/hash.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -113,5 +116,79 @@ Outcome<std::shared_ptr<const ParsedCatalog>> ParseCatalogFile(const std::string
 // Any CTL (catalog or not), as CryptQueryObject with CERT_QUERY_CONTENT_FLAG_CTL reads it: the
 // bytes are DER or Base64 text of DER. Fails with CRYPT_E_NO_MATCH for other content.
 Outcome<CtlQueryResult> QueryCtlBytes(std::span<const std::uint8_t> bytes);
+
+// A certificate trust list of any usage (a catalog, Microsoft's list of roots), in parts.
+struct TrustList {
+    struct Attribute {
+        std::string oid;
+        std::vector<std::vector<std::uint8_t>> values; // each value's contents octets
+    };
+    struct Entry {
+        std::vector<std::uint8_t> identifier; // the subject identifier's contents octets
+        std::vector<Attribute> attributes;
+    };
+    std::vector<std::string> usage; // the subject usages' object identifiers
+    FileTime thisUpdate = 0;
+    std::vector<Entry> entries;
+    // The envelope: each certificate's DER, the first SignerInfo as stored (empty when the list
+    // is unsigned) and the content its message digest covers.
+    std::vector<std::vector<std::uint8_t>> certificates;
+    std::vector<std::uint8_t> signerInfo;
+    std::vector<std::uint8_t> signedContent;
+};
+
+// A SignedData around a CTL, whatever its usage; the codes of ParseCatalogBytes for anything
+// else.
+Outcome<TrustList> ParseTrustList(std::span<const std::uint8_t> bytes);
+
+// Subject digests: the Authenticode PE image digest and the flat digest, SHA-1 or SHA-256 in a
+// streaming pass, with a small cache of the last files hashed so that the member tag and the
+// trust check share one pass over each file.
+// Where the three ranges that the PE image digest leaves out lie in a file.
+struct PeLayout {
+    std::uint64_t fileSize = 0;
+    std::uint64_t checksumOffset = 0;      // optional header + 64, 4 bytes
+    std::uint64_t certDirectoryOffset = 0; // the Certificate Table entry, 8 bytes
+    std::uint64_t certTableOffset = 0;     // a file offset; 0 with size 0 for an unsigned image
+    std::uint64_t certTableSize = 0;
+    bool hasCertTable() const { return certTableSize != 0; }
+};
+
+// Reads up to size bytes at offset; returns the count read (fewer at the end of the file).
+using ReadAtFn = std::function<std::size_t(std::uint64_t offset, void* buffer, std::size_t size)>;
+
+// The layout of a PE image, or nothing when the bytes are not one: no "MZ", no "PE\0\0" at
+// e_lfanew, an optional-header magic other than 0x10B/0x20B, fewer than 5 data directories, or a
+// certificate table that overlaps the headers or runs past the end of the file.
+std::optional<PeLayout> ParsePeLayout(const ReadAtFn& readAt, std::uint64_t fileSize);
+std::optional<PeLayout> ParsePeLayout(std::span<const std::uint8_t> image);
+
+enum class SubjectDigestKind { PeImage, Flat };
+
+struct FileDigests {
+    std::vector<std::uint8_t> sha1;
+    std::vector<std::uint8_t> sha256;
+};
+
+// Both digests of a whole in-memory image (tests, fuzzing). PeImage fails with ERROR_BAD_FORMAT
+// for bytes that are not a PE image.
+Outcome<FileDigests> ComputeDigestsOfBytes(std::span<const std::uint8_t> bytes,
+                                           SubjectDigestKind kind);
+
+// One digest of a file, streamed (never read whole): only the algorithm asked for is computed
+// (a SHA-256 catalog never needs the SHA-1 pass). Served from the cache when the file's path and
+// FileStamp match a recent computation of that kind and algorithm. Fails with the file's Win32
+// code when it cannot be opened, ERROR_BAD_FORMAT when a PE digest is asked of a file that is
+// not a PE image, and STATUS_IN_PAGE_ERROR when reading fails or the file shrinks while it is
+// hashed.
+Outcome<std::vector<std::uint8_t>> FileDigestOf(const std::string& path, SubjectDigestKind kind,
+                                                DigestAlgorithm alg);
+
+// True when the file opens and is a PE image (headers only are read). Fails with the file's code.
+Outcome<bool> IsPeImageFile(const std::string& path);
+
+// How many passes over file content the digest functions have made in this process (tests
+// and benchmarks check that the cache spares the second pass).
+std::uint64_t DigestPassCount();
 
 } // namespace halyard::platform

@@ -1,13 +1,16 @@
-// The trusted roots of the POSIX backend and the OpenSSL helpers the trust verification shares:
-// certificate lookup, chain building to a root of the trust folder with the
-// Windows trust code of the outcome. Internal to the POSIX backend.
+// The trust engine's verify side: the trusted roots (the POSIX stand-in for the Windows root
+// store), chains built and judged to them with the Windows trust code of the outcome, the
+// signatures of catalogs and their time stamps, and WinVerifyTrust's decision for a catalog member.
+// Every check answers a code (0, or the code Windows reports); parsing is parse.h's.
 #pragma once
 
-#include "crypto/ossl_ptr.h"
+#include "halyard/trust/ossl_ptr.h"
+#include "halyard/trust/parse.h"
 #include "platform/trust.h"
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -98,5 +101,52 @@ bool AsnTimeToUnix(const ASN1_TIME* time, std::int64_t& out);
 // A digest of the data with the algorithm an object identifier names; empty when unknown.
 std::vector<std::uint8_t> DigestWith(const ASN1_OBJECT* algorithm,
                                      std::span<const std::uint8_t> data);
+
+// Verifies a SignerInfo given as its stored DER over content as Windows' CryptoAPI does (legacy
+// forms it accepts included): the digest algorithm it names, the messageDigest attribute against
+// the content's digest and the signature over the signed attributes (or over the content when
+// there are none), with the signer's public key.
+bool VerifySignerInfo(std::span<const std::uint8_t> signerInfoDer, X509* signer,
+                      std::span<const std::uint8_t> content);
+
+// Catalogs: trust verification through a catalog with a chosen set of roots and a chosen
+// current time (the seam's functions use the process's trust folder and the clock).
+// The catalog's signature, its signer's chain and its time stamp; not cached.
+CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog,
+                                                    const TrustAnchors& anchors, std::time_t now);
+
+// WinVerifyTrustCatalogMember with the catalog's signature status given by the caller (called
+// only once the catalog is read and the member and its digest are found).
+std::uint32_t
+VerifyCatalogMember(const CatalogMemberTrustRequest& request,
+                    const std::function<std::uint32_t(const ParsedCatalog&)>& signatureStatus);
+
+// WinVerifyTrustCatalogMember with these roots and this time; the catalog's signature is not
+// taken from the process cache.
+std::uint32_t VerifyCatalogMemberWith(const CatalogMemberTrustRequest& request,
+                                      const TrustAnchors& anchors, std::time_t now);
+
+// WinVerifyTrustCatalogMember on a catalog the caller parsed (request.catalogFilePath names
+// it), with the catalog's signature status given by the caller (called only once the member and
+// its digest are found).
+std::uint32_t
+VerifyCatalogMemberIn(const ParsedCatalog& catalog, const CatalogMemberTrustRequest& request,
+                      const std::function<std::uint32_t(const ParsedCatalog&)>& signatureStatus);
+
+// Until when a signature verdict reached at `now` holds as long as the catalog and the anchors
+// stay the same: forever when the signer's chain was judged at a verified time stamp's time,
+// else until the first validity boundary after now of a catalog certificate, a loaded root or
+// a CRL.
+std::time_t SignatureVerdictStableUntil(const ParsedCatalog& catalog, const TrustAnchors& anchors,
+                                        const CatalogSignatureReport& report, std::time_t now);
+
+// The trust code of a catalog that could not be read (the code ParseCatalogFile or CryptCATOpen
+// failed with). Every file error (a Win32 code: missing, unreadable, no regular file, above the
+// size cap) is CRYPT_E_FILE_ERROR, as WinVerifyTrust reports it and the Setup API passes it on;
+// the parser's codes for a file that is no catalog (HRESULTs) stand.
+std::uint32_t CatalogFileFailureCode(std::uint32_t openError);
+
+// How many catalog signatures this process has verified (the cache spares repeats).
+std::uint64_t CatalogSignatureVerificationCount();
 
 } // namespace halyard::platform
