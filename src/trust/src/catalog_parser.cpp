@@ -1,19 +1,15 @@
 #include "base/hex.h"
 #include "base/unicode.h"
 #include "catalog_internal.h"
+#include "file_access.h"
 #include "halyard/trust/parse.h"
-#include "os/input_file.h"
 #include "os/stamped_cache.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <mutex>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace halyard::platform {
@@ -628,7 +624,7 @@ ParseCatalogBytesFor(std::span<const std::uint8_t> bytes, std::string_view membe
 namespace catalog_detail {
 
 std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
-    auto file = ReadInputFile(path, kMaxCatalogFileSize);
+    auto file = ReadFileWithin(path, kMaxCatalogFileSize);
     if (!file) {
         // Windows tells a missing folder on the way (ERROR_PATH_NOT_FOUND) from a missing file.
         if (file.error() == codes::kFileNotFound || file.error() == codes::kPathNotFound) {

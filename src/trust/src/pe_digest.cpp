@@ -1,14 +1,12 @@
+#include "file_access.h"
 #include "halyard/trust/parse.h"
-#include "os/input_file.h"
 #include "os/stamped_cache.h"
 #include "platform/files.h"
 #include "platform/hash.h"
-#include "platform/messages.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -28,36 +26,6 @@ std::uint32_t ReadLe32(const std::uint8_t* p) {
 std::uint16_t ReadLe16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
-
-// A file opened through the one opener, with the Win32 code of a failure.
-class DigestInput {
-public:
-    explicit DigestInput(const std::string& path) {
-        auto file = InputFile::Open(path);
-        if (!file) {
-            error_ = file.error();
-            return;
-        }
-        file_.emplace(std::move(*file));
-    }
-
-    std::uint32_t error() const { return error_; }
-    std::uint64_t size() const { return file_ ? file_->size() : 0; }
-
-    // Fewer bytes than asked only at the end of the file; a read error sets error().
-    std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t size) {
-        const long n = file_->readAt(offset, buffer, size);
-        if (n < 0) {
-            error_ = ErrnoToWin32(errno);
-            return 0;
-        }
-        return static_cast<std::size_t>(n);
-    }
-
-private:
-    std::optional<InputFile> file_;
-    std::uint32_t error_ = 0;
-};
 
 // A range of the file that the digest leaves out.
 struct Gap {
@@ -226,7 +194,7 @@ namespace {
 Outcome<std::vector<std::uint8_t>> ComputeFileDigest(const std::string& path,
                                                      SubjectDigestKind kind, DigestAlgorithm alg) {
     using Result = Outcome<std::vector<std::uint8_t>>;
-    DigestInput file(path);
+    PieceReader file(path);
     if (file.error() != 0) {
         return Result::failure(file.error());
     }
@@ -259,7 +227,7 @@ Outcome<std::vector<std::uint8_t>> FileDigestOf(const std::string& path, Subject
 }
 
 Outcome<bool> IsPeImageFile(const std::string& path) {
-    DigestInput file(path);
+    PieceReader file(path);
     if (file.error() != 0) {
         return Outcome<bool>::failure(file.error());
     }

@@ -1,16 +1,14 @@
+#include "base/calendar.h"
 #include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
+#include "file_access.h"
 #include "halyard/trust/verify.h"
-#include "os/input_file.h"
-#include "os/unique_fd.h"
 #include "platform/files.h"
 #include "platform/hash.h"
 #include "trust_faults.h"
 
 #include <algorithm>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <iterator>
 #include <limits>
@@ -22,7 +20,6 @@
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
-#include <sys/stat.h>
 
 namespace halyard::platform {
 
@@ -34,7 +31,7 @@ using namespace codes;
 constexpr std::uintmax_t kMaxTrustFileSize = 4u * 1024 * 1024;
 
 bool ReadSmallFile(const std::filesystem::path& path, std::string& out) {
-    const auto bytes = ReadInputFile(path.string(), kMaxTrustFileSize);
+    const auto bytes = ReadFileWithin(path.string(), kMaxTrustFileSize);
     if (bytes) {
         out.assign(bytes->begin(), bytes->end());
     }
@@ -202,16 +199,6 @@ TrustAnchors::TrustAnchors(const std::vector<std::string>& folders) : store_(X50
 namespace {
 
 // The certificate and CRL files of a trust folder, in name order.
-// Roots and CRLs by their extension, in any letter case.
-bool IsTrustFileName(const std::string& name) {
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) {
-        return false;
-    }
-    const std::string ext = AsciiLower(name.substr(dot));
-    return ext == ".pem" || ext == ".crt" || ext == ".cer" || ext == ".crl";
-}
-
 std::vector<std::filesystem::path> TrustFolderFiles(const std::string& folder) {
     std::vector<std::filesystem::path> files;
     std::error_code ec;
@@ -231,13 +218,22 @@ std::vector<std::filesystem::path> TrustFolderFiles(const std::string& folder) {
     return files;
 }
 
+} // namespace
+
+bool IsTrustFileName(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        return false;
+    }
+    const std::string ext = AsciiLower(name.substr(dot));
+    return ext == ".pem" || ext == ".crt" || ext == ".cer" || ext == ".crl";
+}
+
 void DigestField(Digest& digest, std::string_view field) {
     const std::uint64_t size = field.size();
     digest.update(&size, sizeof size);
     digest.update(field.data(), field.size());
 }
-
-} // namespace
 
 std::vector<std::uint8_t> TrustFoldersDigest(const std::vector<std::string>& folders) {
     Digest digest(DigestAlgorithm::Sha256);
@@ -257,63 +253,9 @@ std::vector<std::uint8_t> TrustFoldersDigest(const std::vector<std::string>& fol
 
 std::vector<std::uint8_t> TrustFoldersStamp(const std::vector<std::string>& folders,
                                             std::time_t now, bool& settled) {
-    // Runs at every start of the SignTool stand-in: one descriptor per folder, names read and
-    // stated relative to it, a second stat only for a link (a regular file's lstat is its stat).
     settled = true;
     Digest digest(DigestAlgorithm::Sha256);
-    const auto addStamp = [&](const struct stat& st) {
-        const std::int64_t fields[] = {static_cast<std::int64_t>(st.st_dev),
-                                       static_cast<std::int64_t>(st.st_ino),
-                                       static_cast<std::int64_t>(st.st_size),
-                                       static_cast<std::int64_t>(st.st_mode),
-                                       static_cast<std::int64_t>(st.st_mtim.tv_sec),
-                                       static_cast<std::int64_t>(st.st_mtim.tv_nsec),
-                                       static_cast<std::int64_t>(st.st_ctim.tv_sec),
-                                       static_cast<std::int64_t>(st.st_ctim.tv_nsec)};
-        digest.update(fields, sizeof fields);
-        if (st.st_mtim.tv_sec + 2 > now || st.st_ctim.tv_sec + 2 > now) {
-            settled = false;
-        }
-    };
-    const auto stampAt = [&](int dirFd, const char* name) {
-        struct stat st {};
-        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            DigestField(digest, "missing");
-            return;
-        }
-        addStamp(st);
-        if (S_ISLNK(st.st_mode)) {
-            struct stat target {};
-            if (::fstatat(dirFd, name, &target, 0) != 0) {
-                DigestField(digest, "missing");
-            } else {
-                addStamp(target);
-            }
-        }
-    };
-    for (const auto& folder : folders) {
-        DigestField(digest, "folder");
-        DigestField(digest, folder);
-        const posix::UniqueDir dir = posix::OpenDirStream(
-            posix::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
-        struct stat st {};
-        if (!dir || ::fstat(::dirfd(dir.get()), &st) != 0) {
-            DigestField(digest, "missing");
-            continue;
-        }
-        addStamp(st);
-        std::vector<std::string> names;
-        while (const dirent* entry = ::readdir(dir.get())) {
-            if (IsTrustFileName(entry->d_name)) {
-                names.emplace_back(entry->d_name);
-            }
-        }
-        std::sort(names.begin(), names.end());
-        for (const auto& name : names) {
-            DigestField(digest, name);
-            stampAt(::dirfd(dir.get()), name.c_str());
-        }
-    }
+    DigestTrustFolderStamps(digest, folders, now, settled);
     return digest.finish();
 }
 
@@ -517,7 +459,10 @@ bool AsnTimeToUnix(const ASN1_TIME* time, std::int64_t& out) {
     if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1) {
         return false;
     }
-    out = static_cast<std::int64_t>(timegm(&tm));
+    // The fields are UTC and normalized; the calendar's day count rather than timegm, which
+    // Windows lacks.
+    out = DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * 86400 + tm.tm_hour * 3600 +
+          tm.tm_min * 60 + tm.tm_sec;
     return true;
 }
 
