@@ -9,6 +9,7 @@
 #include "platform/catalog.h"
 #include "platform/ctl.h"
 #include "platform/hash.h"
+#include "platform/sip.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -140,6 +141,25 @@ struct TrustList {
 // A SignedData around a CTL, whatever its usage; the codes of ParseCatalogBytes for anything
 // else.
 Outcome<TrustList> ParseTrustList(std::span<const std::uint8_t> bytes);
+
+// Subject interface packages: which package a file belongs to and what each one digests.
+enum class SubjectPackage { PeImage, Flat, Catalog, Cabinet };
+
+// The package of a file as CryptSIPRetrieveSubjectGuid detects it: "MZ" with valid PE headers
+// is a PE image, "MSCF" a cabinet, a DER SEQUENCE whose length fits the file a catalog. Fails
+// with the file's code, ERROR_INVALID_PARAMETER for fewer than four bytes, and
+// TRUST_E_SUBJECT_FORM_UNKNOWN for anything else (the caller then takes the flat package).
+Outcome<SubjectPackage> DetectSubjectPackage(const std::string& path);
+
+// CryptSIPCreateIndirectData's size query, answered without reading the content: the byte count
+// of the indirect data, or ERROR_INVALID_PARAMETER (no file name), NTE_BAD_ALGID (an algorithm
+// the package cannot hash; the cabinet package hashes none), ERROR_BAD_FORMAT (a PE package
+// asked of a file that is not one) or the file's code.
+Outcome<std::uint32_t> SubjectIndirectDataSize(SubjectPackage package,
+                                               const SipSubjectInfo& subject);
+// Its second call: the digest, as FileDigestOf computes it (the catalog package as the flat one).
+Outcome<std::vector<std::uint8_t>> SubjectIndirectDataDigest(SubjectPackage package,
+                                                             const SipSubjectInfo& subject);
 
 // Subject digests: the Authenticode PE image digest and the flat digest, SHA-1 or SHA-256 in a
 // streaming pass, with a small cache of the last files hashed so that the member tag and the
