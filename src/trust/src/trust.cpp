@@ -37,6 +37,7 @@
 // own time) is not an error by itself: the signer's chain is then judged at the current time.
 // Revocation is checked only against CRLs in the trust folder; there is no network.
 #include "base/unicode.h"
+#include "chain_helpers.h"
 #include "halyard/trust/parse.h"
 #include "halyard/trust/verify.h"
 #include "platform/files.h"

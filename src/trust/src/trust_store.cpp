@@ -2,6 +2,7 @@
 #include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
+#include "chain_helpers.h"
 #include "file_access.h"
 #include "halyard/trust/verify.h"
 #include "platform/files.h"

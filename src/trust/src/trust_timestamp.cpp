@@ -1,5 +1,6 @@
 #include "trust_timestamp.h"
 
+#include "chain_helpers.h"
 #include "trust_signature.h"
 
 #include <cstring>

@@ -2,6 +2,7 @@
 // the root-list tool builds on) against OpenSSL's PKCS#7 parser, and ASN.1 times against the
 // times OpenSSL encodes.
 #include "base/calendar.h"
+#include "chain_helpers.h"
 #include "fixtures.h"
 #include "halyard/trust/parse.h"
 #include "halyard/trust/verify.h"

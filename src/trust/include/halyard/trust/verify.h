@@ -74,10 +74,6 @@ std::vector<std::uint8_t> TrustFoldersStamp(const std::vector<std::string>& fold
 // The anchors of TrustFolder(), read once per process.
 const TrustAnchors& ProcessTrustAnchors();
 
-// Usages a chain is checked for.
-inline constexpr const char* kOidCodeSigningUsage = "1.3.6.1.5.5.7.3.3";
-inline constexpr const char* kOidTimeStampingUsage = "1.3.6.1.5.5.7.3.8";
-
 struct ChainResult {
     std::uint32_t status = 0;              // 0, or the Windows trust code (trust_faults.h)
     std::vector<CertificateSummary> chain; // root first, as far as it could be built
@@ -94,13 +90,6 @@ X509* FindCertificate(const std::vector<X509*>& certs, const X509_NAME* issuer,
                       const ASN1_INTEGER* serial);
 
 CertificateSummary Summarize(X509* cert);
-
-// An ASN.1 time as seconds since 1970; false when it cannot be read.
-bool AsnTimeToUnix(const ASN1_TIME* time, std::int64_t& out);
-
-// A digest of the data with the algorithm an object identifier names; empty when unknown.
-std::vector<std::uint8_t> DigestWith(const ASN1_OBJECT* algorithm,
-                                     std::span<const std::uint8_t> data);
 
 // Verifies a SignerInfo given as its stored DER over content as Windows' CryptoAPI does (legacy
 // forms it accepts included): the digest algorithm it names, the messageDigest attribute against
