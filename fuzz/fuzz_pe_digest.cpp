@@ -1,6 +1,5 @@
 // The PE image layout reader and the digest over any bytes.
 #include "halyard/trust/parse.h"
-#include "pe_layout.h"
 
 #include <cstddef>
 #include <cstdint>

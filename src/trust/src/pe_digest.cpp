@@ -1,7 +1,6 @@
 #include "file_access.h"
 #include "halyard/trust/parse.h"
 #include "os/stamped_cache.h"
-#include "pe_layout.h"
 #include "platform/files.h"
 #include "platform/hash.h"
 

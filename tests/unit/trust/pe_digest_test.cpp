@@ -3,7 +3,6 @@
 #include "base/outcome.h"
 #include "fixtures.h"
 #include "halyard/trust/parse.h"
-#include "pe_layout.h"
 #include "platform/sip.h"
 #include "testkit.h"
 

@@ -5,7 +5,6 @@
 #include "catalog/cat_file_tag.h"
 #include "catalog/code_signing.h"
 #include "halyard/trust/parse.h"
-#include "pe_layout.h"
 #include "platform/catalog.h"
 #include "platform/trust.h"
 #include "report/output.h"
