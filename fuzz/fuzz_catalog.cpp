@@ -1,6 +1,7 @@
-// Catalog bytes through the catalog reader and the CTL query (DER and Base64 paths).
+// Catalog bytes through the catalog reader, the trust-list reader and the CTL query (DER and
+// Base64 paths).
 #include "base/unicode.h"
-#include "crypto/catalog_parser.h"
+#include "halyard/trust/parse.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -52,6 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& attr : catalog.store.catalogAttributes) {
             (void)attr.valueText();
         }
+    }
+    // Every catalog is a trust list; a trust list's parts lie within the bytes.
+    const auto list = halyard::platform::ParseTrustList(bytes);
+    if (parsed && !list) {
+        std::abort();
+    }
+    if (list && (list->signedContent.size() > size || list->signerInfo.size() > size)) {
+        std::abort();
     }
     (void)halyard::platform::QueryCtlBytes(bytes);
     return 0;

@@ -1,5 +1,5 @@
 // The PE image layout reader and the digest over any bytes.
-#include "crypto/pe_digest.h"
+#include "halyard/trust/parse.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // Time stamps of a catalog signature (an RFC 3161 token, a legacy countersignature) and the
 // whole signature check of a catalog, read and checked against no trusted roots. The first byte
 // chooses what the rest is.
-#include "crypto/catalog_parser.h"
-#include "crypto/trust_catalog.h"
-#include "crypto/trust_timestamp.h"
+#include "halyard/trust/parse.h"
+#include "halyard/trust/verify.h"
+#include "trust_timestamp.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "run_index.h"
 
 #include "base/hex.h"
-#include "crypto/catalog_parser.h"
+#include "halyard/trust/parse.h"
 #include "platform/sip.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 // list's signature is verified first against the roots in --list-roots. Certificates whose
 // thumbprint is already among the roots of --skip are left out. Prints one line per root
 // written: "<SHA-1>\t<uses>\t<name>".
-#include "crypto/trust_store.h"
+#include "halyard/trust/verify.h"
 #include "root_list.h"
 
 #include <algorithm>

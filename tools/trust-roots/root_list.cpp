@@ -1,8 +1,6 @@
 #include "root_list.h"
 
-#include "crypto/catalog_internal.h"
-#include "crypto/trust_signature.h"
-#include "crypto/trust_store.h"
+#include "halyard/trust/verify.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,9 +9,6 @@
 namespace halyard::trust_roots {
 
 namespace {
-
-using platform::der::Cursor;
-using platform::der::Element;
 
 // FILETIME (100 ns since 1601) to seconds since 1970.
 std::time_t UnixTime(platform::FileTime time) {
@@ -37,47 +32,43 @@ std::string CodeText(std::uint32_t code) {
 }
 
 // The value of the usage property: an OCTET STRING holding a SEQUENCE OF OBJECT IDENTIFIER.
-std::set<std::string> UsagesOf(std::span<const std::uint8_t> data, const Element& value) {
-    std::set<std::string> usages;
-    const auto contents = platform::der::Contents(data, value);
-    Cursor outer(contents);
-    Element sequence;
-    if (!outer.expect(platform::der::kUniversal, platform::der::kTagSequence, sequence)) {
+std::set<std::string> UsagesOf(const std::vector<std::uint8_t>& contents) {
+    const unsigned char* p = contents.data();
+    const platform::ExtendedKeyUsagePtr oids(
+        d2i_EXTENDED_KEY_USAGE(nullptr, &p, static_cast<long>(contents.size())));
+    if (!oids) {
         throw std::runtime_error("a usage property that is not a list of usages");
     }
-    Cursor oids(contents, sequence);
-    Element oid;
-    while (oids.next(oid)) {
-        const auto text = platform::der::OidText(contents, oid);
-        if (!text) {
+    std::set<std::string> usages;
+    for (int i = 0; i < sk_ASN1_OBJECT_num(oids.get()); ++i) {
+        char text[128];
+        const int n = OBJ_obj2txt(text, sizeof text, sk_ASN1_OBJECT_value(oids.get(), i), 1);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof text) {
             throw std::runtime_error("a usage property that is not a list of usages");
         }
-        usages.insert(*text);
+        usages.insert(text);
     }
     return usages;
 }
 
-void VerifyListSignature(const platform::catalog_detail::Envelope& env,
-                         std::span<const std::uint8_t> bytes, std::time_t at,
+void VerifyListSignature(const platform::TrustList& list, std::time_t at,
                          const std::string& rootsFolder) {
-    if (env.signerInfos.empty()) {
+    if (list.signerInfo.empty()) {
         throw std::runtime_error("the list is not signed");
     }
     std::vector<platform::X509Ptr> owned;
     std::vector<X509*> certs;
-    for (const auto& span : env.certificates) {
-        const unsigned char* p = bytes.data() + span.offset;
-        platform::X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(span.size)));
+    for (const auto& der : list.certificates) {
+        const unsigned char* p = der.data();
+        platform::X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
         if (cert) {
             certs.push_back(cert.get());
             owned.push_back(std::move(cert));
         }
     }
-    const auto signerDer =
-        bytes.subspan(env.signerInfos.front().der.offset, env.signerInfos.front().der.size);
-    const unsigned char* p = signerDer.data();
+    const unsigned char* p = list.signerInfo.data();
     platform::SignerInfoPtr info(
-        d2i_PKCS7_SIGNER_INFO(nullptr, &p, static_cast<long>(signerDer.size())));
+        d2i_PKCS7_SIGNER_INFO(nullptr, &p, static_cast<long>(list.signerInfo.size())));
     if (!info || info->issuer_and_serial == nullptr) {
         throw std::runtime_error("the list's signer cannot be read");
     }
@@ -86,8 +77,7 @@ void VerifyListSignature(const platform::catalog_detail::Envelope& env,
     if (signer == nullptr) {
         throw std::runtime_error("the list does not carry its signer's certificate");
     }
-    const auto content = bytes.subspan(env.ctlContent.offset, env.ctlContent.size);
-    if (!platform::VerifySignerInfo(signerDer, signer, content)) {
+    if (!platform::VerifySignerInfo(list.signerInfo, signer, list.signedContent)) {
         throw std::runtime_error("the list's signature does not match its content");
     }
     const platform::TrustAnchors anchors(rootsFolder);
@@ -105,23 +95,16 @@ bool RootEntry::enabledForCodeSigning() const {
 }
 
 RootList ReadVerifiedRootList(const std::string& path, const std::string& rootsFolder) {
-    std::vector<std::uint8_t> data;
-    if (const auto code = platform::catalog_detail::ReadWholeFile(path, data)) {
-        throw std::runtime_error("cannot read " + path + " (" + CodeText(code) + ")");
+    const auto data = platform::ReadCatalogFile(path);
+    if (!data) {
+        throw std::runtime_error("cannot read " + path + " (" + CodeText(data.error()) + ")");
     }
-    const std::span<const std::uint8_t> bytes(data);
-    const auto envelope = platform::catalog_detail::ParseEnvelope(bytes);
-    if (!envelope) {
-        throw std::runtime_error(path + " is not a signed trust list (" +
-                                 CodeText(envelope.error()) + ")");
-    }
-    const platform::catalog_detail::Envelope& env = *envelope;
-    const auto ctl = platform::catalog_detail::ParseCtl(bytes, env.ctl);
-    if (!ctl) {
-        throw std::runtime_error(path + " is not a signed trust list (" + CodeText(ctl.error()) +
+    const auto parsed = platform::ParseTrustList(*data);
+    if (!parsed) {
+        throw std::runtime_error(path + " is not a signed trust list (" + CodeText(parsed.error()) +
                                  ")");
     }
-    const platform::catalog_detail::CtlParts& parts = *ctl;
+    const platform::TrustList& parts = *parsed;
     if (std::find(parts.usage.begin(), parts.usage.end(), kOidRootListSigner) ==
         parts.usage.end()) {
         throw std::runtime_error(path + " is a trust list, but not a list of roots");
@@ -130,15 +113,14 @@ RootList ReadVerifiedRootList(const std::string& path, const std::string& rootsF
     list.thisUpdate = UnixTime(parts.thisUpdate);
     // The list is judged as of its own date: a snapshot stays verifiable after its signer's
     // certificate has run out.
-    VerifyListSignature(env, bytes, list.thisUpdate, rootsFolder);
+    VerifyListSignature(parts, list.thisUpdate, rootsFolder);
 
     for (const auto& ctlEntry : parts.entries) {
-        const auto id = platform::der::Contents(bytes, ctlEntry.identifier);
-        if (id.size() != 20) {
+        if (ctlEntry.identifier.size() != 20) {
             continue; // not a SHA-1 thumbprint
         }
         RootEntry entry;
-        entry.sha1Hex = Hex(id);
+        entry.sha1Hex = Hex(ctlEntry.identifier);
         entry.allUses = true;
         for (const auto& attribute : ctlEntry.attributes) {
             if (attribute.oid != kOidEnhancedKeyUsageProperty) {
@@ -146,7 +128,7 @@ RootList ReadVerifiedRootList(const std::string& path, const std::string& rootsF
             }
             entry.allUses = false;
             for (const auto& value : attribute.values) {
-                const auto usages = UsagesOf(bytes, value);
+                const auto usages = UsagesOf(value);
                 entry.usages.insert(usages.begin(), usages.end());
             }
         }

@@ -1,8 +1,8 @@
 // Where the POSIX build looks for its helpers and roots (build tree, installed tree, unpacked
 // package), and which of two trust folders wins for one subject.
-#include "crypto/catalog_parser.h"
-#include "crypto/trust_catalog.h"
 #include "fixtures.h"
+#include "halyard/trust/parse.h"
+#include "halyard/trust/verify.h"
 #include "os/install_layout.h"
 #include "testkit.h"
 

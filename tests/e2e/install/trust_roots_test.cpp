@@ -3,9 +3,9 @@
 // first, and that a catalog under a kept root is trusted while one under a root the list
 // enables only for other uses stops at an untrusted root.
 #include "base/errors.h"
-#include "crypto/catalog_parser.h"
-#include "crypto/trust_catalog.h"
 #include "fixtures.h"
+#include "halyard/trust/parse.h"
+#include "halyard/trust/verify.h"
 #include "ossl.h"
 #include "testkit.h"
 

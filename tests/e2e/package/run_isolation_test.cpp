@@ -2,9 +2,8 @@
 // leaves nothing behind: a verdict planted where the stand-in once kept its cache, a SignTool
 // that never ends, and SIGINT/SIGTERM/SIGHUP during unpacking and during the SignTool phase.
 #include "base/hex.h"
-#include "crypto/catalog_parser.h"
-#include "crypto/trust_catalog.h"
-#include "crypto/trust_store.h"
+#include "halyard/trust/parse.h"
+#include "halyard/trust/verify.h"
 #include "package_builder.h"
 #include "platform/hash.h"
 #include "platform/trust.h"

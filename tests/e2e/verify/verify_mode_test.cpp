@@ -1,8 +1,8 @@
 // "/verify" end to end: the built program, its Setup API library and the trust folder, on
 // INF/catalog pairs signed by the test PKI and on folders and files the check must refuse.
 #include "base/outcome.h"
-#include "crypto/catalog_parser.h"
 #include "fixtures.h"
+#include "halyard/trust/parse.h"
 #include "platform/filestream.h"
 #include "platform/messages.h"
 #include "testkit.h"

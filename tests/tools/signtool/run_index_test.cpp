@@ -3,8 +3,8 @@
 // folders and the clock; and with that, checks against the index agree with checks against the
 // catalog itself.
 #include "base/hex.h"
-#include "crypto/trust_store.h"
 #include "fixtures.h"
+#include "halyard/trust/verify.h"
 #include "platform/sip.h"
 #include "run_index.h"
 #include "testkit.h"

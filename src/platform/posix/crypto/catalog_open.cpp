@@ -1,4 +1,4 @@
-#include "crypto/catalog_parser.h"
+#include "halyard/trust/parse.h"
 #include "os/stamped_cache.h"
 #include "platform/catalog.h"
 

@@ -1,28 +1,10 @@
-// The subject interface packages of the POSIX backend.
-//
-// Detection follows CryptSIPRetrieveSubjectGuid: "MZ" with valid PE headers is the PE image
-// package, "MSCF" the cabinet package, a DER SEQUENCE whose length fits the file (or an indefinite
-// length, or a file above 0xFFFF bytes) the catalog package; anything else has no package and
-// the caller takes the flat type. An "MZ" file whose headers are not a PE image is not claimed by
-// the PE package, so it is hashed flat rather than refused.
-//
-// What each package can digest (an algorithm it cannot do answers NTE_BAD_ALGID, as Windows'
-// packages do for algorithms they lack):
-//   PE image   SHA-1, SHA-256: the Authenticode image digest
-//   flat       SHA-1, SHA-256: the whole content
-//   catalog    SHA-1, SHA-256: the whole content, as the flat package
-//   cabinet    none: the cabinet digest is not implemented here, so every algorithm is refused
-// The size query reads the headers only; the digest call streams the file, and both SHA-1 and
-// SHA-256 are kept from that one pass for the trust check (see pe_digest.h).
+// The subject interface packages: the trust engine detects a file's package and computes its
+// digests (halyard/trust/parse.h); here the packages are named by their GUIDs.
 #include "platform/sip.h"
 
-#include "crypto/pe_digest.h"
-#include "os/input_file.h"
-#include "platform/messages.h"
+#include "halyard/trust/parse.h"
 
-#include <array>
-#include <cerrno>
-#include <cstring>
+#include <optional>
 
 namespace halyard::platform {
 
@@ -30,181 +12,58 @@ namespace {
 
 using namespace codes;
 
-enum class SipAlgorithm { Sha1, Sha256, Unknown };
-
-SipAlgorithm AlgorithmOf(const std::string& oid) {
-    if (oid == kOidSha1 || oid == "1.2.840.113549.1.1.5") {
-        return SipAlgorithm::Sha1;
-    }
-    if (oid == kOidSha256 || oid == kOidSha256RsaEncryption) {
-        return SipAlgorithm::Sha256;
-    }
-    return SipAlgorithm::Unknown;
-}
-
-// The first bytes of a file, its size, or the file's error.
-struct FileHead {
-    std::uint32_t error = 0;
-    std::uint64_t size = 0;
-    std::array<std::uint8_t, 8> bytes{};
-    std::size_t count = 0;
-};
-
-FileHead ReadHead(const std::string& path) {
-    FileHead head;
-    const auto file = InputFile::Open(path);
-    if (!file) {
-        head.error = file.error();
-        return head;
-    }
-    head.size = file->size();
-    const long n = file->readAt(0, head.bytes.data(), head.bytes.size());
-    if (n < 0) {
-        head.error = ErrnoToWin32(errno);
-    } else {
-        head.count = static_cast<std::size_t>(n);
-    }
-    return head;
-}
-
-// A DER SEQUENCE whose encoded length matches the file, or that cannot be judged by length.
-bool LooksLikeCatalog(const FileHead& head) {
-    if (head.bytes[0] != 0x30) {
-        return false;
-    }
-    if (head.size > 0xFFFF) {
-        return true;
-    }
-    const std::uint8_t first = head.bytes[1];
-    if (first == 0x80) {
-        return true; // indefinite length
-    }
-    std::uint64_t total = 0;
-    if (first < 0x80) {
-        total = 2 + first;
-    } else {
-        const std::size_t count = first & 0x7F;
-        if (count > 4 || 2 + count > head.count) {
-            return false;
-        }
-        std::uint64_t length = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            length = length << 8 | head.bytes[2 + i];
-        }
-        total = 2 + count + length;
-    }
-    return total == head.size;
-}
-
-enum class Package { PeImage, Flat, Catalog, Cabinet, Unknown };
-
-Package PackageOf(const Guid& guid) {
+std::optional<SubjectPackage> PackageOf(const Guid& guid) {
     if (guid == kSubjectPeImage) {
-        return Package::PeImage;
+        return SubjectPackage::PeImage;
     }
     if (guid == kSubjectFlatImage) {
-        return Package::Flat;
+        return SubjectPackage::Flat;
     }
     if (guid == kSubjectCatalog) {
-        return Package::Catalog;
+        return SubjectPackage::Catalog;
     }
     if (guid == kSubjectCabinet) {
-        return Package::Cabinet;
+        return SubjectPackage::Cabinet;
     }
-    return Package::Unknown;
-}
-
-// The byte count of a SIP_INDIRECT_DATA record with its digest and the encoded data that the
-// package would attach: a fixed part, the two object identifiers and the digest.
-std::uint32_t IndirectDataSize(const std::string& oid, std::size_t digestSize, Package package) {
-    const std::size_t typeOidSize = std::strlen("1.3.6.1.4.1.311.2.1.15") + 1;
-    const std::size_t valueSize = package == Package::PeImage ? 48 : 16;
-    return static_cast<std::uint32_t>(32 + oid.size() + 1 + typeOidSize + valueSize + digestSize);
-}
-
-// Checks that the package can serve the request without reading the file's content.
-std::uint32_t CheckRequest(Package package, const SipSubjectInfo& subject,
-                           SipAlgorithm& algorithm) {
-    if (subject.fileName.empty()) {
-        return kInvalidParameter;
-    }
-    algorithm = AlgorithmOf(subject.digestAlgorithmOid);
-    if (package == Package::Cabinet || algorithm == SipAlgorithm::Unknown) {
-        return kNteBadAlgid;
-    }
-    if (package == Package::PeImage) {
-        const auto pe = IsPeImageFile(subject.fileName);
-        if (!pe) {
-            return pe.error();
-        }
-        return *pe ? 0 : kBadFormat;
-    }
-    const FileHead head = ReadHead(subject.fileName);
-    return head.error;
+    return std::nullopt;
 }
 
 } // namespace
 
 Outcome<Guid> CryptSIPRetrieveSubjectGuid(const std::string& path) {
-    const FileHead head = ReadHead(path);
-    if (head.error != 0) {
-        return Outcome<Guid>::failure(head.error);
+    const auto package = DetectSubjectPackage(path);
+    if (!package) {
+        return Outcome<Guid>::failure(package.error());
     }
-    if (head.count < 4) {
-        return Outcome<Guid>::failure(kInvalidParameter);
-    }
-    if (head.bytes[0] == 'M' && head.bytes[1] == 'Z') {
-        const auto pe = IsPeImageFile(path);
-        if (!pe) {
-            return Outcome<Guid>::failure(pe.error());
-        }
-        if (*pe) {
-            return kSubjectPeImage;
-        }
-    }
-    if (std::memcmp(head.bytes.data(), "MSCF", 4) == 0) {
+    switch (*package) {
+    case SubjectPackage::PeImage:
+        return kSubjectPeImage;
+    case SubjectPackage::Cabinet:
         return kSubjectCabinet;
-    }
-    if (LooksLikeCatalog(head)) {
+    case SubjectPackage::Catalog:
         return kSubjectCatalog;
+    case SubjectPackage::Flat:
+        break;
     }
-    return Outcome<Guid>::failure(kTrustESubjectFormUnknown);
+    return kSubjectFlatImage;
 }
 
 Outcome<SipDispatch> CryptSIPLoad(const Guid& subjectType) {
-    if (PackageOf(subjectType) == Package::Unknown) {
+    if (!PackageOf(subjectType)) {
         return Outcome<SipDispatch>::failure(kTrustESubjectFormUnknown);
     }
     return SipDispatch(subjectType);
 }
 
+// A dispatch made for a GUID of no package is served as the flat package.
 Outcome<std::uint32_t> SipDispatch::createIndirectDataSize(const SipSubjectInfo& subject) const {
-    const Package package = PackageOf(subjectType_);
-    SipAlgorithm algorithm = SipAlgorithm::Unknown;
-    if (const std::uint32_t error = CheckRequest(package, subject, algorithm); error != 0) {
-        return Outcome<std::uint32_t>::failure(error);
-    }
-    const std::size_t digestSize = algorithm == SipAlgorithm::Sha1 ? 20 : 32;
-    return Outcome<std::uint32_t>(
-        IndirectDataSize(subject.digestAlgorithmOid, digestSize, package));
+    return SubjectIndirectDataSize(PackageOf(subjectType_).value_or(SubjectPackage::Flat), subject);
 }
 
 Outcome<std::vector<std::uint8_t>>
 SipDispatch::createIndirectDataDigest(const SipSubjectInfo& subject) const {
-    using Result = Outcome<std::vector<std::uint8_t>>;
-    const Package package = PackageOf(subjectType_);
-    const SipAlgorithm algorithm = AlgorithmOf(subject.digestAlgorithmOid);
-    if (subject.fileName.empty()) {
-        return Result::failure(kInvalidParameter);
-    }
-    if (package == Package::Cabinet || algorithm == SipAlgorithm::Unknown) {
-        return Result::failure(kNteBadAlgid);
-    }
-    const auto kind =
-        package == Package::PeImage ? SubjectDigestKind::PeImage : SubjectDigestKind::Flat;
-    return FileDigestOf(subject.fileName, kind,
-                        algorithm == SipAlgorithm::Sha1 ? DigestAlgorithm::Sha1
-                                                        : DigestAlgorithm::Sha256);
+    return SubjectIndirectDataDigest(PackageOf(subjectType_).value_or(SubjectPackage::Flat),
+                                     subject);
 }
 
 Outcome<std::vector<std::uint8_t>> CryptCATAdminCalcHashFromFile(const std::string& path) {

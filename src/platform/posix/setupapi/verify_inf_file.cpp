@@ -4,7 +4,7 @@
 #include "base/hex.h"
 #include "base/outcome.h"
 #include "base/unicode.h"
-#include "crypto/trust_catalog.h"
+#include "halyard/trust/verify.h"
 #include "os/profile_section.h"
 #include "platform/catalog.h"
 #include "platform/files.h"

@@ -1,0 +1,41 @@
+// WinVerifyTrust through a catalog and the catalog's own signature: the trust engine decides
+// (halyard/trust/verify.h) with the process's trust folder and the clock, and a catalog's
+// signature is judged once per version of its file in a process.
+#include "halyard/trust/verify.h"
+#include "os/stamped_cache.h"
+#include "platform/trust.h"
+
+#include <ctime>
+
+namespace halyard::platform {
+
+namespace {
+
+StampedCache<CatalogSignatureReport> g_verdicts(8);
+
+CatalogSignatureReport CachedSignatureReport(const std::string& path,
+                                             const ParsedCatalog& catalog) {
+    return g_verdicts.get(path, 0, [&catalog] {
+        return VerifyParsedCatalogSignature(catalog, ProcessTrustAnchors(), std::time(nullptr));
+    });
+}
+
+} // namespace
+
+std::uint32_t WinVerifyTrustCatalogMember(const CatalogMemberTrustRequest& request) {
+    return VerifyCatalogMember(request, [&](const ParsedCatalog& catalog) {
+        return CachedSignatureReport(request.catalogFilePath, catalog).status;
+    });
+}
+
+CatalogSignatureReport VerifyCatalogSignature(const std::string& catalogPath) {
+    const auto parsed = ParseCatalogFile(catalogPath);
+    if (!parsed) {
+        CatalogSignatureReport report;
+        report.status = CatalogFileFailureCode(parsed.error());
+        return report;
+    }
+    return CachedSignatureReport(catalogPath, **parsed);
+}
+
+} // namespace halyard::platform
