@@ -69,7 +69,7 @@ class Folder {
 public:
     // Opens the folder at path, creating it and its missing parents first. A link, or anything
     // else that is not a folder, at path throws EInOutError.
-    static std::unique_ptr<Folder> OpenOrCreate(const std::string& path);
+    static std::unique_ptr<Folder> openOrCreate(const std::string& path);
     virtual ~Folder();
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
@@ -80,13 +80,13 @@ public:
     // folders on the way are made level by level; an existing regular file is replaced. A link
     // or any other kind of entry on the way is refused: EInOutError ("Cannot create folder") for
     // a folder level, EFCreateError ("Cannot create file") for the file itself.
-    std::unique_ptr<FileWriter> CreateFileBelow(const std::string& relative);
+    std::unique_ptr<FileWriter> createFileBelow(const std::string& relative);
     // Bytes that may still be written on the folder's file system by an unprivileged user, or
-    // on the one given to JudgeSpaceAt.
-    std::uint64_t AvailableBytes() const;
+    // on the one given to judgeSpaceAt.
+    std::uint64_t availableBytes() const;
     // Free space is judged on the file system of the existing folder at path, and named as
     // shown in messages: a copy of a run made elsewhere answers as the run would.
-    void JudgeSpaceAt(std::string path, std::string shown) {
+    void judgeSpaceAt(std::string path, std::string shown) {
         spaceAt_ = std::move(path);
         spaceShown_ = std::move(shown);
     }
@@ -96,7 +96,7 @@ public:
 protected:
     Folder(std::string path, std::intptr_t handle);
     // Deletes everything below the folder, never following a link; throws EInOutError.
-    void DeleteContent();
+    void deleteContent();
 
     std::string path_;
     std::intptr_t handle_; // descriptor (POSIX) or HANDLE (Windows)
@@ -106,7 +106,7 @@ protected:
 
 // The work folder of one run: made anew at its path and held for the run so that nothing else
 // can take its place, locked against other runs that would use the same path, and removed with
-// everything in it (never following a link) by Remove or, failing that, by the destructor.
+// everything in it (never following a link) by remove() or, failing that, by the destructor.
 class WorkFolder final : public Folder {
 public:
     struct Made {
@@ -118,18 +118,18 @@ public:
     // Anything at path that is not a real folder (a file, a link even to a folder, a pipe, a
     // device) is never deleted or followed: it is refused. Throws EInOutError when a leftover
     // folder cannot be deleted.
-    static Made Create(const std::string& path);
+    static Made create(const std::string& path);
     ~WorkFolder() override;
 
     // Notes the folder as it is once filled. The checks read through its path, so another
     // program able to rename entries beside it could move it away, put a folder of its own in
     // its place while a check reads, and move it back: every such move marks the folder, and
-    // Remove then removes it and throws EInOutError. Throws EInOutError when the path already
+    // remove() then removes it and throws EInOutError. Throws EInOutError when the path already
     // leads elsewhere. (On Windows the held handle forbids moving the folder: nothing to note.)
-    void Seal();
+    void seal();
     // Removes the folder with everything in it; throws EInOutError when something stays or the
-    // folder was moved since Seal.
-    void Remove();
+    // folder was moved since seal().
+    void remove();
 
 private:
     WorkFolder(std::string path, std::intptr_t handle, std::intptr_t parent, std::string name);

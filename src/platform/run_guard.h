@@ -48,10 +48,10 @@ void ChildEnded(std::intptr_t pid);
 // mode 0700, and named to the run's children in the environment (kRunFolderVariable, with a
 // random key for what they write there in kRunKeyVariable); removed with everything in it when
 // the object goes or the run is interrupted. Windows runs the real SignTool, which needs none:
-// Create returns null there.
+// create() returns null there.
 class RunFolder {
 public:
-    static std::unique_ptr<RunFolder> Create();
+    static std::unique_ptr<RunFolder> create();
     ~RunFolder();
     RunFolder(const RunFolder&) = delete;
     RunFolder& operator=(const RunFolder&) = delete;

@@ -62,7 +62,7 @@ bool Verify(const std::string& argument) {
     std::unique_ptr<platform::InterruptCleanup> removal;
     std::atomic<bool> interrupted = true;
     platform::WithoutInterruption([&] {
-        work = platform::WorkFolder::Create(facts.workPath);
+        work = platform::WorkFolder::create(facts.workPath);
         if (!work.folder) {
             return;
         }
@@ -72,12 +72,12 @@ bool Verify(const std::string& argument) {
             // them.
             for (int round = 0; interrupted && round < 20; ++round) {
                 try {
-                    folder->Remove();
+                    folder->remove();
                     return;
                 } catch (...) {
                 }
             }
-            folder->Remove();
+            folder->remove();
         });
     });
     if (!work.folder) {
@@ -90,7 +90,7 @@ bool Verify(const std::string& argument) {
     {
         // What SignTool's starts share within this run lives in a folder of the run's own, gone
         // with it (a start without one keeps nothing).
-        const std::unique_ptr<platform::RunFolder> shared = platform::RunFolder::Create();
+        const std::unique_ptr<platform::RunFolder> shared = platform::RunFolder::create();
         result = RunPackageSteps(facts, StepMode::StopAtFirstFailure,
                                  [&](const PackageStepResult& step) {
                                      if (!step.ok) {
@@ -98,7 +98,7 @@ bool Verify(const std::string& argument) {
                                      } else if (step.name == "UnZipFile") {
                                          // Filled: from here on the checks read it through its
                                          // path.
-                                         work.folder->Seal();
+                                         work.folder->seal();
                                      }
                                  });
     }

@@ -213,13 +213,11 @@ int main(int argc, char** argv) {
     // A reader that went away makes a write fail; it must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     halyard::platform::InstallInterruptCleanup();
-    enum { kOptPackage = 0x100, kOptJson, kOptVersion };
-    static const option kOptions[] = {{"help", no_argument, nullptr, 'h'},
-                                      {"verbose", no_argument, nullptr, 'v'},
-                                      {"package", no_argument, nullptr, kOptPackage},
-                                      {"json", no_argument, nullptr, kOptJson},
-                                      {"version", no_argument, nullptr, kOptVersion},
-                                      {nullptr, 0, nullptr, 0}};
+    enum { OptPackage = 0x100, OptJson, OptVersion };
+    static const option kOptions[] = {
+        {"help", no_argument, nullptr, 'h'},           {"verbose", no_argument, nullptr, 'v'},
+        {"package", no_argument, nullptr, OptPackage}, {"json", no_argument, nullptr, OptJson},
+        {"version", no_argument, nullptr, OptVersion}, {nullptr, 0, nullptr, 0}};
     bool verbose = false;
     bool package = false;
     bool json = false;
@@ -233,16 +231,16 @@ int main(int argc, char** argv) {
         case 'h':
             Usage(stdout);
             return std::fflush(stdout) == 0 ? kExitDone : kExitFailed;
-        case kOptVersion:
+        case OptVersion:
             std::printf("catinspect %s\n", HALYARD_VERSION);
             return std::fflush(stdout) == 0 ? kExitDone : kExitFailed;
         case 'v':
             verbose = true;
             break;
-        case kOptPackage:
+        case OptPackage:
             package = true;
             break;
-        case kOptJson:
+        case OptJson:
             json = true;
             break;
         default: {

@@ -226,7 +226,7 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
     std::string stem = checkWorkPath.substr(0, checkWorkPath.size() - 1);
     stem = platform::ExtractFileName(stem);
     facts.workPath = temp.path() + stem + platform::kPathDelim;
-    const platform::WorkFolder::Made work = platform::WorkFolder::Create(facts.workPath);
+    const platform::WorkFolder::Made work = platform::WorkFolder::create(facts.workPath);
     if (!work.folder) {
         capture.clear();
         throw EInOutError(work.refusal);
@@ -234,7 +234,7 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
     facts.work = work.folder.get();
     // Whether the package leaves enough free space is judged where the package check would
     // unpack it, beside the archive, so that both give one verdict.
-    work.folder->JudgeSpaceAt(platform::ExtractFileDir(facts.archiveName), checkWorkPath);
+    work.folder->judgeSpaceAt(platform::ExtractFileDir(facts.archiveName), checkWorkPath);
     // A line about our own folder running out of space is no finding on the package: it keeps
     // the folder's real name and says that it lies under $TMPDIR.
     const std::string diskFull = platform::SysErrorMessage(codes::kDiskFull);
@@ -295,7 +295,7 @@ void Inspect(const std::string& argument, Report& report, OutputCapture& capture
         capture.clear();
     }
     // A work folder that cannot be removed is an error even after every test passed.
-    work.folder->Remove();
+    work.folder->remove();
     if (report.verdict.empty()) {
         report.verdict = "success";
         report.exitCode = kExitPassed;

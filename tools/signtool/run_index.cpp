@@ -35,7 +35,7 @@ constexpr std::size_t kRecordSize = kRecordBody + 32;
 // More than the largest catalog (8 MiB) could list.
 constexpr std::uint64_t kMaxRecords = 1u << 20;
 
-enum Algorithm : std::uint8_t { kNone = 0, kSha1 = 1, kSha256 = 2, kOther = 3 };
+enum Algorithm : std::uint8_t { None = 0, Sha1 = 1, Sha256 = 2, Other = 3 };
 constexpr std::uint8_t kLongDigest = 0xFF; // longer than any digest a file could match
 
 class Writer {
@@ -118,10 +118,10 @@ std::vector<std::uint8_t> RecordBody(const std::array<std::uint8_t, 32>& tagKey,
     Writer w;
     w.put(tagKey.data(), tagKey.size());
     const std::string& oid = member.digestAlgorithmOid;
-    w.put(static_cast<std::uint8_t>(oid.empty()         ? kNone
-                                    : oid == kOidSha1   ? kSha1
-                                    : oid == kOidSha256 ? kSha256
-                                                        : kOther));
+    w.put(static_cast<std::uint8_t>(oid.empty()         ? None
+                                    : oid == kOidSha1   ? Sha1
+                                    : oid == kOidSha256 ? Sha256
+                                                        : Other));
     w.put(static_cast<std::uint8_t>(member.indirectDataTypeOid == kOidSpcPeImageData));
     const bool fits = member.digest.size() <= kMaxDigest;
     w.put(static_cast<std::uint8_t>(fits ? member.digest.size() : kLongDigest));
@@ -322,10 +322,10 @@ std::optional<CatMember> CatalogIndex::find(const std::string& tag) const {
             r.get(digest, sizeof digest);
             CatMember member;
             member.referenceTag = tag;
-            member.digestAlgorithmOid = algorithm == kSha1     ? kOidSha1
-                                        : algorithm == kSha256 ? kOidSha256
-                                        : algorithm == kOther  ? "0.0"
-                                                               : "";
+            member.digestAlgorithmOid = algorithm == Sha1     ? kOidSha1
+                                        : algorithm == Sha256 ? kOidSha256
+                                        : algorithm == Other  ? "0.0"
+                                                              : "";
             member.indirectDataTypeOid = pe != 0 ? kOidSpcPeImageData : "";
             if (size == kLongDigest) {
                 member.digest.assign(kMaxDigest + 1, 0); // matches no file's digest

@@ -26,7 +26,7 @@ std::int32_t SetupApiLoadCount = 0;
 namespace {
 
 #ifndef _WIN32
-setupapi::TGetLastError LibraryGetLastError = nullptr;
+setupapi::TGetLastError libraryGetLastError = nullptr;
 #endif
 
 template <class Fn>
@@ -51,7 +51,7 @@ void BindTable(bool& result) {
 #undef HALYARD_SETUPAPI_ALIAS
 #undef HALYARD_SETUPAPI_ALIAS_PAIR
 #ifndef _WIN32
-    Bind(LibraryGetLastError, setupapi::kGetLastErrorExport, result);
+    Bind(libraryGetLastError, setupapi::kGetLastErrorExport, result);
 #endif
 }
 
@@ -72,7 +72,7 @@ void ClearTable() {
 #undef HALYARD_SETUPAPI_ALIAS
 #undef HALYARD_SETUPAPI_ALIAS_PAIR
 #ifndef _WIN32
-    LibraryGetLastError = nullptr;
+    libraryGetLastError = nullptr;
 #endif
 }
 
@@ -141,7 +141,7 @@ std::uint32_t SetupApiGetLastError() {
 #ifdef _WIN32
     return ::GetLastError();
 #else
-    return LibraryGetLastError == nullptr ? 0 : LibraryGetLastError();
+    return libraryGetLastError == nullptr ? 0 : libraryGetLastError();
 #endif
 }
 

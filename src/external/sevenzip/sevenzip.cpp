@@ -24,7 +24,7 @@ template <class Unpack>
 bool UnZipWith(Unpack&& unpack) {
     try {
         const ComPtr<T7zInArchive> archive = NewInArchive(CLSID_CFormat7z, kSevenZipLibrary);
-        unpack(*archive.Get());
+        unpack(*archive.get());
         return true;
     } catch (const std::exception& e) {
         WriteLine(std::string("UnZipFile: ") + e.what());
@@ -48,14 +48,14 @@ bool UnZipFile(const std::string& fileName, const std::string& extractPath) {
 bool UnZipFile(const std::string& fileName, platform::Folder& folder) {
     return UnZipWith([&](T7zInArchive& archive) {
         archive.OpenFile(fileName);
-        archive.ExtractToFolder(folder);
+        archive.extractToFolder(folder);
     });
 }
 
 bool UnZipFile(std::unique_ptr<platform::FileReader> archive, platform::Folder& folder) {
     return UnZipWith([&](T7zInArchive& reader) {
-        reader.OpenStream(std::move(archive));
-        reader.ExtractToFolder(folder);
+        reader.openStream(std::move(archive));
+        reader.extractToFolder(folder);
     });
 }
 

@@ -33,7 +33,7 @@ public:
 
     virtual void OpenFile(const std::string& filename) = 0;
     // Opens the archive from a file already open; the archive object owns it from here on.
-    virtual void OpenStream(std::unique_ptr<platform::FileReader> stream) = 0;
+    virtual void openStream(std::unique_ptr<platform::FileReader> stream) = 0;
     virtual std::uint32_t GetNumberOfItems() = 0;
     virtual std::string GetItemPath(std::uint32_t index) = 0;
     virtual std::uint64_t GetItemSize(std::uint32_t index) = 0;

@@ -33,41 +33,41 @@ SevenZipUnpackBudget::SevenZipUnpackBudget(platform::Folder& folder, std::uint64
                                            std::uint64_t reserve)
     : folder_(folder), limit_(limit), reserve_(reserve) {}
 
-void SevenZipUnpackBudget::OverLimit(const std::string& what) const {
+void SevenZipUnpackBudget::overLimit(const std::string& what) const {
     throw ESevenZipException(what + " passes the limit of " + std::to_string(limit_ >> 20) +
                              " MiB unpacked (" + kMaxUnpackedVariable + ")");
 }
 
-void SevenZipUnpackBudget::OverReserve(const std::string& what) const {
+void SevenZipUnpackBudget::overReserve(const std::string& what) const {
     throw ESevenZipException(what + " would leave less than " + std::to_string(reserve_ >> 20) +
                              " MiB free on the file system of \"" + folder_.spacePath() + "\"");
 }
 
-void SevenZipUnpackBudget::Announce(std::uint64_t total) {
+void SevenZipUnpackBudget::announce(std::uint64_t total) {
     const std::string what =
         "The archive's content of " + std::to_string((total + (1u << 20) - 1) >> 20) + " MiB";
     if (total > limit_) {
-        OverLimit(what);
+        overLimit(what);
     }
-    const std::uint64_t available = folder_.AvailableBytes();
+    const std::uint64_t available = folder_.availableBytes();
     if (available < reserve_ || available - reserve_ < total) {
-        OverReserve(what);
+        overReserve(what);
     }
 }
 
-void SevenZipUnpackBudget::StartItem(std::string item) {
+void SevenZipUnpackBudget::startItem(std::string item) {
     item_ = std::move(item);
 }
 
-void SevenZipUnpackBudget::Charge(std::uint64_t bytes) {
+void SevenZipUnpackBudget::charge(std::uint64_t bytes) {
     if (bytes > limit_ - written_) {
-        OverLimit("Item \"" + item_ + "\": the unpacked size");
+        overLimit("Item \"" + item_ + "\": the unpacked size");
     }
     written_ += bytes;
     if (written_ >= nextCheck_) {
-        const std::uint64_t available = folder_.AvailableBytes();
+        const std::uint64_t available = folder_.availableBytes();
         if (available < reserve_ || available - reserve_ < bytes + kCheckEvery) {
-            OverReserve("Item \"" + item_ + "\": unpacking it");
+            overReserve("Item \"" + item_ + "\": unpacking it");
         }
         nextCheck_ = written_ + kCheckEvery;
     }

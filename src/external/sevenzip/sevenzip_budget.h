@@ -39,15 +39,15 @@ public:
     SevenZipUnpackBudget(platform::Folder& folder, std::uint64_t limit, std::uint64_t reserve);
     // The total the library announces before it starts: refused at once when it already
     // passes a bound.
-    void Announce(std::uint64_t total);
+    void announce(std::uint64_t total);
     // The item whose bytes come next, for the messages.
-    void StartItem(std::string item);
+    void startItem(std::string item);
     // Before bytes are written.
-    void Charge(std::uint64_t bytes);
+    void charge(std::uint64_t bytes);
 
 private:
-    [[noreturn]] void OverLimit(const std::string& what) const;
-    [[noreturn]] void OverReserve(const std::string& what) const;
+    [[noreturn]] void overLimit(const std::string& what) const;
+    [[noreturn]] void overReserve(const std::string& what) const;
 
     platform::Folder& folder_;
     std::uint64_t limit_;

@@ -27,12 +27,12 @@ public:
             p_->AddRef();
         }
     }
-    ComPtr(ComPtr&& other) noexcept : p_(other.Detach()) {}
+    ComPtr(ComPtr&& other) noexcept : p_(other.detach()) {}
     // The same reference seen through an interface the object derives from.
     template <ComUpcast<T> U>
-    ComPtr(ComPtr<U>&& other) noexcept : p_(other.Detach()) {}
+    ComPtr(ComPtr<U>&& other) noexcept : p_(other.detach()) {}
     template <ComUpcast<T> U>
-    HALYARD_FOREIGN_CALL ComPtr(const ComPtr<U>& other) : p_(other.Get()) {
+    HALYARD_FOREIGN_CALL ComPtr(const ComPtr<U>& other) : p_(other.get()) {
         if (p_ != nullptr) {
             p_->AddRef();
         }
@@ -41,26 +41,26 @@ public:
         std::swap(p_, other.p_);
         return *this;
     }
-    ~ComPtr() { Reset(); }
+    ~ComPtr() { reset(); }
 
-    HALYARD_FOREIGN_CALL void Reset() {
+    HALYARD_FOREIGN_CALL void reset() {
         if (p_ != nullptr) {
             T* p = std::exchange(p_, nullptr);
             p->Release();
         }
     }
-    T* Get() const { return p_; }
+    T* get() const { return p_; }
     T* operator->() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
     // For out parameters: releases what is held and gives the slot.
-    T** Put() {
-        Reset();
+    T** put() {
+        reset();
         return &p_;
     }
     // For out parameters typed void**, as QueryInterface and CreateObject take them.
-    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+    void** putVoid() { return reinterpret_cast<void**>(put()); }
     // Hands the reference out, e.g. into an out parameter.
-    T* Detach() { return std::exchange(p_, nullptr); }
+    T* detach() { return std::exchange(p_, nullptr); }
 
 private:
     T* p_ = nullptr;
@@ -87,7 +87,7 @@ public:
         if (out == nullptr) {
             return kInvalidArg;
         }
-        *out = iid == IID_IUnknown ? Interface<First>() : Find<First, Rest...>(iid);
+        *out = iid == IID_IUnknown ? pointerTo<First>() : find<First, Rest...>(iid);
         if (*out == nullptr) {
             return kNoInterface;
         }
@@ -109,16 +109,16 @@ protected:
 
 private:
     template <class I>
-    void* Interface() {
+    void* pointerTo() {
         return static_cast<I*>(static_cast<Derived*>(this));
     }
     template <class I, class... More>
-    void* Find(const GUID& iid) {
+    void* find(const GUID& iid) {
         if (Extends<I>(iid)) {
-            return Interface<I>();
+            return pointerTo<I>();
         }
         if constexpr (sizeof...(More) > 0) {
-            return Find<More...>(iid);
+            return find<More...>(iid);
         } else {
             return nullptr;
         }
@@ -139,21 +139,21 @@ ComPtr<T> MakeComObject(Args&&... args) {
 // (and before it is filled again), whatever path leaves the scope.
 class PropVariant {
 public:
-    explicit PropVariant(VariantClearFunc clear) : clear_(clear) {}
-    ~PropVariant() { Clear(); }
+    explicit PropVariant(VariantClearFunc clearFunc) : clear_(clearFunc) {}
+    ~PropVariant() { clear(); }
     PropVariant(const PropVariant&) = delete;
     PropVariant& operator=(const PropVariant&) = delete;
 
     // For an out parameter: clears what is held and gives the empty value.
-    PROPVARIANT* Put() {
-        Clear();
+    PROPVARIANT* put() {
+        clear();
         return &value_;
     }
-    const PROPVARIANT& Get() const { return value_; }
+    const PROPVARIANT& get() const { return value_; }
     const PROPVARIANT* operator->() const { return &value_; }
 
 private:
-    void Clear() {
+    void clear() {
         if (clear_ != nullptr && value_.vt != VT_EMPTY) {
             clear_(&value_);
         }

@@ -15,21 +15,21 @@ std::uint64_t SevenZipCallbacksOffThread() {
     return gCallbacksOffThread.load();
 }
 
-SevenZipCallGate::Entry SevenZipCallGate::EnterCallback() {
+SevenZipCallGate::Entry SevenZipCallGate::enterCallback() {
     if (std::this_thread::get_id() != thread_) {
         ++gCallbacksOffThread;
     }
-    return Enter();
+    return enter();
 }
 
-void SevenZipCallGate::Keep(std::exception_ptr error) {
+void SevenZipCallGate::keep(std::exception_ptr error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!first_) {
         first_ = std::move(error);
     }
 }
 
-void SevenZipCallGate::Raise() {
+void SevenZipCallGate::raise() {
     std::exception_ptr error;
     {
         std::lock_guard<std::mutex> lock(mutex_);

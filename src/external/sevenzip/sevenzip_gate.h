@@ -26,23 +26,23 @@ public:
     SevenZipCallGate(const SevenZipCallGate&) = delete;
     SevenZipCallGate& operator=(const SevenZipCallGate&) = delete;
 
-    [[nodiscard]] Entry Enter() { return Entry(calls_); }
+    [[nodiscard]] Entry enter() { return Entry(calls_); }
     // The same for a call into the archive object, counted when it comes from another thread
     // (SevenZipCallbacksOffThread).
-    [[nodiscard]] Entry EnterCallback();
+    [[nodiscard]] Entry enterCallback();
 
-    void Keep(std::exception_ptr error);
+    void keep(std::exception_ptr error);
     // Raises the kept error, if any, and forgets it.
-    void Raise();
+    void raise();
 
     // Runs fn inside the call that entry holds: an error it raises is kept and answered with
     // E_FAIL.
     template <class Fn>
-    sevenzip::HRESULT Guarded([[maybe_unused]] Entry entry, Fn&& fn) {
+    sevenzip::HRESULT guarded([[maybe_unused]] Entry entry, Fn&& fn) {
         try {
             return fn();
         } catch (...) {
-            Keep(std::current_exception());
+            keep(std::current_exception());
             return sevenzip::kFail;
         }
     }

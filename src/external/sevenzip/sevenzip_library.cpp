@@ -35,7 +35,7 @@ std::uint32_t DecoderThreads() {
 // without these settings decodes as it likes; the calls are taken one at a time either way.
 HALYARD_FOREIGN_CALL void ConfigureDecoding(IInArchive& handler) {
     ComPtr<ISetProperties> settings;
-    if (handler.QueryInterface(IID_ISetProperties, settings.PutVoid()) != kOk || !settings) {
+    if (handler.QueryInterface(IID_ISetProperties, settings.putVoid()) != kOk || !settings) {
         return;
     }
     const wchar_t* names[] = {L"mt", L"mtf", L"memuse"};
@@ -67,24 +67,24 @@ T7zPlugin::T7zPlugin(const std::string& library) : FHandle(platform::LoadModuleL
     if (!FHandle) {
         throw ESevenZipException("Error loading library " + library);
     }
-    FCreateObject = reinterpret_cast<CreateObjectFunc>(Symbol("CreateObject"));
+    FCreateObject = reinterpret_cast<CreateObjectFunc>(symbol("CreateObject"));
     if (FCreateObject == nullptr) {
         throw ESevenZipException(library + " is not a 7z library");
     }
 }
 
-void* T7zPlugin::Symbol(const char* name) const {
+void* T7zPlugin::symbol(const char* name) const {
     return platform::GetModuleSymbol(FHandle.get(), name);
 }
 
 T7zArchive::T7zArchive(const std::string& library, const GUID& classid)
     : T7zPlugin(library), FClassId(classid) {
-    if (Symbol("GetHandlerProperty") == nullptr) {
+    if (symbol("GetHandlerProperty") == nullptr) {
         throw ESevenZipException(library + " is not a Format library");
     }
     // Older builds put a virtual destructor into IUnknown (two more slots in every table):
     // calling them through this layout would jump to the wrong functions.
-    const auto getModuleProp = reinterpret_cast<GetModulePropFunc>(Symbol("GetModuleProp"));
+    const auto getModuleProp = reinterpret_cast<GetModulePropFunc>(symbol("GetModuleProp"));
 #ifdef _WIN32
     // 7z.dll leaves property and string memory to OLE: PropVariantClear and SysAllocString
     // of the system, loaded for the rest of the run like any system library.
@@ -98,8 +98,8 @@ T7zArchive::T7zArchive(const std::string& library, const GUID& classid)
     // and are fine.
     const bool needModuleProp = false;
 #else
-    variantClear_ = reinterpret_cast<VariantClearFunc>(Symbol("VariantClear"));
-    sysAllocString_ = reinterpret_cast<SysAllocStringFunc>(Symbol("SysAllocString"));
+    variantClear_ = reinterpret_cast<VariantClearFunc>(symbol("VariantClear"));
+    sysAllocString_ = reinterpret_cast<SysAllocStringFunc>(symbol("SysAllocString"));
     const bool needModuleProp = true;
 #endif
     if (getModuleProp == nullptr) {
@@ -108,8 +108,8 @@ T7zArchive::T7zArchive(const std::string& library, const GUID& classid)
                                      " is an incompatible 7-Zip library: it has no GetModuleProp");
         }
     } else {
-        PropVariant type = Variant();
-        if (getModuleProp(kModulePropInterfaceType, type.Put()) != kOk || type->vt != VT_UI4 ||
+        PropVariant type = variant();
+        if (getModuleProp(kModulePropInterfaceType, type.put()) != kOk || type->vt != VT_UI4 ||
             type->ulVal != 0) {
             throw ESevenZipException(
                 library + " is an incompatible 7-Zip library: interface type " +
@@ -122,18 +122,18 @@ T7zArchive::T7zArchive(const std::string& library, const GUID& classid)
     }
 }
 
-HALYARD_FOREIGN_CALL ComPtr<IInArchive> T7zArchive::CreateHandler() const {
+HALYARD_FOREIGN_CALL ComPtr<IInArchive> T7zArchive::createHandler() const {
     ComPtr<IInArchive> handler;
-    const HRESULT hr = FCreateObject(&FClassId, &IID_IInArchive, handler.PutVoid());
+    const HRESULT hr = FCreateObject(&FClassId, &IID_IInArchive, handler.putVoid());
     if (hr < 0 || !handler) {
-        handler.Reset();
+        handler.reset();
         ThrowSevenZipCode(hr < 0 ? hr : kFail);
     }
-    ConfigureDecoding(*handler.Get());
+    ConfigureDecoding(*handler.get());
     return handler;
 }
 
-BSTR T7zArchive::AllocString(const std::wstring& text) const {
+BSTR T7zArchive::allocString(const std::wstring& text) const {
     return sysAllocString_(text.c_str());
 }
 

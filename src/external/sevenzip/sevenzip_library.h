@@ -21,7 +21,7 @@ public:
     T7zPlugin& operator=(const T7zPlugin&) = delete;
 
 protected:
-    void* Symbol(const char* name) const;
+    void* symbol(const char* name) const;
 
     struct ModuleRelease {
         void operator()(void* module) const;
@@ -39,12 +39,12 @@ public:
 
     // A new handler of the format (IInArchive), told how it may decode; throws
     // ESevenZipException when the library makes none.
-    sevenzip::ComPtr<sevenzip::IInArchive> CreateHandler() const;
+    sevenzip::ComPtr<sevenzip::IInArchive> createHandler() const;
     // A guard for a value the library fills.
-    sevenzip::PropVariant Variant() const { return sevenzip::PropVariant(variantClear_); }
+    sevenzip::PropVariant variant() const { return sevenzip::PropVariant(variantClear_); }
     // A string the library frees with its own allocator.
-    sevenzip::BSTR AllocString(const std::wstring& text) const;
-    const sevenzip::GUID& ClassId() const { return FClassId; }
+    sevenzip::BSTR allocString(const std::wstring& text) const;
+    const sevenzip::GUID& classId() const { return FClassId; }
 
 private:
     sevenzip::VariantClearFunc variantClear_ = nullptr;

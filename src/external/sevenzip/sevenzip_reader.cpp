@@ -121,61 +121,61 @@ T7zInArchive::T7zInArchive(std::shared_ptr<const T7zArchive> library)
 
 T7zInArchive::~T7zInArchive() {
     // The handler goes before the library it lives in; the streams it holds go with it.
-    FStream.Reset();
-    FInArchive.Reset();
+    FStream.reset();
+    FInArchive.reset();
 }
 
 template <class Fn>
-HRESULT T7zInArchive::Guarded(Fn&& fn) {
-    return gate_->Guarded(gate_->EnterCallback(), std::forward<Fn>(fn));
+HRESULT T7zInArchive::guarded(Fn&& fn) {
+    return gate_->guarded(gate_->enterCallback(), std::forward<Fn>(fn));
 }
 
-IInArchive* T7zInArchive::Handler() {
+IInArchive* T7zInArchive::handler() {
     if (!FInArchive) {
-        FInArchive = library_->CreateHandler();
+        FInArchive = library_->createHandler();
     }
-    return FInArchive.Get();
+    return FInArchive.get();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Opening
 
 void T7zInArchive::OpenFile(const std::string& filename) {
-    OpenStream(std::make_unique<platform::FileReader>(filename));
+    openStream(std::make_unique<platform::FileReader>(filename));
 }
 
-void T7zInArchive::OpenStream(std::unique_ptr<platform::FileReader> stream) {
-    CheckHeaders(*stream);
+void T7zInArchive::openStream(std::unique_ptr<platform::FileReader> stream) {
+    checkHeaders(*stream);
     stream->seek(0, 0);
     const auto archive = MakeComObject<SevenZipFileInStream>(std::move(stream), gate_);
-    OpenWith(archive.Get());
+    openWith(archive.get());
 }
 
-void T7zInArchive::OpenBytes(std::vector<std::uint8_t> bytes) {
+void T7zInArchive::openBytes(std::vector<std::uint8_t> bytes) {
     const auto archive = MakeComObject<SevenZipMemoryInStream>(std::move(bytes));
-    OpenWith(archive.Get());
+    openWith(archive.get());
 }
 
-HALYARD_FOREIGN_CALL void T7zInArchive::OpenWith(IInStream* stream) {
+HALYARD_FOREIGN_CALL void T7zInArchive::openWith(IInStream* stream) {
     const std::uint64_t maxCheck = kMaxCheckStartPosition;
-    IInArchive* handler = Handler();
+    IInArchive* inArchive = handler();
     passwordAsked_ = false;
-    const HRESULT hr = handler->Open(stream, &maxCheck, static_cast<IArchiveOpenCallback*>(this));
-    gate_->Raise();
+    const HRESULT hr = inArchive->Open(stream, &maxCheck, static_cast<IArchiveOpenCallback*>(this));
+    gate_->raise();
     if (hr != kOk) {
-        throw ESevenZipException(OpenFailureText(hr, stream));
+        throw ESevenZipException(openFailureText(hr, stream));
     }
 }
 
-HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInStream* stream) {
+HALYARD_FOREIGN_CALL std::string T7zInArchive::openFailureText(HRESULT hr, IInStream* stream) {
     if (hr < 0) {
         return platform::SysErrorMessage(static_cast<std::uint32_t>(hr));
     }
     // The handler keeps what it found for a failed Open in its error flags.
     std::uint32_t flags = 0;
     {
-        PropVariant value = library_->Variant();
-        Handler()->GetArchiveProperty(kpidErrorFlags, value.Put());
+        PropVariant value = library_->variant();
+        handler()->GetArchiveProperty(kpidErrorFlags, value.put());
         flags = value->vt == VT_UI4 ? value->ulVal : 0;
     }
     if (passwordAsked_) {
@@ -190,7 +190,7 @@ HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInSt
         const bool signature =
             stream->Seek(0, 0, nullptr) == kOk && stream->Read(head, sizeof head, &read) == kOk &&
             read == sizeof head && std::memcmp(head, kSignature7z, sizeof head) == 0;
-        gate_->Raise();
+        gate_->raise();
         return signature ? "The archive is damaged: its start header is corrupt"
                          : "Not a 7z archive";
     }
@@ -206,7 +206,7 @@ HALYARD_FOREIGN_CALL std::string T7zInArchive::OpenFailureText(HRESULT hr, IInSt
     return "The archive is damaged: " + causes;
 }
 
-void T7zInArchive::CheckHeaders(platform::FileReader& reader) {
+void T7zInArchive::checkHeaders(platform::FileReader& reader) {
     const SevenZipHeaderCheck check =
         CheckSevenZipStart(reader.size(), [&](std::uint64_t offset, void* data, std::size_t size) {
             return reader.readAt(offset, data, size);
@@ -225,11 +225,11 @@ void T7zInArchive::CheckHeaders(platform::FileReader& reader) {
         if (FPasswordIsDefined) {
             inner->SetPassword(FPassword);
         }
-        inner->OpenBytes(check.headerArchive);
+        inner->openBytes(check.headerArchive);
         if (inner->GetNumberOfItems() != 1) {
             return;
         }
-        header = inner->ExtractItemBytes(0, check.headerSize);
+        header = inner->extractItemBytes(0, check.headerSize);
     } catch (const std::exception&) {
         // Damaged or encrypted: the library finds the same when it opens the archive, having
         // unpacked no more than the bound.
@@ -252,7 +252,7 @@ void T7zInArchive::SetPassword(const std::string& password) {
 // ---------------------------------------------------------------------------------------------
 // Listing
 
-void T7zInArchive::CheckIndex(std::uint32_t index) {
+void T7zInArchive::checkIndex(std::uint32_t index) {
     // The handler does not check the index itself.
     if (index >= GetNumberOfItems()) {
         throw ESevenZipException("Item index " + std::to_string(index) + " out of range");
@@ -261,7 +261,7 @@ void T7zInArchive::CheckIndex(std::uint32_t index) {
 
 HALYARD_FOREIGN_CALL std::uint32_t T7zInArchive::GetNumberOfItems() {
     std::uint32_t count = 0;
-    const HRESULT hr = Handler()->GetNumberOfItems(&count);
+    const HRESULT hr = handler()->GetNumberOfItems(&count);
     if (hr != kOk) {
         ThrowSevenZipCode(hr);
     }
@@ -269,23 +269,23 @@ HALYARD_FOREIGN_CALL std::uint32_t T7zInArchive::GetNumberOfItems() {
 }
 
 // A property's own result is not looked at: an absent one reads as empty, false or 0.
-HALYARD_FOREIGN_CALL std::string T7zInArchive::ReadStringProperty(std::uint32_t index,
+HALYARD_FOREIGN_CALL std::string T7zInArchive::readStringProperty(std::uint32_t index,
                                                                   PROPID propID) {
-    PropVariant value = library_->Variant();
-    Handler()->GetProperty(index, propID, value.Put());
+    PropVariant value = library_->variant();
+    handler()->GetProperty(index, propID, value.put());
     return value->vt == VT_BSTR ? WideToUtf8(value->bstrVal) : std::string();
 }
 
-HALYARD_FOREIGN_CALL bool T7zInArchive::ReadBoolProperty(std::uint32_t index, PROPID propID) {
-    PropVariant value = library_->Variant();
-    Handler()->GetProperty(index, propID, value.Put());
+HALYARD_FOREIGN_CALL bool T7zInArchive::readBoolProperty(std::uint32_t index, PROPID propID) {
+    PropVariant value = library_->variant();
+    handler()->GetProperty(index, propID, value.put());
     return value->vt == VT_BOOL && value->boolVal != 0;
 }
 
-HALYARD_FOREIGN_CALL std::uint64_t T7zInArchive::ReadNumberProperty(std::uint32_t index,
+HALYARD_FOREIGN_CALL std::uint64_t T7zInArchive::readNumberProperty(std::uint32_t index,
                                                                     PROPID propID) {
-    PropVariant value = library_->Variant();
-    Handler()->GetProperty(index, propID, value.Put());
+    PropVariant value = library_->variant();
+    handler()->GetProperty(index, propID, value.put());
     if (value->vt == VT_UI8) {
         return value->uhVal;
     }
@@ -293,28 +293,28 @@ HALYARD_FOREIGN_CALL std::uint64_t T7zInArchive::ReadNumberProperty(std::uint32_
 }
 
 std::string T7zInArchive::GetItemPath(std::uint32_t index) {
-    CheckIndex(index);
-    return ReadStringProperty(index, kpidPath);
+    checkIndex(index);
+    return readStringProperty(index, kpidPath);
 }
 
 std::uint64_t T7zInArchive::GetItemSize(std::uint32_t index) {
-    CheckIndex(index);
-    return ReadNumberProperty(index, kpidSize);
+    checkIndex(index);
+    return readNumberProperty(index, kpidSize);
 }
 
 bool T7zInArchive::GetItemIsFolder(std::uint32_t index) {
-    CheckIndex(index);
-    return ReadBoolProperty(index, kpidIsFolder);
+    checkIndex(index);
+    return readBoolProperty(index, kpidIsFolder);
 }
 
-void T7zInArchive::CheckItemPaths() {
+void T7zInArchive::checkItemPaths() {
     const std::uint32_t count = GetNumberOfItems();
     CheckArchiveItemCount(count);
     std::vector<ArchiveItemEntry> items(count);
     for (std::uint32_t i = 0; i < count; ++i) {
-        items[i].path = ReadStringProperty(i, kpidPath);
+        items[i].path = readStringProperty(i, kpidPath);
         // Anti-items delete on extraction; this binding writes nothing for them.
-        items[i].folder = ReadBoolProperty(i, kpidIsFolder) || ReadBoolProperty(i, kpidIsAnti);
+        items[i].folder = readBoolProperty(i, kpidIsFolder) || readBoolProperty(i, kpidIsAnti);
     }
     const ArchiveItemsCheck check = CheckArchiveItemPaths(items);
     if (!check.ok) {
@@ -326,58 +326,58 @@ void T7zInArchive::CheckItemPaths() {
 // ---------------------------------------------------------------------------------------------
 // Extracting
 
-HALYARD_FOREIGN_CALL void T7zInArchive::RunExtract(const std::uint32_t* items, std::uint32_t count,
+HALYARD_FOREIGN_CALL void T7zInArchive::runExtract(const std::uint32_t* items, std::uint32_t count,
                                                    bool test) {
     haveCurrentItem_ = false;
     const HRESULT hr =
-        Handler()->Extract(items, count, test ? 1 : 0, static_cast<IArchiveExtractCallback*>(this));
+        handler()->Extract(items, count, test ? 1 : 0, static_cast<IArchiveExtractCallback*>(this));
     haveCurrentItem_ = false;
-    gate_->Raise();
+    gate_->raise();
     if (hr != kOk && hr != kAbort) {
         ThrowSevenZipCode(hr);
     }
 }
 
 void T7zInArchive::ExtractItem(std::uint32_t item, platform::FileWriter& stream, bool test) {
-    CheckIndex(item);
+    checkIndex(item);
     const Lent<ComPtr<ISequentialOutStream>> target(
         FStream, MakeComObject<SevenZipFileOutStream>(stream, gate_));
-    RunExtract(&item, 1, test);
+    runExtract(&item, 1, test);
 }
 
-std::vector<std::uint8_t> T7zInArchive::ExtractItemBytes(std::uint32_t item, std::uint64_t cap) {
-    CheckIndex(item);
+std::vector<std::uint8_t> T7zInArchive::extractItemBytes(std::uint32_t item, std::uint64_t cap) {
+    checkIndex(item);
     const auto sink = MakeComObject<SevenZipMemoryOutStream>(cap);
     const Lent<ComPtr<ISequentialOutStream>> target(FStream, ComPtr<ISequentialOutStream>(sink));
-    RunExtract(&item, 1, false);
-    return std::move(sink->Bytes());
+    runExtract(&item, 1, false);
+    return std::move(sink->bytes());
 }
 
 void T7zInArchive::ExtractTo(const std::string& path) {
-    const std::unique_ptr<platform::Folder> folder = platform::Folder::OpenOrCreate(path);
-    ExtractToFolder(*folder);
+    const std::unique_ptr<platform::Folder> folder = platform::Folder::openOrCreate(path);
+    extractToFolder(*folder);
 }
 
-void T7zInArchive::ExtractToFolder(platform::Folder& folder) {
+void T7zInArchive::extractToFolder(platform::Folder& folder) {
     // Nothing is written for an archive whose items would clash on Windows.
-    CheckItemPaths();
+    checkItemPaths();
     const Lent<platform::Folder*> target(extractFolder_, &folder);
     const Lent<std::shared_ptr<SevenZipUnpackBudget>> budget(
         budget_, std::make_shared<SevenZipUnpackBudget>(folder, MaxUnpackedBytes(),
                                                         kFreeSpaceReserveMB << 20));
-    RunExtract(nullptr, 0xFFFFFFFF, false);
+    runExtract(nullptr, 0xFFFFFFFF, false);
 }
 
-HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** outStream) {
-    const std::string path = ReadStringProperty(index, kpidPath);
-    if (ReadBoolProperty(index, kpidIsFolder) || ReadBoolProperty(index, kpidIsAnti)) {
+HRESULT T7zInArchive::folderStream(std::uint32_t index, ISequentialOutStream** outStream) {
+    const std::string path = readStringProperty(index, kpidPath);
+    if (readBoolProperty(index, kpidIsFolder) || readBoolProperty(index, kpidIsAnti)) {
         return kOk; // folders come into being with their files; nothing is ever deleted
     }
     const ArchiveItemPathCheck check = CheckArchiveItemPath(path);
     if (!check.ok) {
         throw ESevenZipException("Refused item \"" + path + "\": " + check.reason);
     }
-    const auto attrib = static_cast<std::uint32_t>(ReadNumberProperty(index, kpidAttrib));
+    const auto attrib = static_cast<std::uint32_t>(readNumberProperty(index, kpidAttrib));
     const bool link =
         (attrib & kAttribReparsePoint) != 0 ||
         ((attrib & kAttribUnixExtension) != 0 && ((attrib >> 16) & kUnixTypeMask) == kUnixTypeLink);
@@ -386,11 +386,11 @@ HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** o
                                  "\": symbolic links and reparse points are not extracted");
     }
     // Created relative to the held folder, level by level, never through a link.
-    std::unique_ptr<platform::FileWriter> file = extractFolder_->CreateFileBelow(check.relative);
-    budget_->StartItem(path);
+    std::unique_ptr<platform::FileWriter> file = extractFolder_->createFileBelow(check.relative);
+    budget_->startItem(path);
     ComPtr<IOutStream> stream =
         MakeComObject<SevenZipFileOutStream>(std::move(file), gate_, budget_);
-    *outStream = stream.Detach();
+    *outStream = stream.detach();
     return kOk;
 }
 
@@ -398,19 +398,19 @@ HRESULT T7zInArchive::FolderStream(std::uint32_t index, ISequentialOutStream** o
 // The library's calls
 
 HRESULT T7zInArchive::SetTotal(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
-    const SevenZipCallGate::Entry entered = gate_->EnterCallback();
+    const SevenZipCallGate::Entry entered = gate_->enterCallback();
     return kOk;
 }
 
 HRESULT T7zInArchive::SetCompleted(const std::uint64_t* /*files*/, const std::uint64_t* /*bytes*/) {
-    const SevenZipCallGate::Entry entered = gate_->EnterCallback();
+    const SevenZipCallGate::Entry entered = gate_->enterCallback();
     return kOk;
 }
 
 HRESULT T7zInArchive::SetTotal(std::uint64_t total) {
-    return Guarded([&] {
+    return guarded([&] {
         if (budget_) {
-            budget_->Announce(total);
+            budget_->announce(total);
         }
         progressTotal_ = total;
         ShowProgress("Unpacking", 0, total / kMiB, " MiB");
@@ -419,7 +419,7 @@ HRESULT T7zInArchive::SetTotal(std::uint64_t total) {
 }
 
 HRESULT T7zInArchive::SetCompleted(const std::uint64_t* completeValue) {
-    const SevenZipCallGate::Entry entered = gate_->EnterCallback();
+    const SevenZipCallGate::Entry entered = gate_->enterCallback();
     if (completeValue != nullptr) {
         ShowProgress("Unpacking", *completeValue / kMiB, progressTotal_ / kMiB, " MiB");
     }
@@ -428,7 +428,7 @@ HRESULT T7zInArchive::SetCompleted(const std::uint64_t* completeValue) {
 
 HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outStream,
                                 std::int32_t askExtractMode) {
-    const SevenZipCallGate::Entry entered = gate_->EnterCallback();
+    const SevenZipCallGate::Entry entered = gate_->enterCallback();
     if (outStream != nullptr) {
         *outStream = nullptr;
     }
@@ -439,36 +439,36 @@ HRESULT T7zInArchive::GetStream(std::uint32_t index, ISequentialOutStream** outS
             return kOk;
         }
         if (extractFolder_ != nullptr) {
-            return FolderStream(index, outStream);
+            return folderStream(index, outStream);
         }
         if (FStream) {
-            *outStream = ComPtr<ISequentialOutStream>(FStream).Detach();
+            *outStream = ComPtr<ISequentialOutStream>(FStream).detach();
         }
         return kOk;
     } catch (...) {
         // A refused item stops the whole extraction: its error is raised once the library
         // returns.
-        gate_->Keep(std::current_exception());
+        gate_->keep(std::current_exception());
         return kAbort;
     }
 }
 
 HRESULT T7zInArchive::PrepareOperation(std::int32_t /*askExtractMode*/) {
-    const SevenZipCallGate::Entry entered = gate_->EnterCallback();
+    const SevenZipCallGate::Entry entered = gate_->enterCallback();
     return kOk;
 }
 
 HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
-    return Guarded([&] {
+    return guarded([&] {
         const auto result = static_cast<OperationResult>(opRes);
         if (result != OperationResult::Ok) {
             std::string item = "?";
             bool encrypted = false;
             if (haveCurrentItem_) {
-                item = ReadStringProperty(currentItem_, kpidPath);
-                encrypted = ReadBoolProperty(currentItem_, kpidEncrypted);
+                item = readStringProperty(currentItem_, kpidPath);
+                encrypted = readBoolProperty(currentItem_, kpidEncrypted);
             }
-            gate_->Keep(std::make_exception_ptr(ESevenZipException(
+            gate_->keep(std::make_exception_ptr(ESevenZipException(
                 "Item \"" + item +
                 "\" was not extracted correctly: " + OperationResultText(result, encrypted))));
         }
@@ -477,7 +477,7 @@ HRESULT T7zInArchive::SetOperationResult(std::int32_t opRes) {
 }
 
 HRESULT T7zInArchive::GetProperty(PROPID /*propID*/, PROPVARIANT* value) {
-    const SevenZipCallGate::Entry entered = gate_->EnterCallback();
+    const SevenZipCallGate::Entry entered = gate_->enterCallback();
     if (value != nullptr) {
         std::memset(static_cast<void*>(value), 0, sizeof *value);
     }
@@ -485,7 +485,7 @@ HRESULT T7zInArchive::GetProperty(PROPID /*propID*/, PROPVARIANT* value) {
 }
 
 HRESULT T7zInArchive::GetStream(const wchar_t* /*name*/, IInStream** inStream) {
-    const SevenZipCallGate::Entry entered = gate_->EnterCallback();
+    const SevenZipCallGate::Entry entered = gate_->enterCallback();
     if (inStream != nullptr) {
         *inStream = nullptr;
     }
@@ -493,7 +493,7 @@ HRESULT T7zInArchive::GetStream(const wchar_t* /*name*/, IInStream** inStream) {
 }
 
 HRESULT T7zInArchive::SetSubArchiveName(const wchar_t* /*name*/) {
-    const SevenZipCallGate::Entry entered = gate_->EnterCallback();
+    const SevenZipCallGate::Entry entered = gate_->enterCallback();
     return kOk;
 }
 
@@ -501,14 +501,14 @@ HRESULT T7zInArchive::CryptoGetTextPassword(BSTR* password) {
     if (password != nullptr) {
         *password = nullptr;
     }
-    return Guarded([&] {
+    return guarded([&] {
         passwordAsked_ = true;
         if (!FPasswordIsDefined) {
             return kFalse;
         }
         if (password != nullptr) {
             // The library frees the text with its own allocator.
-            *password = library_->AllocString(Utf8ToWide(FPassword));
+            *password = library_->allocString(Utf8ToWide(FPassword));
         }
         return kOk;
     });

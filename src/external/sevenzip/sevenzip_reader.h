@@ -27,7 +27,7 @@ public:
 
     // I7zInArchive
     void OpenFile(const std::string& filename) override;
-    void OpenStream(std::unique_ptr<platform::FileReader> stream) override;
+    void openStream(std::unique_ptr<platform::FileReader> stream) override;
     std::uint32_t GetNumberOfItems() override;
     std::string GetItemPath(std::uint32_t index) override;
     std::uint64_t GetItemSize(std::uint32_t index) override;
@@ -37,11 +37,11 @@ public:
     void SetPassword(const std::string& password) override;
 
     // Extracts every item into a folder held open (see ExtractTo).
-    void ExtractToFolder(platform::Folder& folder);
+    void extractToFolder(platform::Folder& folder);
     // Opens an archive held in memory.
-    void OpenBytes(std::vector<std::uint8_t> bytes);
+    void openBytes(std::vector<std::uint8_t> bytes);
     // The item's bytes, refused when they would pass cap.
-    std::vector<std::uint8_t> ExtractItemBytes(std::uint32_t item, std::uint64_t cap);
+    std::vector<std::uint8_t> extractItemBytes(std::uint32_t item, std::uint64_t cap);
 
     // IArchiveOpenCallback
     sevenzip::HRESULT SetTotal(const std::uint64_t* files, const std::uint64_t* bytes) override;
@@ -71,26 +71,26 @@ private:
     friend Base;
     ~T7zInArchive();
 
-    sevenzip::IInArchive* Handler();
-    void OpenWith(sevenzip::IInStream* stream);
+    sevenzip::IInArchive* handler();
+    void openWith(sevenzip::IInStream* stream);
     // Extracts with the target in FStream (or the folder target), dropping it afterwards.
-    void RunExtract(const std::uint32_t* items, std::uint32_t count, bool test);
-    std::string ReadStringProperty(std::uint32_t index, sevenzip::PROPID propID);
-    bool ReadBoolProperty(std::uint32_t index, sevenzip::PROPID propID);
-    std::uint64_t ReadNumberProperty(std::uint32_t index, sevenzip::PROPID propID);
-    void CheckIndex(std::uint32_t index);
-    sevenzip::HRESULT FolderStream(std::uint32_t index, sevenzip::ISequentialOutStream** outStream);
+    void runExtract(const std::uint32_t* items, std::uint32_t count, bool test);
+    std::string readStringProperty(std::uint32_t index, sevenzip::PROPID propID);
+    bool readBoolProperty(std::uint32_t index, sevenzip::PROPID propID);
+    std::uint64_t readNumberProperty(std::uint32_t index, sevenzip::PROPID propID);
+    void checkIndex(std::uint32_t index);
+    sevenzip::HRESULT folderStream(std::uint32_t index, sevenzip::ISequentialOutStream** outStream);
     // Refuses, before anything is written, an archive whose items are ambiguous on Windows or
     // would leave the target folder (CheckArchiveItemPaths).
-    void CheckItemPaths();
+    void checkItemPaths();
     // Refuses an archive whose headers would make the library take more memory than any
     // package needs (CheckSevenZipStart), before the library reads them.
-    void CheckHeaders(platform::FileReader& reader);
+    void checkHeaders(platform::FileReader& reader);
     // The message for an Open that failed with hr: what the handler found, not just the code.
-    std::string OpenFailureText(sevenzip::HRESULT hr, sevenzip::IInStream* stream);
+    std::string openFailureText(sevenzip::HRESULT hr, sevenzip::IInStream* stream);
     // Holds the gate for one callback; an error fn raises is kept for after the library call.
     template <class Fn>
-    sevenzip::HRESULT Guarded(Fn&& fn);
+    sevenzip::HRESULT guarded(Fn&& fn);
 
     // The library goes after everything below: the handler and the streams live in it.
     std::shared_ptr<const T7zArchive> library_;

@@ -39,7 +39,7 @@ HRESULT SevenZipFileInStream::Read(void* data, std::uint32_t size, std::uint32_t
     if (processedSize != nullptr) {
         *processedSize = 0;
     }
-    return gate_->Guarded(gate_->Enter(), [&] {
+    return gate_->guarded(gate_->enter(), [&] {
         const std::size_t n = file_->read(data, size);
         if (processedSize != nullptr) {
             *processedSize = static_cast<std::uint32_t>(n);
@@ -50,12 +50,12 @@ HRESULT SevenZipFileInStream::Read(void* data, std::uint32_t size, std::uint32_t
 
 HRESULT SevenZipFileInStream::Seek(std::int64_t offset, std::uint32_t origin,
                                    std::uint64_t* newPosition) {
-    return gate_->Guarded(gate_->Enter(),
+    return gate_->guarded(gate_->enter(),
                           [&] { return SeekFile(*file_, offset, origin, newPosition); });
 }
 
 HRESULT SevenZipFileInStream::GetSize(std::uint64_t* size) {
-    return gate_->Guarded(gate_->Enter(), [&] {
+    return gate_->guarded(gate_->enter(), [&] {
         if (size != nullptr) {
             *size = file_->size();
         }
@@ -79,9 +79,9 @@ HRESULT SevenZipFileOutStream::Write(const void* data, std::uint32_t size,
     if (processedSize != nullptr) {
         *processedSize = 0;
     }
-    return gate_->Guarded(gate_->Enter(), [&] {
+    return gate_->guarded(gate_->enter(), [&] {
         if (budget_) {
-            budget_->Charge(size);
+            budget_->charge(size);
         }
         file_.write(data, size);
         if (processedSize != nullptr) {
@@ -93,15 +93,15 @@ HRESULT SevenZipFileOutStream::Write(const void* data, std::uint32_t size,
 
 HRESULT SevenZipFileOutStream::Seek(std::int64_t offset, std::uint32_t origin,
                                     std::uint64_t* newPosition) {
-    return gate_->Guarded(gate_->Enter(),
+    return gate_->guarded(gate_->enter(),
                           [&] { return SeekFile(file_, offset, origin, newPosition); });
 }
 
 HRESULT SevenZipFileOutStream::SetSize(std::uint64_t newSize) {
-    return gate_->Guarded(gate_->Enter(), [&] {
+    return gate_->guarded(gate_->enter(), [&] {
         const std::uint64_t current = file_.size();
         if (budget_ && newSize > current) {
-            budget_->Charge(newSize - current);
+            budget_->charge(newSize - current);
         }
         file_.setSize(newSize);
         return kOk;
@@ -109,7 +109,7 @@ HRESULT SevenZipFileOutStream::SetSize(std::uint64_t newSize) {
 }
 
 HRESULT SevenZipFileOutStream::GetSize(std::uint64_t* size) {
-    return gate_->Guarded(gate_->Enter(), [&] {
+    return gate_->guarded(gate_->enter(), [&] {
         if (size != nullptr) {
             *size = file_.size();
         }

@@ -109,7 +109,7 @@ public:
     sevenzip::HRESULT Write(const void* data, std::uint32_t size,
                             std::uint32_t* processedSize) override;
 
-    std::vector<std::uint8_t>& Bytes() { return bytes_; }
+    std::vector<std::uint8_t>& bytes() { return bytes_; }
 
 private:
     using Base = sevenzip::ComObject<SevenZipMemoryOutStream, sevenzip::ISequentialOutStream>;

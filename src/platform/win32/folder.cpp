@@ -67,7 +67,7 @@ Folder::~Folder() {
     }
 }
 
-std::unique_ptr<Folder> Folder::OpenOrCreate(const std::string& path) {
+std::unique_ptr<Folder> Folder::openOrCreate(const std::string& path) {
     const std::string bare = WithoutTrailingDelimiters(path);
     const std::string shown = IncludeTrailingPathDelimiter(bare);
     ForceDirectories(bare); // with its missing parents, as the items' folders would be
@@ -83,7 +83,7 @@ std::unique_ptr<Folder> Folder::OpenOrCreate(const std::string& path) {
     return folder;
 }
 
-std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative) {
+std::unique_ptr<FileWriter> Folder::createFileBelow(const std::string& relative) {
     const std::vector<std::string> parts = SplitRelativePath(relative);
     std::string shown = path_;
     if (parts.empty()) {
@@ -126,7 +126,7 @@ std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative)
     return std::unique_ptr<FileWriter>(new FileWriter(shown, HandleToLong(h)));
 }
 
-std::uint64_t Folder::AvailableBytes() const {
+std::uint64_t Folder::availableBytes() const {
     ULARGE_INTEGER available{};
     const std::string& at = spaceAt_.empty() ? path_ : spaceAt_;
     if (!::GetDiskFreeSpaceExW(win32::Wide(at).c_str(), &available, nullptr, nullptr)) {
@@ -135,7 +135,7 @@ std::uint64_t Folder::AvailableBytes() const {
     return available.QuadPart;
 }
 
-void Folder::DeleteContent() {
+void Folder::deleteContent() {
     // Every entry goes as DeleteTree removes it: links themselves, never what they name.
     std::vector<std::string> names;
     WIN32_FIND_DATAW data{};
@@ -165,9 +165,9 @@ WorkFolder::WorkFolder(std::string path, std::intptr_t handle, std::intptr_t par
 WorkFolder::~WorkFolder() {
     if (!removed_) {
         try {
-            Remove();
+            remove();
         } catch (...) {
-            // An error already on its way matters more; Remove is called on the normal path.
+            // An error already on its way matters more; remove is called on the normal path.
         }
     }
 }
@@ -199,7 +199,7 @@ private:
 
 } // namespace
 
-WorkFolder::Made WorkFolder::Create(const std::string& path) {
+WorkFolder::Made WorkFolder::create(const std::string& path) {
     PrivateFolderSecurity security;
     const std::string bare = WithoutTrailingDelimiters(path);
     const std::string shown = IncludeTrailingPathDelimiter(bare);
@@ -254,13 +254,13 @@ WorkFolder::Made WorkFolder::Create(const std::string& path) {
     return refuse("It keeps being replaced by another program");
 }
 
-void WorkFolder::Seal() {}
+void WorkFolder::seal() {}
 
-void WorkFolder::Remove() {
+void WorkFolder::remove() {
     if (removed_) {
         return;
     }
-    DeleteContent();
+    deleteContent();
     // Held until now, nothing could have replaced it; the handle has no DELETE access (others
     // would then have to share deletion to list the folder), so it goes by its path.
     ::CloseHandle(H(handle_));

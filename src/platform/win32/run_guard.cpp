@@ -28,7 +28,7 @@ std::intptr_t StartTrackedChild(const std::function<std::intptr_t()>& start) {
 
 void ChildEnded(std::intptr_t) {}
 
-std::unique_ptr<RunFolder> RunFolder::Create() {
+std::unique_ptr<RunFolder> RunFolder::create() {
     return nullptr;
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 using namespace codes;
 
-std::atomic<std::uint64_t> g_passes{0};
+std::atomic<std::uint64_t> digestPasses{0};
 
 std::uint32_t ReadLe32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -59,7 +59,7 @@ DigestPlan PlanFor(const PeLayout& layout) {
 // Feeds [0, size) minus the gaps to each digest, reading through readAt in blocks.
 bool StreamDigests(const ReadAtFn& readAt, std::uint64_t size, const DigestPlan& plan,
                    std::span<Digest* const> digests) {
-    g_passes.fetch_add(1, std::memory_order_relaxed);
+    digestPasses.fetch_add(1, std::memory_order_relaxed);
     std::vector<std::uint8_t> buffer(1 << 16);
     const auto feed = [&](const std::uint8_t* data, std::size_t n) {
         for (Digest* digest : digests) {
@@ -95,7 +95,7 @@ bool StreamDigests(const ReadAtFn& readAt, std::uint64_t size, const DigestPlan&
 }
 
 StampedCache<std::vector<std::uint8_t>, std::pair<SubjectDigestKind, DigestAlgorithm>>
-    g_digests(16);
+    digestCache(16);
 
 } // namespace
 
@@ -223,7 +223,7 @@ Outcome<std::vector<std::uint8_t>> ComputeFileDigest(const std::string& path,
 
 Outcome<std::vector<std::uint8_t>> FileDigestOf(const std::string& path, SubjectDigestKind kind,
                                                 DigestAlgorithm alg) {
-    return g_digests.get(path, {kind, alg}, [&] { return ComputeFileDigest(path, kind, alg); });
+    return digestCache.get(path, {kind, alg}, [&] { return ComputeFileDigest(path, kind, alg); });
 }
 
 Outcome<bool> IsPeImageFile(const std::string& path) {
@@ -242,7 +242,7 @@ Outcome<bool> IsPeImageFile(const std::string& path) {
 }
 
 std::uint64_t DigestPassCount() {
-    return g_passes.load(std::memory_order_relaxed);
+    return digestPasses.load(std::memory_order_relaxed);
 }
 
 } // namespace halyard::platform

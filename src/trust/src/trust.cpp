@@ -134,7 +134,7 @@ Outcome<const CatMember*> CheckMember(const ParsedCatalog& catalog, const std::s
     return member;
 }
 
-std::atomic<std::uint64_t> g_verifications{0};
+std::atomic<std::uint64_t> verificationCount{0};
 
 template <class SignatureCheck>
 std::uint32_t VerifyMember(const CatalogMemberTrustRequest& request, SignatureCheck&& signature) {
@@ -161,12 +161,12 @@ std::uint32_t CatalogFileFailureCode(std::uint32_t openError) {
 }
 
 std::uint64_t CatalogSignatureVerificationCount() {
-    return g_verifications.load(std::memory_order_relaxed);
+    return verificationCount.load(std::memory_order_relaxed);
 }
 
 CatalogSignatureReport VerifyParsedCatalogSignature(const ParsedCatalog& catalog,
                                                     const TrustAnchors& anchors, std::time_t now) {
-    g_verifications.fetch_add(1, std::memory_order_relaxed);
+    verificationCount.fetch_add(1, std::memory_order_relaxed);
     CatalogSignatureReport report;
     if (catalog.signerInfos.empty()) {
         report.status = kTrustENoSignature;

@@ -22,25 +22,25 @@ using test::TempDir;
 using test::WriteFile;
 
 void Write(platform::Folder& folder, const std::string& relative, const std::string& bytes) {
-    auto writer = folder.CreateFileBelow(relative);
+    auto writer = folder.createFileBelow(relative);
     writer->write(bytes.data(), bytes.size());
 }
 
 TEST(WorkFolder, IsMadeAnewAndRemovedWithItsContent) {
     TempDir dir;
     WriteFile(dir / "pkg/stale/old.sys", "left by an earlier run");
-    auto made = platform::WorkFolder::Create(dir / "pkg/");
+    auto made = platform::WorkFolder::create(dir / "pkg/");
     ASSERT_TRUE(made.folder) << made.refusal;
     EXPECT_EQ(made.folder->path(), dir / "pkg" + platform::kPathDelim);
     EXPECT_TRUE(fs::is_empty(dir / "pkg"));
     Write(*made.folder, "x64/sub/a.sys", "new");
     EXPECT_EQ(ReadFile(dir / "pkg/x64/sub/a.sys"), "new");
-    made.folder->Remove();
+    made.folder->remove();
     EXPECT_FALSE(fs::exists(dir / "pkg"));
     made.folder.reset(); // nothing more to remove
 
     // The guard alone removes it too.
-    made = platform::WorkFolder::Create(dir / "pkg");
+    made = platform::WorkFolder::create(dir / "pkg");
     ASSERT_TRUE(made.folder);
     Write(*made.folder, "a/b/c.txt", "x");
     made.folder.reset();
@@ -54,7 +54,7 @@ TEST(WorkFolder, ExistingFilesAreReplacedAndNothingIsWrittenThroughALink) {
     TempDir dir;
     TempDir elsewhere;
     WriteFile(elsewhere / "keep.txt", "kept");
-    auto folder = platform::Folder::OpenOrCreate(dir / "work");
+    auto folder = platform::Folder::openOrCreate(dir / "work");
     WriteFile(dir / "work/a.txt", "old and longer");
     Write(*folder, "a.txt", "new");
     EXPECT_EQ(ReadFile(dir / "work/a.txt"), "new");
@@ -89,7 +89,7 @@ TEST(WorkFolder, RefusesWhatIsNotAFolderAndLeavesIt) {
         const char* kind;
     } cases[] = {{"file", "a file"}, {"dirlink", "a symbolic link"}, {"fifo", "a pipe"}};
     for (const auto& c : cases) {
-        const auto made = platform::WorkFolder::Create(dir / c.name);
+        const auto made = platform::WorkFolder::create(dir / c.name);
         EXPECT_FALSE(made.folder) << c.name;
         EXPECT_EQ(made.refusal, "Cannot create folder \"" + (dir / c.name) + "/\". The path is " +
                                     c.kind + ", not a folder; it is left as it is");
@@ -101,13 +101,13 @@ TEST(WorkFolder, RefusesWhatIsNotAFolderAndLeavesIt) {
 
 TEST(WorkFolder, RemovesOnlyTheFolderItHolds) {
     TempDir dir;
-    auto made = platform::WorkFolder::Create(dir / "pkg");
+    auto made = platform::WorkFolder::create(dir / "pkg");
     ASSERT_TRUE(made.folder);
     Write(*made.folder, "a.txt", "x");
     // Another folder takes its place at the path while it is in use.
     fs::rename(dir / "pkg", dir / "moved");
     WriteFile(dir / "pkg/user.txt", "not ours");
-    EXPECT_THROW(made.folder->Remove(), EInOutError);
+    EXPECT_THROW(made.folder->remove(), EInOutError);
     EXPECT_EQ(ReadFile(dir / "pkg/user.txt"), "not ours");
     EXPECT_TRUE(fs::is_empty(dir / "moved")); // its content went, through the descriptor
 }
@@ -115,7 +115,7 @@ TEST(WorkFolder, RemovesOnlyTheFolderItHolds) {
 // Deep trees with few descriptors and paths longer than PATH_MAX.
 TEST(WorkFolder, DeepTreesGoWithAFixedNumberOfDescriptors) {
     TempDir dir;
-    auto made = platform::WorkFolder::Create(dir / "pkg");
+    auto made = platform::WorkFolder::create(dir / "pkg");
     ASSERT_TRUE(made.folder);
     std::string deep;
     for (int i = 0; i < 1500; ++i) {
@@ -137,7 +137,7 @@ TEST(WorkFolder, DeepTreesGoWithAFixedNumberOfDescriptors) {
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
     std::string error;
     try {
-        made.folder->Remove();
+        made.folder->remove();
     } catch (const std::exception& e) {
         error = e.what();
     }

@@ -11,11 +11,11 @@ namespace halyard::platform {
 
 namespace {
 
-StampedCache<CatalogSignatureReport> g_verdicts(8);
+StampedCache<CatalogSignatureReport> verdictCache(8);
 
 CatalogSignatureReport CachedSignatureReport(const std::string& path,
                                              const ParsedCatalog& catalog) {
-    return g_verdicts.get(path, 0, [&catalog] {
+    return verdictCache.get(path, 0, [&catalog] {
         return VerifyParsedCatalogSignature(catalog, ProcessTrustAnchors(), std::time(nullptr));
     });
 }

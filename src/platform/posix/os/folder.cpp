@@ -247,7 +247,7 @@ Folder::~Folder() {
     const UniqueFd closing(static_cast<int>(handle_));
 }
 
-std::unique_ptr<Folder> Folder::OpenOrCreate(const std::string& path) {
+std::unique_ptr<Folder> Folder::openOrCreate(const std::string& path) {
     const std::string bare = WithoutTrailingDelimiters(path);
     const std::string shown = IncludeTrailingPathDelimiter(bare);
     ForceDirectories(bare); // with its missing parents, as the items' folders would be
@@ -258,7 +258,7 @@ std::unique_ptr<Folder> Folder::OpenOrCreate(const std::string& path) {
     return std::unique_ptr<Folder>(new Folder(shown, fd.release()));
 }
 
-std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative) {
+std::unique_ptr<FileWriter> Folder::createFileBelow(const std::string& relative) {
     const std::vector<std::string> parts = SplitRelativePath(relative);
     std::string shown = path_;
     if (parts.empty()) {
@@ -311,7 +311,7 @@ std::unique_ptr<FileWriter> Folder::CreateFileBelow(const std::string& relative)
     return std::unique_ptr<FileWriter>(new FileWriter(shown, fd));
 }
 
-std::uint64_t Folder::AvailableBytes() const {
+std::uint64_t Folder::availableBytes() const {
     struct statvfs vfs {};
     const int got = spaceAt_.empty() ? ::fstatvfs(static_cast<int>(handle_), &vfs)
                                      : ::statvfs(spaceAt_.c_str(), &vfs);
@@ -321,7 +321,7 @@ std::uint64_t Folder::AvailableBytes() const {
     return static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
 }
 
-void Folder::DeleteContent() {
+void Folder::deleteContent() {
     posix::RemoveContentAt(static_cast<int>(handle_), path_);
 }
 
@@ -334,15 +334,15 @@ WorkFolder::WorkFolder(std::string path, std::intptr_t handle, std::intptr_t par
 WorkFolder::~WorkFolder() {
     if (!removed_) {
         try {
-            Remove();
+            remove();
         } catch (...) {
-            // An error already on its way matters more; Remove is called on the normal path.
+            // An error already on its way matters more; remove is called on the normal path.
         }
     }
     const UniqueFd closingParent(static_cast<int>(parent_));
 }
 
-WorkFolder::Made WorkFolder::Create(const std::string& path) {
+WorkFolder::Made WorkFolder::create(const std::string& path) {
     const std::string bare = WithoutTrailingDelimiters(path);
     const std::string shown = IncludeTrailingPathDelimiter(bare);
     const std::string name = ExtractFileName(bare);
@@ -446,7 +446,7 @@ bool WorkFolder::stillAtPath() const {
            SameEntry(held, there);
 }
 
-void WorkFolder::Seal() {
+void WorkFolder::seal() {
     // A rename stamps the moved folder's change time with the file system's clock, which
     // advances in ticks: once the clock has passed the time noted, any later move shows.
     struct stat held {};
@@ -459,14 +459,14 @@ void WorkFolder::Seal() {
     }
 }
 
-void WorkFolder::Remove() {
+void WorkFolder::remove() {
     if (removed_) {
         return;
     }
     struct stat held {};
     const bool moved = sealedChangeNs_ >= 0 && (::fstat(static_cast<int>(handle_), &held) != 0 ||
                                                 ChangeTimeNs(held) != sealedChangeNs_);
-    DeleteContent();
+    deleteContent();
     // Only the folder this run holds is removed from the path, nothing that took its place.
     if (!stillAtPath()) {
         removed_ = true; // emptied; its entry is no longer ours to remove

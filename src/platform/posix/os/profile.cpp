@@ -109,14 +109,14 @@ public:
 
     void feed(std::span<const std::uint8_t> chunk, bool last, std::string& out) {
         pending_.insert(pending_.end(), chunk.begin(), chunk.end());
-        const std::size_t take = last ? pending_.size() : CompletePrefix();
-        Decode(std::span<const std::uint8_t>(pending_).first(take), out);
+        const std::size_t take = last ? pending_.size() : completePrefix();
+        decode(std::span<const std::uint8_t>(pending_).first(take), out);
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
     }
 
 private:
     // How much of the pending bytes ends with a whole character.
-    std::size_t CompletePrefix() const {
+    std::size_t completePrefix() const {
         std::size_t n = pending_.size();
         if (encoding_ == ProfileEncoding::Utf16Le) {
             n &= ~static_cast<std::size_t>(1);
@@ -139,7 +139,7 @@ private:
         return n;
     }
 
-    void Decode(std::span<const std::uint8_t> bytes, std::string& out) const {
+    void decode(std::span<const std::uint8_t> bytes, std::string& out) const {
         const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         switch (encoding_) {
         case ProfileEncoding::Utf16Le:

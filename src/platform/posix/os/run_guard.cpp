@@ -130,7 +130,7 @@ void ChildEnded(std::intptr_t pid) {
     registry.children.erase(static_cast<pid_t>(pid));
 }
 
-std::unique_ptr<RunFolder> RunFolder::Create() {
+std::unique_ptr<RunFolder> RunFolder::create() {
     // Made and registered for clean-up in one step.
     const std::lock_guard hold(TheRegistry().lock);
     // $TMPDIR when it is an absolute path, as mkdtemp's callers read it; never the home folder.

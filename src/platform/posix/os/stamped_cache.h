@@ -39,7 +39,7 @@ public:
         }
         auto result = compute();
         FileStamp after;
-        if (stamped && Succeeded(result) && GetFileStamp(path, after) && after == before) {
+        if (stamped && succeeded(result) && GetFileStamp(path, after) && after == before) {
             store(path, kind, before, ValueOf(result));
         }
         return result;
@@ -53,8 +53,8 @@ private:
         Value value;
     };
 
-    static bool Succeeded(const Value&) { return true; }
-    static bool Succeeded(const Outcome<Value>& result) { return result.ok(); }
+    static bool succeeded(const Value&) { return true; }
+    static bool succeeded(const Outcome<Value>& result) { return result.ok(); }
     static const Value& ValueOf(const Value& value) { return value; }
     static const Value& ValueOf(const Outcome<Value>& result) { return result.value(); }
 

@@ -39,8 +39,8 @@ I* Query(IUnknown& object) {
 TEST(ComObject, AnswersEachInterfaceAndTheOnesItExtendsOnOneCount) {
     bool gone = false;
     ComPtr<Probe> probe = MakeComObject<Probe>(gone);
-    IInStream* in = probe.Get();
-    IStreamGetSize* size = probe.Get();
+    IInStream* in = probe.get();
+    IStreamGetSize* size = probe.get();
     ASSERT_NE(static_cast<void*>(in), static_cast<void*>(size));
 
     EXPECT_EQ(Query<IUnknown>(*size), static_cast<IUnknown*>(in)); // the first interface
@@ -64,7 +64,7 @@ TEST(ComObject, AnswersEachInterfaceAndTheOnesItExtendsOnOneCount) {
     EXPECT_EQ(probe->AddRef(), 2u);
     probe->Release();
 
-    probe.Reset();
+    probe.reset();
     EXPECT_TRUE(gone);
 }
 
@@ -85,15 +85,15 @@ TEST(ComPtr, CopiesCountMovesAndOutParametersHandOver) {
     EXPECT_EQ(first->AddRef(), 2u);
     first->Release();
 
-    // Put releases what is held before the callee fills the slot; Detach hands the reference
+    // put() releases what is held before the callee fills the slot; detach() hands the reference
     // out without releasing it.
     ComPtr<IInStream> slot = ComPtr<IInStream>(first);
-    ASSERT_EQ(first->QueryInterface(IID_IInStream, slot.PutVoid()), kOk);
+    ASSERT_EQ(first->QueryInterface(IID_IInStream, slot.putVoid()), kOk);
     EXPECT_EQ(first->AddRef(), 3u);
     first->Release();
-    IInStream* raw = slot.Detach();
+    IInStream* raw = slot.detach();
     EXPECT_FALSE(slot);
-    first.Reset();
+    first.reset();
     EXPECT_FALSE(gone);
     raw->Release();
     EXPECT_TRUE(gone);
@@ -116,16 +116,16 @@ TEST(PropVariant, IsClearedOnEveryWayOutAndBeforeItIsFilledAgain) {
     gClears = 0;
     {
         PropVariant value(CountingClear);
-        FillText(value.Put());
+        FillText(value.put());
         EXPECT_EQ(value->vt, VT_BSTR);
-        FillText(value.Put()); // the first value is freed before the slot is given again
+        FillText(value.put()); // the first value is freed before the slot is given again
         EXPECT_EQ(gClears, 1);
     }
     EXPECT_EQ(gClears, 2);
 
     try {
         PropVariant value(CountingClear);
-        FillText(value.Put());
+        FillText(value.put());
         throw std::runtime_error("on the way");
     } catch (const std::runtime_error&) {
     }
@@ -134,7 +134,7 @@ TEST(PropVariant, IsClearedOnEveryWayOutAndBeforeItIsFilledAgain) {
     // Nothing was filled: nothing to free, and the library is not called.
     {
         PropVariant value(CountingClear);
-        EXPECT_EQ(value.Put()->vt, VT_EMPTY);
+        EXPECT_EQ(value.put()->vt, VT_EMPTY);
     }
     EXPECT_EQ(gClears, 3);
 }

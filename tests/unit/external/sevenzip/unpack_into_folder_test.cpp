@@ -52,7 +52,7 @@ protected:
 TEST_F(UnpackIntoFolder, WritesFollowTheHeldFolderNotItsPath) {
     const std::string archive = Pack({{"sub/deep/a.txt", "alpha"}, {"b.txt", "bravo"}});
     TempDir elsewhere;
-    const auto folder = platform::Folder::OpenOrCreate(dir / "work");
+    const auto folder = platform::Folder::openOrCreate(dir / "work");
     // The folder is moved away and a link to another folder takes its place.
     fs::rename(dir / "work", dir / "moved");
     fs::create_directory_symlink(elsewhere.path(), dir / "work");
@@ -82,7 +82,7 @@ TEST_F(UnpackIntoFolder, TheOpenedArchiveIsUnpackedAfterItsPathIsGoneOrReplaced)
     {
         auto opened = std::make_unique<platform::FileReader>(archive);
         fs::remove(archive);
-        const auto folder = platform::Folder::OpenOrCreate(dir / "removed");
+        const auto folder = platform::Folder::openOrCreate(dir / "removed");
         EXPECT_TRUE(Unzip(std::move(opened), *folder, true).empty());
         EXPECT_EQ(ReadFile(dir / "removed/a.txt"), "first");
     }
@@ -91,13 +91,13 @@ TEST_F(UnpackIntoFolder, TheOpenedArchiveIsUnpackedAfterItsPathIsGoneOrReplaced)
         auto opened = std::make_unique<platform::FileReader>(archive);
         fs::rename(archive, dir / "moved.7z");
         Pack({{"a.txt", "an archive put in its place"}});
-        const auto folder = platform::Folder::OpenOrCreate(dir / "replaced");
+        const auto folder = platform::Folder::openOrCreate(dir / "replaced");
         EXPECT_TRUE(Unzip(std::move(opened), *folder, true).empty());
         EXPECT_EQ(ReadFile(dir / "replaced/a.txt"), "second");
     }
     WriteFile(dir / "not.7z", "plain text, no archive");
     auto opened = std::make_unique<platform::FileReader>(dir / "not.7z");
-    const auto folder = platform::Folder::OpenOrCreate(dir / "work");
+    const auto folder = platform::Folder::openOrCreate(dir / "work");
     EXPECT_EQ(Unzip(std::move(opened), *folder, false), Lines{"UnZipFile: Not a 7z archive"});
 }
 
@@ -109,7 +109,7 @@ TEST_F(UnpackIntoFolder, ThePackageStepsUnpackTheArchiveTheyOpened) {
     ASSERT_TRUE(OpenArchive(facts).ok);
     fs::remove(archive);
 
-    const auto work = platform::Folder::OpenOrCreate(facts.workPath);
+    const auto work = platform::Folder::openOrCreate(facts.workPath);
     facts.work = work.get();
     std::vector<PackageStepResult> steps;
     OutputCapture capture;
@@ -124,7 +124,7 @@ TEST_F(UnpackIntoFolder, ThePackageStepsUnpackTheArchiveTheyOpened) {
 
 TEST_F(UnpackIntoFolder, TheSizeLimitComesFromTheEnvironment) {
     const std::string archive = Pack({{"zeros.bin", std::string(3 << 20, '\0')}});
-    const auto folder = platform::Folder::OpenOrCreate(dir / "work");
+    const auto folder = platform::Folder::openOrCreate(dir / "work");
     ::setenv(kMaxUnpackedVariable, "2", 1);
     const Lines lines = Unzip(archive, *folder, false);
     EXPECT_EQ(lines, Lines{"UnZipFile: The archive's content of 3 MiB passes the limit of 2 MiB "
@@ -143,16 +143,16 @@ TEST_F(UnpackIntoFolder, TheSizeLimitComesFromTheEnvironment) {
 
 TEST(UnpackBudget, CountsTheBytesWrittenAndKeepsTheReserve) {
     TempDir dir;
-    const auto folder = platform::Folder::OpenOrCreate(dir / "work");
+    const auto folder = platform::Folder::openOrCreate(dir / "work");
     {
         // Whatever the archive announced, the bytes written count.
         SevenZipUnpackBudget budget(*folder, 1 << 20, 0);
-        budget.Announce(10);
-        budget.StartItem("x64/a.sys");
-        budget.Charge(1 << 19);
-        budget.Charge(1 << 19);
+        budget.announce(10);
+        budget.startItem("x64/a.sys");
+        budget.charge(1 << 19);
+        budget.charge(1 << 19);
         try {
-            budget.Charge(1);
+            budget.charge(1);
             FAIL() << "the limit was passed";
         } catch (const ESevenZipException& e) {
             EXPECT_STREQ(e.what(), "Item \"x64/a.sys\": the unpacked size passes the limit of 1 "
@@ -161,11 +161,11 @@ TEST(UnpackBudget, CountsTheBytesWrittenAndKeepsTheReserve) {
     }
     {
         // A reserve larger than the free space stops the first write.
-        const std::uint64_t reserve = folder->AvailableBytes() + (1u << 30);
+        const std::uint64_t reserve = folder->availableBytes() + (1u << 30);
         SevenZipUnpackBudget budget(*folder, UINT64_MAX, reserve);
-        budget.StartItem("big.bin");
+        budget.startItem("big.bin");
         try {
-            budget.Charge(1);
+            budget.charge(1);
             FAIL() << "the reserve was not kept";
         } catch (const ESevenZipException& e) {
             EXPECT_EQ(std::string(e.what()),
@@ -173,7 +173,7 @@ TEST(UnpackBudget, CountsTheBytesWrittenAndKeepsTheReserve) {
                           std::to_string(reserve >> 20) + " MiB free on the file system of \"" +
                           folder->path() + "\"");
         }
-        EXPECT_THROW(budget.Announce(0), ESevenZipException);
+        EXPECT_THROW(budget.announce(0), ESevenZipException);
     }
 }
 

@@ -14,30 +14,30 @@ constexpr std::uint64_t kLimit = 3u << 20;
 
 TEST(UnpackLimit, ExactlyTheLimitPassesAndOneByteMoreDoesNot) {
     test::TempDir dir;
-    const auto folder = platform::Folder::OpenOrCreate(dir / "work");
+    const auto folder = platform::Folder::openOrCreate(dir / "work");
     {
         SevenZipUnpackBudget budget(*folder, kLimit, 0);
-        EXPECT_NO_THROW(budget.Announce(kLimit));
-        budget.StartItem("a.bin");
-        EXPECT_NO_THROW(budget.Charge(kLimit - 1));
-        EXPECT_NO_THROW(budget.Charge(1));
-        EXPECT_THROW(budget.Charge(1), ESevenZipException);
+        EXPECT_NO_THROW(budget.announce(kLimit));
+        budget.startItem("a.bin");
+        EXPECT_NO_THROW(budget.charge(kLimit - 1));
+        EXPECT_NO_THROW(budget.charge(1));
+        EXPECT_THROW(budget.charge(1), ESevenZipException);
     }
     {
         SevenZipUnpackBudget budget(*folder, kLimit, 0);
-        EXPECT_THROW(budget.Announce(kLimit + 1), ESevenZipException);
+        EXPECT_THROW(budget.announce(kLimit + 1), ESevenZipException);
     }
     {
         // One write of the whole budget, then nothing more.
         SevenZipUnpackBudget budget(*folder, kLimit, 0);
-        budget.StartItem("b.bin");
-        EXPECT_NO_THROW(budget.Charge(kLimit));
-        EXPECT_THROW(budget.Charge(1), ESevenZipException);
+        budget.startItem("b.bin");
+        EXPECT_NO_THROW(budget.charge(kLimit));
+        EXPECT_THROW(budget.charge(1), ESevenZipException);
     }
     {
         SevenZipUnpackBudget budget(*folder, kLimit, 0);
-        budget.StartItem("c.bin");
-        EXPECT_THROW(budget.Charge(kLimit + 1), ESevenZipException);
+        budget.startItem("c.bin");
+        EXPECT_THROW(budget.charge(kLimit + 1), ESevenZipException);
     }
 }
 
