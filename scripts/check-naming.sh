@@ -3,11 +3,13 @@
 # with the compile commands of a build folder (default build/dev; configured when missing). Names
 # listed in scripts/naming-known.txt ("path:name", renames still to be made) are reported but do
 # not fail the run; any other violation does. NAMING_JOBS sets the parallel runs (default: nproc).
-# clang-tidy sees what the POSIX build compiles; the win32 backend is not checked.
+# The win32 backend is read through the Windows build's compile commands (second argument,
+# default build/windows; configured when missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${1:-build/dev}
+windows=${2:-build/windows}
 if [ ! -f "$build/compile_commands.json" ]; then
   cmake --preset dev >/dev/null
 fi
@@ -21,6 +23,25 @@ trap 'rm -f "$log" "$log.found" "$log.broken"' EXIT
 "$runner" -quiet -j "${NAMING_JOBS:-$(nproc)}" -p "$build" \
   -checks='-*,readability-identifier-naming' -header-filter="^$root/(src|tools)/" \
   "^$root/(src|tools)/" >"$log" 2>&1 || true
+
+# The win32 backend, with the Windows build's compile commands: clang reads them as MinGW's
+# compiler would, given the target and the cross compiler's C++ headers; its compiler warnings
+# are the Windows build's business (clang and gcc differ on some).
+mingw=$(command -v x86_64-w64-mingw32-g++-posix || true)
+if [ -n "$mingw" ]; then
+  if [ ! -f "$windows/compile_commands.json" ]; then
+    cmake --preset windows -B "$windows" >/dev/null
+  fi
+  gcc_dir=$(dirname "$("$mingw" -print-libgcc-file-name)")
+  "$runner" -quiet -j "${NAMING_JOBS:-$(nproc)}" -p "$windows" \
+    -checks='-*,readability-identifier-naming' -header-filter="^$root/src/platform/win32/" \
+    -extra-arg=--target=x86_64-w64-mingw32 -extra-arg=-w \
+    "-extra-arg=-isystem$gcc_dir/include/c++" \
+    "-extra-arg=-isystem$gcc_dir/include/c++/x86_64-w64-mingw32" \
+    "^$root/src/platform/win32/" >>"$log" 2>&1 || true
+else
+  echo "check-naming: no MinGW-w64 compiler here; the win32 backend is not checked"
+fi
 sed -i -e 's/\x1b\[[0-9;]*m//g' "$log"
 grep -E "^$root/[^:]+:[0-9]+:[0-9]+: (warning|error): invalid case style" "$log" |
   sed -e "s|^$root/||" | sort -u >"$log.found" || true
