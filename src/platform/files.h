@@ -19,8 +19,9 @@ inline constexpr char kPathDelim = '/';
 
 bool IsPathDelimiter(char c);
 std::string IncludeTrailingPathDelimiter(const std::string& path);
-// The parts of a '/'-separated relative path, without empty and "." parts.
-std::vector<std::string> SplitRelativePath(std::string_view relative);
+// The parts of a relative path separated by any of delimiters, without empty and "." parts.
+std::vector<std::string> SplitRelativePath(std::string_view relative,
+                                           std::string_view delimiters = "/");
 std::string ExtractFileName(const std::string& path);
 std::string ExtractFileDir(const std::string& path);
 // The extension of the last path element, from its last '.', dot included; empty without a dot.

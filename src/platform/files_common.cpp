@@ -12,11 +12,11 @@ bool IsPathDelimiter(char c) {
 #endif
 }
 
-std::vector<std::string> SplitRelativePath(std::string_view relative) {
+std::vector<std::string> SplitRelativePath(std::string_view relative, std::string_view delimiters) {
     std::vector<std::string> parts;
     std::size_t start = 0;
     while (start <= relative.size()) {
-        std::size_t end = relative.find('/', start);
+        std::size_t end = relative.find_first_of(delimiters, start);
         if (end == std::string_view::npos) {
             end = relative.size();
         }

@@ -179,17 +179,7 @@ void ForceDirectories(const std::string& dir) {
 
 void ForceDirectoriesBelow(const std::string& base, const std::string& relative) {
     std::string path = WithoutTrailingDelimiters(base);
-    std::size_t start = 0;
-    while (start < relative.size()) {
-        std::size_t end = start;
-        while (end < relative.size() && relative[end] != '/' && relative[end] != '\\') {
-            ++end;
-        }
-        const std::string part = relative.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".") {
-            continue;
-        }
+    for (const std::string& part : SplitRelativePath(relative, "/\\")) {
         path += kPathDelim;
         path += part;
         const DWORD a = Attributes(path);

@@ -40,6 +40,11 @@ TEST(Files, PathPieces) {
     EXPECT_EQ(platform::IncludeTrailingPathDelimiter("/x"),
               std::string("/x") + platform::kPathDelim);
     EXPECT_EQ(platform::IncludeTrailingPathDelimiter("/x/"), "/x/");
+    // Empty and "." parts go; a backslash separates only where it is asked to.
+    using Parts = std::vector<std::string>;
+    EXPECT_EQ(platform::SplitRelativePath("a//./b\\c/"), (Parts{"a", "b\\c"}));
+    EXPECT_EQ(platform::SplitRelativePath("a//./b\\c/", "/\\"), (Parts{"a", "b", "c"}));
+    EXPECT_EQ(platform::SplitRelativePath("\\.\\", "/\\"), Parts{});
 }
 
 TEST(Files, ExpandFileNameIsFullAndFoldedByText) {
