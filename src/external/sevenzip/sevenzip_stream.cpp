@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace halyard {
 
@@ -140,7 +141,9 @@ HRESULT SevenZipMemoryInStream::Seek(std::int64_t offset, std::uint32_t origin,
                               : origin == 1 ? static_cast<std::int64_t>(pos_)
                               : origin == 2 ? static_cast<std::int64_t>(bytes_.size())
                                             : -1;
-    if (base < 0 || (offset < 0 && -offset > base)) {
+    // Compared without negating or adding, which could overflow for offsets near the extremes.
+    if (base < 0 || (offset < 0 && offset < -base) ||
+        (offset > 0 && offset > std::numeric_limits<std::int64_t>::max() - base)) {
         return kInvalidArg;
     }
     pos_ = static_cast<std::uint64_t>(base + offset);
