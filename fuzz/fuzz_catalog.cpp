@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);
-    const auto parsed = halyard::platform::ParseCatalogBytes(bytes);
+    const auto parsed = halyard::trust::ParseCatalogBytes(bytes);
     if (parsed) {
         const auto& catalog = *parsed.value();
         // Touch every span the trust layer will read, so a bad one shows up here.
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string& tag =
                 catalog.store.members[size % catalog.store.members.size()].referenceTag;
             for (const std::string& asked : {tag, halyard::AsciiLower(tag)}) {
-                const auto one = halyard::platform::ParseCatalogBytesFor(bytes, asked);
+                const auto one = halyard::trust::ParseCatalogBytesFor(bytes, asked);
                 if (!one) {
                     std::abort();
                 }
@@ -55,13 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     // Every catalog is a trust list; a trust list's parts lie within the bytes.
-    const auto list = halyard::platform::ParseTrustList(bytes);
+    const auto list = halyard::trust::ParseTrustList(bytes);
     if (parsed && !list) {
         std::abort();
     }
     if (list && (list->signedContent.size() > size || list->signerInfo.size() > size)) {
         std::abort();
     }
-    (void)halyard::platform::QueryCtlBytes(bytes);
+    (void)halyard::trust::QueryCtlBytes(bytes);
     return 0;
 }

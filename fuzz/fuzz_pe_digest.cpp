@@ -6,7 +6,7 @@
 #include <span>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace halyard::platform;
+    using namespace halyard::trust;
     const std::span<const std::uint8_t> bytes(data, size);
     if (const auto layout = ParsePeLayout(bytes)) {
         if (layout->certTableOffset + layout->certTableSize > size) {

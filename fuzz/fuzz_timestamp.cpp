@@ -10,7 +10,7 @@
 #include <span>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace halyard::platform;
+    using namespace halyard::trust;
     static const TrustAnchors anchors("/nonexistent-trust-folder");
     static const std::uint8_t signature[] = {0x01, 0x02, 0x03, 0x04};
     if (size == 0) {

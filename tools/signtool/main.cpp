@@ -29,6 +29,7 @@ namespace {
 
 using namespace halyard;
 using namespace halyard::platform;
+using namespace halyard::trust;
 using signtool::Console;
 
 constexpr std::uint32_t kX509AndPkcs7Encoding = 0x00010001;

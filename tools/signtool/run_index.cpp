@@ -122,7 +122,8 @@ std::vector<std::uint8_t> RecordBody(const std::array<std::uint8_t, 32>& tagKey,
                                     : oid == kOidSha1   ? Sha1
                                     : oid == kOidSha256 ? Sha256
                                                         : Other));
-    w.put(static_cast<std::uint8_t>(member.indirectDataTypeOid == kOidSpcPeImageData));
+    w.put(static_cast<std::uint8_t>(member.indirectDataTypeOid ==
+                                    halyard::trust::kOidSpcPeImageData));
     const bool fits = member.digest.size() <= kMaxDigest;
     w.put(static_cast<std::uint8_t>(fits ? member.digest.size() : kLongDigest));
     w.put(std::uint8_t{0});
@@ -326,7 +327,7 @@ std::optional<CatMember> CatalogIndex::find(const std::string& tag) const {
                                         : algorithm == Sha256 ? kOidSha256
                                         : algorithm == Other  ? "0.0"
                                                               : "";
-            member.indirectDataTypeOid = pe != 0 ? kOidSpcPeImageData : "";
+            member.indirectDataTypeOid = pe != 0 ? halyard::trust::kOidSpcPeImageData : "";
             if (size == kLongDigest) {
                 member.digest.assign(kMaxDigest + 1, 0); // matches no file's digest
             } else if (size <= kMaxDigest) {

@@ -34,7 +34,7 @@ struct BioFree {
 using BioPtr = std::unique_ptr<BIO, BioFree>;
 
 std::string Sha1Hex(X509* cert) {
-    return platform::Summarize(cert).sha1Hex;
+    return trust::Summarize(cert).sha1Hex;
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -43,13 +43,13 @@ std::string ReadFile(const fs::path& path) {
 }
 
 // Every certificate of a file: PEM blocks, or one DER certificate.
-std::vector<platform::X509Ptr> CertificatesOf(const fs::path& path) {
-    std::vector<platform::X509Ptr> out;
+std::vector<trust::X509Ptr> CertificatesOf(const fs::path& path) {
+    std::vector<trust::X509Ptr> out;
     const std::string bytes = ReadFile(path);
     if (bytes.find("-----BEGIN") != std::string::npos) {
         BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
         while (bio) {
-            platform::X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+            trust::X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
             if (!cert) {
                 break;
             }
@@ -58,7 +58,7 @@ std::vector<platform::X509Ptr> CertificatesOf(const fs::path& path) {
         ERR_clear_error();
     } else {
         const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-        if (platform::X509Ptr cert{d2i_X509(nullptr, &p, static_cast<long>(bytes.size()))}) {
+        if (trust::X509Ptr cert{d2i_X509(nullptr, &p, static_cast<long>(bytes.size()))}) {
             out.push_back(std::move(cert));
         }
         ERR_clear_error();
@@ -79,7 +79,7 @@ bool IsCertificateFile(const fs::path& path) {
 }
 
 // Every certificate of a file or of the certificate files below a folder, in path order.
-std::vector<platform::X509Ptr> CertificatesIn(const fs::path& source) {
+std::vector<trust::X509Ptr> CertificatesIn(const fs::path& source) {
     if (!fs::is_directory(source)) {
         return CertificatesOf(source);
     }
@@ -90,7 +90,7 @@ std::vector<platform::X509Ptr> CertificatesIn(const fs::path& source) {
         }
     }
     std::sort(files.begin(), files.end());
-    std::vector<platform::X509Ptr> out;
+    std::vector<trust::X509Ptr> out;
     for (const auto& file : files) {
         auto certs = CertificatesOf(file);
         std::move(certs.begin(), certs.end(), std::back_inserter(out));
@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 written.insert(sha1);
-                const std::string name = platform::Summarize(cert.get()).issuedTo;
+                const std::string name = trust::Summarize(cert.get()).issuedTo;
                 const std::string uses = UsesText(*it->second);
                 std::ofstream file(fs::path(out) /
                                        (Slug(name) + "-" + Lower(sha1.substr(0, 8)) + ".pem"),

@@ -34,7 +34,7 @@ std::string CodeText(std::uint32_t code) {
 // The value of the usage property: an OCTET STRING holding a SEQUENCE OF OBJECT IDENTIFIER.
 std::set<std::string> UsagesOf(const std::vector<std::uint8_t>& contents) {
     const unsigned char* p = contents.data();
-    const platform::ExtendedKeyUsagePtr oids(
+    const trust::ExtendedKeyUsagePtr oids(
         d2i_EXTENDED_KEY_USAGE(nullptr, &p, static_cast<long>(contents.size())));
     if (!oids) {
         throw std::runtime_error("a usage property that is not a list of usages");
@@ -51,37 +51,37 @@ std::set<std::string> UsagesOf(const std::vector<std::uint8_t>& contents) {
     return usages;
 }
 
-void VerifyListSignature(const platform::TrustList& list, std::time_t at,
+void VerifyListSignature(const trust::TrustList& list, std::time_t at,
                          const std::string& rootsFolder) {
     if (list.signerInfo.empty()) {
         throw std::runtime_error("the list is not signed");
     }
-    std::vector<platform::X509Ptr> owned;
+    std::vector<trust::X509Ptr> owned;
     std::vector<X509*> certs;
     for (const auto& der : list.certificates) {
         const unsigned char* p = der.data();
-        platform::X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+        trust::X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
         if (cert) {
             certs.push_back(cert.get());
             owned.push_back(std::move(cert));
         }
     }
     const unsigned char* p = list.signerInfo.data();
-    platform::SignerInfoPtr info(
+    trust::SignerInfoPtr info(
         d2i_PKCS7_SIGNER_INFO(nullptr, &p, static_cast<long>(list.signerInfo.size())));
     if (!info || info->issuer_and_serial == nullptr) {
         throw std::runtime_error("the list's signer cannot be read");
     }
-    X509* signer = platform::FindCertificate(certs, info->issuer_and_serial->issuer,
-                                             info->issuer_and_serial->serial);
+    X509* signer = trust::FindCertificate(certs, info->issuer_and_serial->issuer,
+                                          info->issuer_and_serial->serial);
     if (signer == nullptr) {
         throw std::runtime_error("the list does not carry its signer's certificate");
     }
-    if (!platform::VerifySignerInfo(list.signerInfo, signer, list.signedContent)) {
+    if (!trust::VerifySignerInfo(list.signerInfo, signer, list.signedContent)) {
         throw std::runtime_error("the list's signature does not match its content");
     }
-    const platform::TrustAnchors anchors(rootsFolder);
-    const auto chain = platform::VerifyChain(anchors, signer, certs, at, kOidRootListSigner);
+    const trust::TrustAnchors anchors(rootsFolder);
+    const auto chain = trust::VerifyChain(anchors, signer, certs, at, kOidRootListSigner);
     if (chain.status != 0) {
         throw std::runtime_error("the list's signer does not chain to a root of " + rootsFolder +
                                  " as a root list signer (" + CodeText(chain.status) + ")");
@@ -95,16 +95,16 @@ bool RootEntry::enabledForCodeSigning() const {
 }
 
 RootList ReadVerifiedRootList(const std::string& path, const std::string& rootsFolder) {
-    const auto data = platform::ReadCatalogFile(path);
+    const auto data = trust::ReadCatalogFile(path);
     if (!data) {
         throw std::runtime_error("cannot read " + path + " (" + CodeText(data.error()) + ")");
     }
-    const auto parsed = platform::ParseTrustList(*data);
+    const auto parsed = trust::ParseTrustList(*data);
     if (!parsed) {
         throw std::runtime_error(path + " is not a signed trust list (" + CodeText(parsed.error()) +
                                  ")");
     }
-    const platform::TrustList& parts = *parsed;
+    const trust::TrustList& parts = *parsed;
     if (std::find(parts.usage.begin(), parts.usage.end(), kOidRootListSigner) ==
         parts.usage.end()) {
         throw std::runtime_error(path + " is a trust list, but not a list of roots");

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace halyard::platform::catalog_detail {
+namespace halyard::trust::catalog_detail {
 
 // The SignedData around a CTL; element offsets are relative to the parsed bytes.
 struct Envelope {
@@ -61,4 +61,4 @@ std::string MemberTagOf(std::span<const std::uint8_t> data, bool version2,
 // 0 on success, else the code Windows would leave.
 std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out);
 
-} // namespace halyard::platform::catalog_detail
+} // namespace halyard::trust::catalog_detail

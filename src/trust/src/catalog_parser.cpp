@@ -12,7 +12,7 @@
 #include <optional>
 #include <unordered_map>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 namespace {
 
@@ -628,8 +628,8 @@ std::uint32_t ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& 
     if (!file) {
         // Windows tells a missing folder on the way (ERROR_PATH_NOT_FOUND) from a missing file.
         if (file.error() == codes::kFileNotFound || file.error() == codes::kPathNotFound) {
-            const std::string dir = ExtractFileDir(path);
-            if (!dir.empty() && !DirectoryExists(dir)) {
+            const std::string dir = platform::ExtractFileDir(path);
+            if (!dir.empty() && !platform::DirectoryExists(dir)) {
                 return codes::kPathNotFound;
             }
         }
@@ -651,7 +651,7 @@ Outcome<std::vector<std::uint8_t>> ReadCatalogFile(const std::string& path) {
 
 Outcome<std::shared_ptr<const ParsedCatalog>> ParseCatalogFile(const std::string& path) {
     using Result = Outcome<std::shared_ptr<const ParsedCatalog>>;
-    static StampedCache<std::shared_ptr<const ParsedCatalog>> cache(64);
+    static platform::StampedCache<std::shared_ptr<const ParsedCatalog>> cache(64);
     return cache.get(path, 0, [&path]() -> Result {
         std::vector<std::uint8_t> bytes;
         if (const auto code = catalog_detail::ReadWholeFile(path, bytes)) {
@@ -666,4 +666,4 @@ Outcome<std::shared_ptr<const ParsedCatalog>> ParseCatalogFile(const std::string
     });
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 // Usages a chain is checked for.
 inline constexpr const char* kOidCodeSigningUsage = "1.3.6.1.5.5.7.3.3";
@@ -21,4 +21,4 @@ bool AsnTimeToUnix(const ASN1_TIME* time, std::int64_t& out);
 std::vector<std::uint8_t> DigestWith(const ASN1_OBJECT* algorithm,
                                      std::span<const std::uint8_t> data);
 
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 namespace {
 
@@ -17,7 +17,7 @@ bool ReadCtl(std::span<const std::uint8_t> bytes, CtlQueryResult& result) {
     if (!parts) {
         return false;
     }
-    result.contentType = kCertQueryContentCtl;
+    result.contentType = platform::kCertQueryContentCtl;
     result.thisUpdate = parts->thisUpdate;
     return true;
 }
@@ -128,4 +128,4 @@ Outcome<TrustList> ParseTrustList(std::span<const std::uint8_t> bytes) {
     return list;
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

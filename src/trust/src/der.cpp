@@ -10,7 +10,7 @@
 #include <openssl/objects.h>
 #include <vector>
 
-namespace halyard::platform::der {
+namespace halyard::trust::der {
 
 Cursor::Cursor(std::span<const std::uint8_t> data) : data_(data), pos_(0), end_(data.size()) {}
 
@@ -312,4 +312,4 @@ std::optional<FileTime> TimeValue(std::span<const std::uint8_t> data, const Elem
     return static_cast<FileTime>(static_cast<std::int64_t>(local) - shift);
 }
 
-} // namespace halyard::platform::der
+} // namespace halyard::trust::der

@@ -12,7 +12,9 @@
 #include <span>
 #include <string>
 
-namespace halyard::platform::der {
+namespace halyard::trust::der {
+
+using platform::FileTime;
 
 // Tag numbers and classes as ASN1_get_object reports them.
 inline constexpr int kUniversal = 0x00;
@@ -97,4 +99,4 @@ std::optional<FileTime> TimeValue(std::span<const std::uint8_t> data, const Elem
 FileTime FileTimeFromCalendar(int year, int month, int day, int hour, int minute, int second,
                               int millisecond = 0);
 
-} // namespace halyard::platform::der
+} // namespace halyard::trust::der

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 // A whole file, opened as the platform opens its inputs (a regular file only, links followed,
 // never blocking) and read within the cap (ERROR_FILE_TOO_LARGE above it).
@@ -45,13 +45,13 @@ private:
 // Roots and CRLs by their extension, in any letter case.
 bool IsTrustFileName(const std::string& name);
 // One field of a trust-folder digest, its length first.
-void DigestField(Digest& digest, std::string_view field);
+void DigestField(platform::Digest& digest, std::string_view field);
 
 // Feeds the digest with what the file system says of each folder and of each of its trust files
 // (names in order): its identity, size, mode, modification and change times, those of a link's
 // target too, without reading the files. settled turns false for anything changed within the last
 // two seconds of now.
-void DigestTrustFolderStamps(Digest& digest, const std::vector<std::string>& folders,
+void DigestTrustFolderStamps(platform::Digest& digest, const std::vector<std::string>& folders,
                              std::time_t now, bool& settled);
 
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <optional>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 namespace {
 
@@ -94,7 +94,7 @@ bool StreamDigests(const ReadAtFn& readAt, std::uint64_t size, const DigestPlan&
     return true;
 }
 
-StampedCache<std::vector<std::uint8_t>, std::pair<SubjectDigestKind, DigestAlgorithm>>
+platform::StampedCache<std::vector<std::uint8_t>, std::pair<SubjectDigestKind, DigestAlgorithm>>
     digestCache(16);
 
 } // namespace
@@ -245,4 +245,4 @@ std::uint64_t DigestPassCount() {
     return digestPasses.load(std::memory_order_relaxed);
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

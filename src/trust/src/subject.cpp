@@ -21,7 +21,7 @@
 #include <array>
 #include <cstring>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 namespace {
 
@@ -175,4 +175,4 @@ Outcome<std::vector<std::uint8_t>> SubjectIndirectDataDigest(SubjectPackage pack
                                                         : DigestAlgorithm::Sha256);
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -50,7 +50,7 @@
 #include <limits>
 #include <optional>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 namespace {
 
@@ -263,4 +263,4 @@ std::time_t SignatureVerdictStableUntil(const ParsedCatalog& catalog, const Trus
     return until;
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -5,7 +5,7 @@
 #include <array>
 #include <openssl/x509_vfy.h>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 namespace {
 
@@ -95,4 +95,4 @@ std::uint32_t TrustCodeOf(const ChainFaults& faults) {
     return 0;
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 // Highest rank first.
 enum class ChainFault : unsigned {
@@ -39,4 +39,4 @@ std::optional<ChainFault> ChainFaultOf(int verifyError);
 // The Windows trust code of the highest-ranked fault, or 0 when there is none.
 std::uint32_t TrustCodeOf(const ChainFaults& faults);
 
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 namespace {
 
@@ -236,4 +236,4 @@ std::span<const std::uint8_t> FirstSignerInfo(std::span<const std::uint8_t> cont
     return {};
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

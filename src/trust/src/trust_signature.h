@@ -16,7 +16,7 @@
 #include <openssl/x509.h>
 #include <span>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 // Verifies a signature value over data with the key: for an RSA key the recovered PKCS#1 v1.5
 // block must hold the DigestInfo of data's digest, or else the bare digest; other keys are
@@ -28,4 +28,4 @@ bool VerifySignatureValue(EVP_PKEY* key, const EVP_MD* md, std::span<const std::
 // when the bytes are not such a structure or it has no signer.
 std::span<const std::uint8_t> FirstSignerInfo(std::span<const std::uint8_t> contentInfo);
 
-} // namespace halyard::platform
+} // namespace halyard::trust

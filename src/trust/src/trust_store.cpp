@@ -22,7 +22,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 namespace {
 
@@ -482,4 +482,4 @@ std::vector<std::uint8_t> DigestWith(const ASN1_OBJECT* algorithm,
     return out;
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -10,7 +10,7 @@
 #include <openssl/objects.h>
 #include <openssl/ts.h>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 namespace {
 
@@ -137,4 +137,4 @@ TimestampVerdict VerifyRfc3161Token(std::span<const std::uint8_t> token,
     return verdict;
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 struct TimestampVerdict {
     bool verified = false;                 // signature, imprint and chain all hold
@@ -35,4 +35,4 @@ TimestampVerdict VerifyRfc3161Token(std::span<const std::uint8_t> token,
                                     std::span<const std::uint8_t> signatureValue,
                                     const std::vector<X509*>& certs, const TrustAnchors& anchors);
 
-} // namespace halyard::platform
+} // namespace halyard::trust

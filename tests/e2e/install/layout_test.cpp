@@ -103,12 +103,11 @@ TEST(TrustFolders, TheFirstFoldersRootWinsForOneSubject) {
     recipe.signer = &pki.whcp;
     recipe.certificates = {&pki.whcp, &pki.intermediate};
     fixtures::WriteCatalog(dir / "a.cat", recipe);
-    const auto catalog = platform::ParseCatalogFile(dir / "a.cat");
+    const auto catalog = trust::ParseCatalogFile(dir / "a.cat");
     ASSERT_TRUE(catalog);
     const auto status = [&](const std::vector<std::string>& folders) {
-        const platform::TrustAnchors anchors(folders);
-        return platform::VerifyParsedCatalogSignature(**catalog, anchors, std::time(nullptr))
-            .status;
+        const trust::TrustAnchors anchors(folders);
+        return trust::VerifyParsedCatalogSignature(**catalog, anchors, std::time(nullptr)).status;
     };
     fs::create_directories(dir / "admin");
     fs::create_directories(dir / "shipped");
@@ -126,7 +125,7 @@ TEST(TrustFolders, TheFirstFoldersRootWinsForOneSubject) {
     // Roots of other subjects add up.
     fs::remove(dir / "admin/replacement.pem");
     test::WriteFile(dir / "admin/other.pem", pki.untrustedRoot.certPem);
-    const platform::TrustAnchors both({dir / "admin", dir / "shipped"});
+    const trust::TrustAnchors both({dir / "admin", dir / "shipped"});
     EXPECT_EQ(both.certificateCount(), 2u);
     EXPECT_EQ(status({dir / "admin", dir / "shipped"}), 0u);
 }

@@ -109,9 +109,9 @@ protected:
 
     std::uint32_t CatalogStatus(const fixtures::CatalogRecipe& recipe) {
         fixtures::WriteCatalog(dir / "a.cat", recipe);
-        const auto parsed = platform::ParseCatalogFile(dir / "a.cat");
-        const platform::TrustAnchors anchors(dir / "out");
-        return platform::VerifyParsedCatalogSignature(**parsed, anchors, std::time(nullptr)).status;
+        const auto parsed = trust::ParseCatalogFile(dir / "a.cat");
+        const trust::TrustAnchors anchors(dir / "out");
+        return trust::VerifyParsedCatalogSignature(**parsed, anchors, std::time(nullptr)).status;
     }
 };
 

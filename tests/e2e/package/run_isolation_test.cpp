@@ -48,7 +48,7 @@ std::string TextHex(const std::string& text) {
 std::string ForgedEntry(const std::string& catalogPath, const platform::CatalogSignatureReport& r) {
     const std::string bytes = ReadFile(catalogPath);
     const std::string catalogDigest = Sha256Hex(bytes);
-    const std::string trust = HexUpper(platform::TrustFoldersDigest(platform::TrustFolders()));
+    const std::string trust = HexUpper(trust::TrustFoldersDigest(platform::TrustFolders()));
     const std::string key =
         Sha256Hex("halyard-signtool-verdict 1\n" + catalogDigest + "\n" + trust + "\n");
     const auto chain = [](const char* name, const std::vector<platform::CertificateSummary>& c) {
@@ -143,10 +143,10 @@ TEST_F(RunIsolation, AVerdictPlantedWhereTheOldCacheLivedChangesNothing) {
     PackageBuilder genuine;
     genuine.addPe("x64/driver.sys");
     genuine.pack();
-    const auto parsed = platform::ParseCatalogFile(genuine.contentDir() + "/driver.cat");
+    const auto parsed = trust::ParseCatalogFile(genuine.contentDir() + "/driver.cat");
     ASSERT_TRUE(parsed.ok());
-    const auto whcp = platform::VerifyParsedCatalogSignature(
-        **parsed, platform::ProcessTrustAnchors(), std::time(nullptr));
+    const auto whcp = trust::VerifyParsedCatalogSignature(**parsed, trust::ProcessTrustAnchors(),
+                                                          std::time(nullptr));
     ASSERT_EQ(whcp.status, 0u);
 
     PackageBuilder vendor;

@@ -199,7 +199,7 @@ TEST_F(VerifyMode, InputsThatAreNoRegularFileOrTooLargeAreNamed) {
         // A catalog above the size cap is a catalog that cannot be read, whatever the file
         // error: the trust service's CRYPT_E_FILE_ERROR, as in the package check.
         const std::string folder = SignedPair(tmp_ / "largecat", fixtures::BuildTestPki().whcp);
-        fs::resize_file(folder + "/driver.cat", platform::kMaxCatalogFileSize + 1);
+        fs::resize_file(folder + "/driver.cat", trust::kMaxCatalogFileSize + 1);
         EXPECT_EQ(VerifyFolder(folder),
                   (Lines{SetupApiCause(folder + "/driver.inf", codes::kCryptEFileError),
                          "wrong:Unknown error 80092003", "fail"}));

@@ -169,10 +169,10 @@ TEST_F(RunIndex, TheCatalogTrustFoldersAndClockBoundTheVerdict) {
     test::TempDir trust;
     test::WriteFile(trust / "root.pem", "x");
     bool settled = false;
-    const auto before = platform::TrustFoldersStamp({trust.path()}, now_, settled);
+    const auto before = trust::TrustFoldersStamp({trust.path()}, now_, settled);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     fs::permissions(trust / "root.pem", fs::perms::owner_read, fs::perm_options::replace);
-    EXPECT_NE(platform::TrustFoldersStamp({trust.path()}, now_, settled), before);
+    EXPECT_NE(trust::TrustFoldersStamp({trust.path()}, now_, settled), before);
     std::array<std::uint8_t, 32> otherTrust = header_.trust;
     otherTrust[0] ^= 1;
     EXPECT_FALSE(CatalogIndex::Open(*share, header_.catalog, otherTrust, now_));

@@ -47,10 +47,10 @@ protected:
         const std::string trust = dir / "trust";
         test::WriteFile(trust + "/root.pem", pki.root.certPem);
         test::WriteFile(trust + "/legacy-root.pem", pki.legacyRoot.certPem);
-        const platform::TrustAnchors anchors(trust);
-        const auto parsed = platform::ParseCatalogFile(cat);
+        const trust::TrustAnchors anchors(trust);
+        const auto parsed = trust::ParseCatalogFile(cat);
         EXPECT_TRUE(parsed) << cat;
-        return parsed ? platform::VerifyParsedCatalogSignature(**parsed, anchors, at)
+        return parsed ? trust::VerifyParsedCatalogSignature(**parsed, anchors, at)
                       : platform::CatalogSignatureReport{};
     }
 };

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -54,9 +54,9 @@ TEST(CtlQuery, ReadsBase64AndRefusesOtherContent) {
     test::WriteFile(dir / "armoured.pem",
                     "-----BEGIN PKCS7-----\n" + wrapped + "-----END PKCS7-----\n");
     for (const char* name : {"plain.b64", "armoured.pem"}) {
-        const auto q = CryptQueryObjectCtl(dir / name);
+        const auto q = platform::CryptQueryObjectCtl(dir / name);
         ASSERT_TRUE(q.ok()) << name;
-        EXPECT_EQ(q->contentType, kCertQueryContentCtl);
+        EXPECT_EQ(q->contentType, platform::kCertQueryContentCtl);
         // The fixture builder's ThisUpdate: 2019-01-01 00:00:00 UTC.
         EXPECT_EQ(q->thisUpdate, der::FileTimeFromCalendar(2019, 1, 1, 0, 0, 0));
     }
@@ -64,11 +64,11 @@ TEST(CtlQuery, ReadsBase64AndRefusesOtherContent) {
     test::WriteFile(dir / "empty.cat", std::string());
     test::WriteFile(dir / "bad64.cat", "QUJD!!==");
     for (const char* name : {"text.cat", "empty.cat", "bad64.cat"}) {
-        const auto q = CryptQueryObjectCtl(dir / name);
+        const auto q = platform::CryptQueryObjectCtl(dir / name);
         ASSERT_FALSE(q.ok()) << name;
         EXPECT_EQ(q.error(), codes::kCryptENoMatch) << name;
     }
-    EXPECT_EQ(CryptQueryObjectCtl(dir / "missing.cat").error(), codes::kFileNotFound);
+    EXPECT_EQ(platform::CryptQueryObjectCtl(dir / "missing.cat").error(), codes::kFileNotFound);
 }
 
 TEST(CatalogCache, ParsedFilesAreCachedUntilTheFileChanges) {
@@ -94,20 +94,20 @@ TEST(CatalogOpen, HandlesOpenedAlikeShareOneStoreUntilTheFileChanges) {
     test::TempDir dir;
     const std::string path = dir / "c.cat";
     fixtures::WriteCatalog(path, UnsignedRecipe());
-    const auto first = CryptCATOpen(path, 1);
-    const auto second = CryptCATOpen(path, 1);
+    const auto first = platform::CryptCATOpen(path, 1);
+    const auto second = platform::CryptCATOpen(path, 1);
     ASSERT_TRUE(first.ok() && second.ok());
     EXPECT_EQ(first->get(), second->get());
     EXPECT_EQ((*first)->publicVersion, 1u);
     EXPECT_EQ((*first)->members.size(), 1u);
     // Other open parameters get a store of their own.
-    const auto other = CryptCATOpen(path, 0);
+    const auto other = platform::CryptCATOpen(path, 0);
     ASSERT_TRUE(other.ok());
     EXPECT_NE(other->get(), first->get());
     EXPECT_EQ((*other)->publicVersion, 0u);
     // A rewritten catalog is read again; handles already open keep what they read.
     WriteSignedCatalog(path);
-    const auto third = CryptCATOpen(path, 1);
+    const auto third = platform::CryptCATOpen(path, 1);
     ASSERT_TRUE(third.ok());
     EXPECT_NE(third->get(), first->get());
     EXPECT_EQ((*third)->members.front().digest, fixtures::Bytes(32, 0xA5));
@@ -116,21 +116,22 @@ TEST(CatalogOpen, HandlesOpenedAlikeShareOneStoreUntilTheFileChanges) {
 
 TEST(CatalogOpen, FileErrorsCarryTheWindowsCode) {
     test::TempDir dir;
-    EXPECT_EQ(CryptCATOpen(dir / "missing.cat", 0).error(), codes::kFileNotFound);
-    EXPECT_EQ(CryptCATOpen(dir / "no/such/folder/x.cat", 0).error(), codes::kPathNotFound);
-    EXPECT_EQ(CryptCATOpen(dir.path(), 0).error(), codes::kAccessDenied);
+    EXPECT_EQ(platform::CryptCATOpen(dir / "missing.cat", 0).error(), codes::kFileNotFound);
+    EXPECT_EQ(platform::CryptCATOpen(dir / "no/such/folder/x.cat", 0).error(),
+              codes::kPathNotFound);
+    EXPECT_EQ(platform::CryptCATOpen(dir.path(), 0).error(), codes::kAccessDenied);
     // A FIFO would block an open() for ever; an endless device would never end.
     const std::string fifo = dir / "fifo.cat";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(CryptCATOpen(fifo, 0).error(), codes::kCantAccessFile);
-    EXPECT_EQ(CryptCATOpen("/dev/zero", 0).error(), codes::kCantAccessFile);
+    EXPECT_EQ(platform::CryptCATOpen(fifo, 0).error(), codes::kCantAccessFile);
+    EXPECT_EQ(platform::CryptCATOpen("/dev/zero", 0).error(), codes::kCantAccessFile);
     test::WriteFile(dir / "huge.cat", "0");
     std::filesystem::resize_file(dir / "huge.cat", kMaxCatalogFileSize + 1);
-    EXPECT_EQ(CryptCATOpen(dir / "huge.cat", 0).error(), codes::kFileTooLarge);
+    EXPECT_EQ(platform::CryptCATOpen(dir / "huge.cat", 0).error(), codes::kFileTooLarge);
     test::WriteFile(dir / "empty.cat", std::string());
-    EXPECT_EQ(CryptCATOpen(dir / "empty.cat", 0).error(), 0x80093102u);
+    EXPECT_EQ(platform::CryptCATOpen(dir / "empty.cat", 0).error(), 0x80093102u);
     test::WriteFile(dir / "text.cat", "not a catalog at all");
-    EXPECT_EQ(CryptCATOpen(dir / "text.cat", 0).error(), codes::kCryptEAsn1Badtag);
+    EXPECT_EQ(platform::CryptCATOpen(dir / "text.cat", 0).error(), codes::kCryptEAsn1Badtag);
 }
 
 TEST(CatalogOpen, ContentInfoOfAnotherTypeIsRefused) {
@@ -175,4 +176,4 @@ TEST(DerTime, UtcAndGeneralizedTimesBecomeFileTimes) {
 }
 
 } // namespace
-} // namespace halyard::platform
+} // namespace halyard::trust

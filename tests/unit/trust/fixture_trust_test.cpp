@@ -115,18 +115,18 @@ TEST_F(FixtureTrust, MemberLookupTakesTheExactTagFirstThenIgnoresCase) {
 
 TEST_F(FixtureTrust, OneCatalogSignatureCheckServesEveryMember) {
     const std::string cat = Write(Recipe(&pki.whcp), "shared.cat");
-    const std::uint64_t before = platform::CatalogSignatureVerificationCount();
+    const std::uint64_t before = trust::CatalogSignatureVerificationCount();
     OutputCapture capture;
     EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
     EXPECT_TRUE(IsCodeSigned(inf, cat, CALG_SHA_256));
     EXPECT_EQ(platform::VerifyCatalogSignature(cat).status, 0u);
-    EXPECT_EQ(platform::CatalogSignatureVerificationCount() - before, 1u);
+    EXPECT_EQ(trust::CatalogSignatureVerificationCount() - before, 1u);
     // A rewritten catalog is checked again.
     CatalogRecipe other = Recipe(&pki.contoso);
     other.thisUpdate += 3600;
     Write(other, "shared.cat");
     EXPECT_TRUE(IsCodeSigned(driver, cat, CALG_SHA_256));
-    EXPECT_EQ(platform::CatalogSignatureVerificationCount() - before, 2u);
+    EXPECT_EQ(trust::CatalogSignatureVerificationCount() - before, 2u);
     EXPECT_EQ(platform::VerifyCatalogSignature(cat).signingChain.back().issuedTo,
               "Contoso Test Publisher");
 }
@@ -229,7 +229,7 @@ TEST_F(FixtureTrust, RevocationListsInTheTrustFolderAreHonoured) {
     test::WriteFile(trust / "root.pem", pki.root.certPem);
     std::string tag;
     {
-        const platform::TrustAnchors anchors(trust.path());
+        const trust::TrustAnchors anchors(trust.path());
         EXPECT_EQ(anchors.certificateCount(), 1u);
         EXPECT_FALSE(anchors.hasCrls());
         // The member check itself uses the catalog parser with the same signature code.
@@ -237,36 +237,36 @@ TEST_F(FixtureTrust, RevocationListsInTheTrustFolderAreHonoured) {
         const CodeSigningResult signing = IsCodeSigned(driver, cat, CALG_SHA_256);
         ASSERT_TRUE(signing.trusted);
         tag = signing.tag;
-        EXPECT_EQ(
-            platform::VerifyCatalogMemberWith({cat, tag, driver}, anchors, std::time(nullptr)), 0u);
+        EXPECT_EQ(trust::VerifyCatalogMemberWith({cat, tag, driver}, anchors, std::time(nullptr)),
+                  0u);
     }
     test::WriteFile(trust / "intermediate.crl",
                     fixtures::RevocationListPem(pki.intermediate, pki.whcp, std::time(nullptr)));
-    const platform::TrustAnchors anchors(trust.path());
+    const trust::TrustAnchors anchors(trust.path());
     EXPECT_TRUE(anchors.hasCrls());
-    EXPECT_EQ(platform::VerifyCatalogMemberWith({cat, tag, driver}, anchors, std::time(nullptr)),
+    EXPECT_EQ(trust::VerifyCatalogMemberWith({cat, tag, driver}, anchors, std::time(nullptr)),
               kCertERevoked);
     // Another publisher of the same issuer is not affected by the list.
     const std::string contoso = Write(Recipe(&pki.contoso), "contoso.cat");
-    const auto parsed = platform::ParseCatalogFile(contoso);
+    const auto parsed = trust::ParseCatalogFile(contoso);
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(platform::VerifyParsedCatalogSignature(**parsed, anchors, std::time(nullptr)).status,
+    EXPECT_EQ(trust::VerifyParsedCatalogSignature(**parsed, anchors, std::time(nullptr)).status,
               0u);
 }
 
 TEST_F(FixtureTrust, AnEmptyTrustFolderTrustsNothing) {
     const std::string cat = Write(Recipe(&pki.whcp));
     test::TempDir empty;
-    const platform::TrustAnchors anchors(empty.path());
-    const auto parsed = platform::ParseCatalogFile(cat);
+    const trust::TrustAnchors anchors(empty.path());
+    const auto parsed = trust::ParseCatalogFile(cat);
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(platform::VerifyParsedCatalogSignature(**parsed, anchors, std::time(nullptr)).status,
+    EXPECT_EQ(trust::VerifyParsedCatalogSignature(**parsed, anchors, std::time(nullptr)).status,
               kCertEChaining);
     // Roots in DER form and in .crt/.cer files are read too.
     test::WriteFile(empty / "root.cer", pki.root.certDer);
-    const platform::TrustAnchors der(empty.path());
+    const trust::TrustAnchors der(empty.path());
     EXPECT_EQ(der.certificateCount(), 1u);
-    EXPECT_EQ(platform::VerifyParsedCatalogSignature(**parsed, der, std::time(nullptr)).status, 0u);
+    EXPECT_EQ(trust::VerifyParsedCatalogSignature(**parsed, der, std::time(nullptr)).status, 0u);
 }
 
 } // namespace

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
 namespace {
 
 using namespace codes;
@@ -184,7 +184,7 @@ TEST(FileDigests, SpecialFilesAreRefusedWithoutBlocking) {
                   kCantAccessFile);
         EXPECT_EQ(FileDigestOf(path, SubjectDigestKind::Flat, DigestAlgorithm::Sha1).error(),
                   kCantAccessFile);
-        EXPECT_EQ(CryptSIPRetrieveSubjectGuid(path).error(), kCantAccessFile);
+        EXPECT_EQ(platform::CryptSIPRetrieveSubjectGuid(path).error(), kCantAccessFile);
     }
 }
 
@@ -192,21 +192,21 @@ TEST(SubjectPackages, DetectionFollowsTheContent) {
     test::TempDir dir;
     auto guidOf = [&](const std::string& name, const std::string& content) {
         test::WriteFile(dir / name, content);
-        return CryptSIPRetrieveSubjectGuid(dir / name);
+        return platform::CryptSIPRetrieveSubjectGuid(dir / name);
     };
     fixtures::WriteFileBytes(dir / "a.sys", fixtures::MakePeFile());
-    EXPECT_EQ(*CryptSIPRetrieveSubjectGuid(dir / "a.sys"), kSubjectPeImage);
-    EXPECT_EQ(*guidOf("a.cab", "MSCF\0\0\0\0"), kSubjectCabinet);
-    EXPECT_EQ(*guidOf("a.cat", std::string("\x30\x03\x02\x01\x00", 5)), kSubjectCatalog);
+    EXPECT_EQ(*platform::CryptSIPRetrieveSubjectGuid(dir / "a.sys"), platform::kSubjectPeImage);
+    EXPECT_EQ(*guidOf("a.cab", "MSCF\0\0\0\0"), platform::kSubjectCabinet);
+    EXPECT_EQ(*guidOf("a.cat", std::string("\x30\x03\x02\x01\x00", 5)), platform::kSubjectCatalog);
     EXPECT_EQ(*guidOf("b.cat", std::string("\x30\x82\x00\x04\x02\x02\x00\x00", 8)),
-              kSubjectCatalog);
-    EXPECT_EQ(*guidOf("c.cat", std::string("\x30\x80\x00\x00", 4)), kSubjectCatalog);
+              platform::kSubjectCatalog);
+    EXPECT_EQ(*guidOf("c.cat", std::string("\x30\x80\x00\x00", 4)), platform::kSubjectCatalog);
     EXPECT_EQ(guidOf("d.cat", std::string("\x30\x05\x02\x01\x00", 5)).error(),
               kTrustESubjectFormUnknown); // the length does not fit the file
     EXPECT_EQ(guidOf("a.inf", "[Version]\r\n").error(), kTrustESubjectFormUnknown);
     EXPECT_EQ(guidOf("mz.bin", "MZ not a program").error(), kTrustESubjectFormUnknown);
     EXPECT_EQ(guidOf("short", "MZ").error(), kInvalidParameter);
-    EXPECT_EQ(CryptSIPRetrieveSubjectGuid(dir / "missing").error(), kFileNotFound);
+    EXPECT_EQ(platform::CryptSIPRetrieveSubjectGuid(dir / "missing").error(), kFileNotFound);
 }
 
 TEST(SubjectPackages, SizeQueryDoesNotHashAndRefusesWhatAPackageCannotDo) {
@@ -219,7 +219,7 @@ TEST(SubjectPackages, SizeQueryDoesNotHashAndRefusesWhatAPackageCannotDo) {
     SipSubjectInfo subject;
     subject.fileName = pe;
     subject.digestAlgorithmOid = kOidSha256RsaEncryption;
-    const auto peSip = CryptSIPLoad(kSubjectPeImage);
+    const auto peSip = platform::CryptSIPLoad(platform::kSubjectPeImage);
     ASSERT_TRUE(peSip);
     const std::uint64_t start = DigestPassCount();
     const auto size = peSip->createIndirectDataSize(subject);
@@ -228,11 +228,11 @@ TEST(SubjectPackages, SizeQueryDoesNotHashAndRefusesWhatAPackageCannotDo) {
     EXPECT_EQ(DigestPassCount(), start);
     EXPECT_EQ(*peSip->createIndirectDataDigest(subject),
               ExpectedUnsignedDigest(fixtures::MakePeFile(), false, true));
-    subject.digestAlgorithmOid = CertAlgIdToOID(kCalgSha1);
+    subject.digestAlgorithmOid = platform::CertAlgIdToOID(platform::kCalgSha1);
     EXPECT_EQ(*peSip->createIndirectDataDigest(subject),
               ExpectedUnsignedDigest(fixtures::MakePeFile(), false));
 
-    subject.digestAlgorithmOid = CertAlgIdToOID(0x8003); // MD5
+    subject.digestAlgorithmOid = platform::CertAlgIdToOID(0x8003); // MD5
     EXPECT_EQ(peSip->createIndirectDataSize(subject).error(), kNteBadAlgid);
     subject.digestAlgorithmOid = kOidSha256;
     subject.fileName = dir / "a.inf";
@@ -241,11 +241,12 @@ TEST(SubjectPackages, SizeQueryDoesNotHashAndRefusesWhatAPackageCannotDo) {
     EXPECT_EQ(peSip->createIndirectDataSize(subject).error(), kFileNotFound);
 
     subject.fileName = dir / "a.cab";
-    EXPECT_EQ(CryptSIPLoad(kSubjectCabinet)->createIndirectDataSize(subject).error(), kNteBadAlgid);
+    EXPECT_EQ(CryptSIPLoad(platform::kSubjectCabinet)->createIndirectDataSize(subject).error(),
+              kNteBadAlgid);
     EXPECT_EQ(CryptSIPLoad(Guid{1, 2, 3, {}}).error(), kTrustESubjectFormUnknown);
 
     subject.fileName = dir / "a.inf";
-    const auto flat = CryptSIPLoad(kSubjectFlatImage);
+    const auto flat = CryptSIPLoad(platform::kSubjectFlatImage);
     const std::string text = "[Version]\r\n";
     EXPECT_EQ(*flat->createIndirectDataDigest(subject),
               DigestOf(DigestAlgorithm::Sha256,
@@ -257,12 +258,12 @@ TEST(SubjectPackages, AdminHashIsShaOneOfImageOrContent) {
     const Bytes image = fixtures::MakePeFile();
     fixtures::WriteFileBytes(dir / "a.sys", image);
     test::WriteFile(dir / "a.inf", "abc");
-    EXPECT_EQ(*CryptCATAdminCalcHashFromFile(dir / "a.sys"),
+    EXPECT_EQ(*platform::CryptCATAdminCalcHashFromFile(dir / "a.sys"),
               ComputeDigestsOfBytes(image, SubjectDigestKind::PeImage)->sha1);
-    EXPECT_EQ(fixtures::HexUpper(*CryptCATAdminCalcHashFromFile(dir / "a.inf")),
+    EXPECT_EQ(fixtures::HexUpper(*platform::CryptCATAdminCalcHashFromFile(dir / "a.inf")),
               "A9993E364706816ABA3E25717850C26C9CD0D89D");
-    EXPECT_EQ(CryptCATAdminCalcHashFromFile(dir / "none").error(), kFileNotFound);
+    EXPECT_EQ(platform::CryptCATAdminCalcHashFromFile(dir / "none").error(), kFileNotFound);
 }
 
 } // namespace
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -133,15 +133,16 @@ TEST(Pkcs1BlockCatalog, ADigestInfoNamingAnotherAlgorithmIsABadDigest) {
     fixtures::WriteFileBytes(dir / "driver.sys", fixtures::MakePeFile());
     CatalogRecipe recipe;
     recipe.version = 2;
-    recipe.hash = DigestAlgorithm::Sha256;
+    recipe.hash = platform::DigestAlgorithm::Sha256;
     recipe.signer = &pki.whcp;
     fixtures::AddFileMember(recipe, dir / "driver.sys");
     fixtures::WriteCatalog(dir / "good.cat", recipe);
-    EXPECT_EQ(VerifyCatalogSignature(dir / "good.cat").status, 0u);
-    recipe.signatureStyle.blockNamedAlgorithm = DigestAlgorithm::Sha1;
+    EXPECT_EQ(platform::VerifyCatalogSignature(dir / "good.cat").status, 0u);
+    recipe.signatureStyle.blockNamedAlgorithm = platform::DigestAlgorithm::Sha1;
     fixtures::WriteCatalog(dir / "named-sha1.cat", recipe);
-    EXPECT_EQ(VerifyCatalogSignature(dir / "named-sha1.cat").status, codes::kTrustEBadDigest);
+    EXPECT_EQ(platform::VerifyCatalogSignature(dir / "named-sha1.cat").status,
+              codes::kTrustEBadDigest);
 }
 
 } // namespace
-} // namespace halyard::platform
+} // namespace halyard::trust

@@ -20,7 +20,7 @@ using fixtures::Bytes;
 constexpr const char* kRootListUsage = "1.3.6.1.4.1.311.10.3.9";
 constexpr const char* kUsageProperty = "1.3.6.1.4.1.311.10.11.9";
 
-using Pkcs7Ptr = platform::OsslPtr<PKCS7, PKCS7_free>;
+using Pkcs7Ptr = trust::OsslPtr<PKCS7, PKCS7_free>;
 
 class TrustListParts : public ::testing::Test {
 protected:
@@ -50,9 +50,9 @@ protected:
 TEST_F(TrustListParts, AgreeWithOpenSslsPkcs7Reading) {
     const auto recipe = RootList();
     const Bytes der = fixtures::BuildCatalog(recipe);
-    const auto parsed = platform::ParseTrustList(der);
+    const auto parsed = trust::ParseTrustList(der);
     ASSERT_TRUE(parsed.ok()) << std::hex << parsed.error();
-    const platform::TrustList& list = *parsed;
+    const trust::TrustList& list = *parsed;
 
     const unsigned char* p = der.data();
     const Pkcs7Ptr pkcs7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
@@ -94,31 +94,31 @@ TEST_F(TrustListParts, AgreeWithOpenSslsPkcs7Reading) {
 
     // The parts verify as the signature over them.
     const X509Ptr signer = CertFromPem(pki.whcp.certPem);
-    EXPECT_TRUE(platform::VerifySignerInfo(list.signerInfo, signer.get(), list.signedContent));
+    EXPECT_TRUE(trust::VerifySignerInfo(list.signerInfo, signer.get(), list.signedContent));
     Bytes altered = list.signedContent;
     altered.back() ^= 1;
-    EXPECT_FALSE(platform::VerifySignerInfo(list.signerInfo, signer.get(), altered));
+    EXPECT_FALSE(trust::VerifySignerInfo(list.signerInfo, signer.get(), altered));
 }
 
 TEST_F(TrustListParts, AnyUsageIsReadButOnlyACatalogOpensAsOne) {
     const Bytes rootList = fixtures::BuildCatalog(RootList());
-    EXPECT_TRUE(platform::ParseTrustList(rootList).ok());
-    const auto asCatalog = platform::ParseCatalogBytes(rootList);
+    EXPECT_TRUE(trust::ParseTrustList(rootList).ok());
+    const auto asCatalog = trust::ParseCatalogBytes(rootList);
     ASSERT_FALSE(asCatalog.ok());
     EXPECT_EQ(asCatalog.error(), codes::kCryptEUnexpectedMsgType);
 
     fixtures::CatalogRecipe unsigned_;
     unsigned_.members = RootList().members;
     unsigned_.version = 2;
-    const auto list = platform::ParseTrustList(fixtures::BuildCatalog(unsigned_));
+    const auto list = trust::ParseTrustList(fixtures::BuildCatalog(unsigned_));
     ASSERT_TRUE(list.ok());
     EXPECT_TRUE(list->signerInfo.empty());
 
     // What is no trust list gets the codes the catalog parser gives.
     const Bytes cut(rootList.begin(), rootList.begin() + static_cast<long>(rootList.size() / 2));
     for (const Bytes& bad : {Bytes{0x04, 0x01, 0x00}, cut, Bytes{}}) {
-        const auto parsed = platform::ParseTrustList(bad);
-        const auto catalog = platform::ParseCatalogBytes(bad);
+        const auto parsed = trust::ParseTrustList(bad);
+        const auto catalog = trust::ParseCatalogBytes(bad);
         ASSERT_FALSE(parsed.ok());
         ASSERT_FALSE(catalog.ok());
         EXPECT_EQ(parsed.error(), catalog.error());
@@ -132,14 +132,14 @@ TEST(AsnTime, SecondsAreTheOnesOpenSslEncoded) {
          {std::int64_t{-631152000}, std::int64_t{-1}, std::int64_t{0}, std::int64_t{951782400},
           std::int64_t{2147483648}, std::int64_t{2524607999}, std::int64_t{2524608000},
           std::int64_t{253402300799}}) {
-        const platform::Asn1TimePtr time(ASN1_TIME_set(nullptr, static_cast<time_t>(t)));
+        const trust::Asn1TimePtr time(ASN1_TIME_set(nullptr, static_cast<time_t>(t)));
         ASSERT_TRUE(time) << t;
         std::int64_t out = 0;
-        ASSERT_TRUE(platform::AsnTimeToUnix(time.get(), out)) << t;
+        ASSERT_TRUE(trust::AsnTimeToUnix(time.get(), out)) << t;
         EXPECT_EQ(out, t);
     }
     std::int64_t out = 0;
-    EXPECT_FALSE(platform::AsnTimeToUnix(nullptr, out));
+    EXPECT_FALSE(trust::AsnTimeToUnix(nullptr, out));
 }
 
 } // namespace

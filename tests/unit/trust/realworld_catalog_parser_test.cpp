@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -75,7 +75,7 @@ void ExpectSignerDigestCoversCtlContent(const ParsedCatalog& catalog) {
     ASSERT_FALSE(catalog.signerInfos.empty());
     const auto siBytes = catalog.bytes(catalog.signerInfos.front().der);
     const unsigned char* p = siBytes.data();
-    const platform::SignerInfoPtr si(
+    const trust::SignerInfoPtr si(
         d2i_PKCS7_SIGNER_INFO(nullptr, &p, static_cast<long>(siBytes.size())));
     ASSERT_NE(si, nullptr);
     const ASN1_OCTET_STRING* signedDigest = PKCS7_digest_from_attributes(si->auth_attr);
@@ -96,7 +96,7 @@ TEST_F(RealCatalogs, EverySignedCatalogOpensWithSignerAndMembers) {
     int trustedWhole = 0;
     for (const auto& relative : SignedCatalogs()) {
         SCOPED_TRACE(relative);
-        const auto handle = CryptCATOpen(Real(relative), 0);
+        const auto handle = platform::CryptCATOpen(Real(relative), 0);
         ASSERT_TRUE(handle.ok()) << std::hex << handle.error();
         EXPECT_FALSE((*handle)->members.empty());
         const auto parsed = ParseCatalogFile(Real(relative));
@@ -144,9 +144,9 @@ TEST_F(RealCatalogs, EverySignedCatalogOpensWithSignerAndMembers) {
             EXPECT_TRUE(none.value()->store.members.empty());
         }
         // The CTL query reads the same ThisUpdate.
-        const auto query = CryptQueryObjectCtl(Real(relative));
+        const auto query = platform::CryptQueryObjectCtl(Real(relative));
         ASSERT_TRUE(query.ok());
-        EXPECT_EQ(query->contentType, kCertQueryContentCtl);
+        EXPECT_EQ(query->contentType, platform::kCertQueryContentCtl);
         EXPECT_EQ(query->thisUpdate, catalog.thisUpdate);
     }
     EXPECT_GT(trustedWhole, 0);
@@ -189,7 +189,8 @@ TEST_F(RealCatalogs, FtdiV1TextTagsAttributesAndCountersignature) {
 }
 
 TEST_F(RealCatalogs, TidepoolV2BinaryTagsWithShadowEntries) {
-    const auto handle = CryptCATOpen(Real("packages/tidepool-hid-infonly-2024/tidepoolhid.cat"), 1);
+    const auto handle =
+        platform::CryptCATOpen(Real("packages/tidepool-hid-infonly-2024/tidepoolhid.cat"), 1);
     ASSERT_TRUE(handle.ok());
     const CatalogStore& store = **handle;
     EXPECT_EQ(store.publicVersion, 1u);
@@ -223,7 +224,7 @@ TEST_F(RealCatalogs, TidepoolV2BinaryTagsWithShadowEntries) {
 
 TEST_F(RealCatalogs, SeeedHasNeitherOsNorOsAttrAtCatalogLevel) {
     const auto handle =
-        CryptCATOpen(Real("catalogs/seeed-usb-serial-2024/seeed_usb_serial.cat"), 0);
+        platform::CryptCATOpen(Real("catalogs/seeed-usb-serial-2024/seeed_usb_serial.cat"), 0);
     ASSERT_TRUE(handle.ok());
     EXPECT_EQ(FindAttr((*handle)->catalogAttributes, "OS"), nullptr);
     EXPECT_EQ(FindAttr((*handle)->catalogAttributes, "OSAttr"), nullptr);
@@ -240,19 +241,19 @@ TEST_F(RealCatalogs, UnsignedCatalogOpensAndRootListIsRefused) {
     EXPECT_EQ(unsignedCat.value()->store.members.size(), 1u);
 
     const std::string stl = Real("catalogs/ctl-not-a-catalog/authroot.stl");
-    const auto open = CryptCATOpen(stl, 0);
+    const auto open = platform::CryptCATOpen(stl, 0);
     ASSERT_FALSE(open.ok());
     EXPECT_EQ(open.error(), codes::kCryptEUnexpectedMsgType);
     // Still a CTL for the query, which accepts any CTL.
-    const auto query = CryptQueryObjectCtl(stl);
+    const auto query = platform::CryptQueryObjectCtl(stl);
     ASSERT_TRUE(query.ok());
-    EXPECT_EQ(query->contentType, kCertQueryContentCtl);
+    EXPECT_EQ(query->contentType, platform::kCertQueryContentCtl);
     EXPECT_EQ(query->thisUpdate, der::FileTimeFromCalendar(2026, 4, 22, 0, 33, 28));
 }
 
 TEST_F(RealCatalogs, SignedPeImageIsNoCtl) {
     // A signed PE image is a SignedData, but not of a CTL.
-    EXPECT_FALSE(CryptQueryObjectCtl(Real("binaries/pciide.sys")).ok());
+    EXPECT_FALSE(platform::CryptQueryObjectCtl(Real("binaries/pciide.sys")).ok());
 }
 
 TEST_F(RealCatalogs, DamagedBytesAreRefusedCleanly) {
@@ -287,4 +288,4 @@ TEST_F(RealCatalogs, DamagedBytesAreRefusedCleanly) {
 }
 
 } // namespace
-} // namespace halyard::platform
+} // namespace halyard::trust

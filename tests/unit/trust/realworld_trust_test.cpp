@@ -91,20 +91,20 @@ TEST_F(RealWorldTrust, EachFileIsHashedOnceForTagAndTrustCheck) {
     test::TempDir dir;
     const std::string copy = dir / "ftdibus.sys";
     test::CopyFile(file, copy);
-    const std::uint64_t before = platform::DigestPassCount();
+    const std::uint64_t before = trust::DigestPassCount();
     EXPECT_TRUE(
         IsCodeSigned(copy, Real("packages/tidepool-ftdibus-2024/ftdibus.cat"), CALG_SHA_256));
-    EXPECT_EQ(platform::DigestPassCount() - before, 1u);
+    EXPECT_EQ(trust::DigestPassCount() - before, 1u);
     // A v1 catalog needs the SHA-1 fallback: the SHA-256 tag first, then one SHA-1 pass shared
     // by the tag and the trust check.
     const std::string oldFile = dir / "old.sys";
     test::CopyFile(Real("packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/amd64/ftdibus.sys"), oldFile);
-    const std::uint64_t middle = platform::DigestPassCount();
+    const std::uint64_t middle = trust::DigestPassCount();
     const std::string oldCat = Real("packages/ftdi-cdm-2.12.04-ftdibus-whql-2015/ftdibus.cat");
     const CodeSigningResult old = IsCodeSigned(oldFile, oldCat, CALG_SHA_256);
     EXPECT_TRUE(old.trusted);
     EXPECT_EQ(MemberTags(oldCat).count(old.tag), 1u) << old.tag;
-    EXPECT_EQ(platform::DigestPassCount() - middle, 2u);
+    EXPECT_EQ(trust::DigestPassCount() - middle, 2u);
 }
 
 TEST_F(RealWorldTrust, ShaOneShadowEntriesOfVersionTwoCatalogsVerifyByTheirTag) {

@@ -19,7 +19,7 @@ namespace halyard {
 namespace {
 
 using namespace codes;
-using platform::ChainFault;
+using trust::ChainFault;
 
 constexpr std::time_t k2100 = 4102444800; // after every test certificate has expired
 
@@ -69,11 +69,10 @@ protected:
                 trust + "/issuer.crl",
                 fixtures::RevocationListPem(*check.crlIssuer, *check.revoked, std::time(nullptr)));
         }
-        const platform::TrustAnchors anchors(trust);
-        const auto parsed = platform::ParseCatalogFile(cat);
+        const trust::TrustAnchors anchors(trust);
+        const auto parsed = trust::ParseCatalogFile(cat);
         EXPECT_TRUE(parsed) << cat;
-        return parsed ? platform::VerifyParsedCatalogSignature(**parsed, anchors, check.at).status
-                      : 0;
+        return parsed ? trust::VerifyParsedCatalogSignature(**parsed, anchors, check.at).status : 0;
     }
 };
 
@@ -138,10 +137,10 @@ TEST_F(TrustFaultRank, TheHigherRankedOfTwoFaultsGivesTheCode) {
 // Faults the test PKI cannot make together, ranked on their own.
 TEST(TrustFaultTable, PairsRankedWithoutACatalog) {
     const auto codeOf = [](ChainFault a, ChainFault b) {
-        platform::ChainFaults faults;
-        platform::Add(faults, a);
-        platform::Add(faults, b);
-        return platform::TrustCodeOf(faults);
+        trust::ChainFaults faults;
+        trust::Add(faults, a);
+        trust::Add(faults, b);
+        return trust::TrustCodeOf(faults);
     };
     EXPECT_EQ(codeOf(ChainFault::Signature, ChainFault::UntrustedRoot), kTrustECertSignature);
     EXPECT_EQ(codeOf(ChainFault::Usage, ChainFault::RevocationFailure), kCertERevocationFailure);
@@ -149,13 +148,13 @@ TEST(TrustFaultTable, PairsRankedWithoutACatalog) {
     EXPECT_EQ(codeOf(ChainFault::BasicConstraints, ChainFault::Critical), kCertECritical);
     EXPECT_EQ(codeOf(ChainFault::Chaining, ChainFault::BasicConstraints), kTrustEBasicConstraints);
     EXPECT_EQ(codeOf(ChainFault::Distrust, ChainFault::Chaining), kCertEChaining);
-    EXPECT_EQ(platform::TrustCodeOf({}), 0u);
+    EXPECT_EQ(trust::TrustCodeOf({}), 0u);
 
     // A missing or stale CRL is no fault; an error the table does not know is a chaining one.
-    EXPECT_FALSE(platform::ChainFaultOf(X509_V_ERR_UNABLE_TO_GET_CRL));
-    EXPECT_FALSE(platform::ChainFaultOf(X509_V_ERR_CRL_HAS_EXPIRED));
-    EXPECT_EQ(platform::ChainFaultOf(X509_V_ERR_HOSTNAME_MISMATCH), ChainFault::Chaining);
-    EXPECT_EQ(platform::ChainFaultOf(X509_V_ERR_CERT_REJECTED), ChainFault::Distrust);
+    EXPECT_FALSE(trust::ChainFaultOf(X509_V_ERR_UNABLE_TO_GET_CRL));
+    EXPECT_FALSE(trust::ChainFaultOf(X509_V_ERR_CRL_HAS_EXPIRED));
+    EXPECT_EQ(trust::ChainFaultOf(X509_V_ERR_HOSTNAME_MISMATCH), ChainFault::Chaining);
+    EXPECT_EQ(trust::ChainFaultOf(X509_V_ERR_CERT_REJECTED), ChainFault::Distrust);
 }
 
 } // namespace

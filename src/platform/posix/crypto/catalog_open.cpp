@@ -15,7 +15,7 @@ Outcome<CatalogHandle> CryptCATOpen(const std::string& path, std::uint32_t publi
     // thousands of members at each open made the check quadratic in the package.
     static StampedCache<CatalogHandle, std::pair<std::uint32_t, std::uint32_t>> stores(4);
     return stores.get(path, {publicVersion, encoding}, [&]() -> Outcome<CatalogHandle> {
-        auto parsed = ParseCatalogFile(path);
+        auto parsed = trust::ParseCatalogFile(path);
         if (!parsed) {
             return Outcome<CatalogHandle>::failure(parsed.error());
         }

@@ -12,18 +12,18 @@ namespace {
 
 using namespace codes;
 
-std::optional<SubjectPackage> PackageOf(const Guid& guid) {
+std::optional<trust::SubjectPackage> PackageOf(const Guid& guid) {
     if (guid == kSubjectPeImage) {
-        return SubjectPackage::PeImage;
+        return trust::SubjectPackage::PeImage;
     }
     if (guid == kSubjectFlatImage) {
-        return SubjectPackage::Flat;
+        return trust::SubjectPackage::Flat;
     }
     if (guid == kSubjectCatalog) {
-        return SubjectPackage::Catalog;
+        return trust::SubjectPackage::Catalog;
     }
     if (guid == kSubjectCabinet) {
-        return SubjectPackage::Cabinet;
+        return trust::SubjectPackage::Cabinet;
     }
     return std::nullopt;
 }
@@ -31,18 +31,18 @@ std::optional<SubjectPackage> PackageOf(const Guid& guid) {
 } // namespace
 
 Outcome<Guid> CryptSIPRetrieveSubjectGuid(const std::string& path) {
-    const auto package = DetectSubjectPackage(path);
+    const auto package = trust::DetectSubjectPackage(path);
     if (!package) {
         return Outcome<Guid>::failure(package.error());
     }
     switch (*package) {
-    case SubjectPackage::PeImage:
+    case trust::SubjectPackage::PeImage:
         return kSubjectPeImage;
-    case SubjectPackage::Cabinet:
+    case trust::SubjectPackage::Cabinet:
         return kSubjectCabinet;
-    case SubjectPackage::Catalog:
+    case trust::SubjectPackage::Catalog:
         return kSubjectCatalog;
-    case SubjectPackage::Flat:
+    case trust::SubjectPackage::Flat:
         break;
     }
     return kSubjectFlatImage;
@@ -57,23 +57,25 @@ Outcome<SipDispatch> CryptSIPLoad(const Guid& subjectType) {
 
 // A dispatch made for a GUID of no package is served as the flat package.
 Outcome<std::uint32_t> SipDispatch::createIndirectDataSize(const SipSubjectInfo& subject) const {
-    return SubjectIndirectDataSize(PackageOf(subjectType_).value_or(SubjectPackage::Flat), subject);
+    return trust::SubjectIndirectDataSize(
+        PackageOf(subjectType_).value_or(trust::SubjectPackage::Flat), subject);
 }
 
 Outcome<std::vector<std::uint8_t>>
 SipDispatch::createIndirectDataDigest(const SipSubjectInfo& subject) const {
-    return SubjectIndirectDataDigest(PackageOf(subjectType_).value_or(SubjectPackage::Flat),
-                                     subject);
+    return trust::SubjectIndirectDataDigest(
+        PackageOf(subjectType_).value_or(trust::SubjectPackage::Flat), subject);
 }
 
 Outcome<std::vector<std::uint8_t>> CryptCATAdminCalcHashFromFile(const std::string& path) {
     using Result = Outcome<std::vector<std::uint8_t>>;
-    const auto pe = IsPeImageFile(path);
+    const auto pe = trust::IsPeImageFile(path);
     if (!pe) {
         return Result::failure(pe.error());
     }
-    return FileDigestOf(path, *pe ? SubjectDigestKind::PeImage : SubjectDigestKind::Flat,
-                        DigestAlgorithm::Sha1);
+    return trust::FileDigestOf(
+        path, *pe ? trust::SubjectDigestKind::PeImage : trust::SubjectDigestKind::Flat,
+        DigestAlgorithm::Sha1);
 }
 
 std::string CertAlgIdToOID(std::uint32_t algId) {

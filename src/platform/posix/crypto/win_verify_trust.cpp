@@ -14,25 +14,26 @@ namespace {
 StampedCache<CatalogSignatureReport> verdictCache(8);
 
 CatalogSignatureReport CachedSignatureReport(const std::string& path,
-                                             const ParsedCatalog& catalog) {
+                                             const trust::ParsedCatalog& catalog) {
     return verdictCache.get(path, 0, [&catalog] {
-        return VerifyParsedCatalogSignature(catalog, ProcessTrustAnchors(), std::time(nullptr));
+        return trust::VerifyParsedCatalogSignature(catalog, trust::ProcessTrustAnchors(),
+                                                   std::time(nullptr));
     });
 }
 
 } // namespace
 
 std::uint32_t WinVerifyTrustCatalogMember(const CatalogMemberTrustRequest& request) {
-    return VerifyCatalogMember(request, [&](const ParsedCatalog& catalog) {
+    return trust::VerifyCatalogMember(request, [&](const trust::ParsedCatalog& catalog) {
         return CachedSignatureReport(request.catalogFilePath, catalog).status;
     });
 }
 
 CatalogSignatureReport VerifyCatalogSignature(const std::string& catalogPath) {
-    const auto parsed = ParseCatalogFile(catalogPath);
+    const auto parsed = trust::ParseCatalogFile(catalogPath);
     if (!parsed) {
         CatalogSignatureReport report;
-        report.status = CatalogFileFailureCode(parsed.error());
+        report.status = trust::CatalogFileFailureCode(parsed.error());
         return report;
     }
     return CachedSignatureReport(catalogPath, **parsed);

@@ -323,7 +323,7 @@ InfVerification VerifyInfFile(const std::string& infPath, const TargetPlatform& 
     const auto store = platform::CryptCATOpen(catalogFull, 0);
     if (!store) {
         // The catalog is verified through the trust service, whose code the Setup API returns.
-        out.code = platform::CatalogFileFailureCode(store.error());
+        out.code = trust::CatalogFileFailureCode(store.error());
         return out;
     }
 

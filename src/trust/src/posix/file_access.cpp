@@ -12,7 +12,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-namespace halyard::platform {
+namespace halyard::trust {
+
+// The bridge to the OS layer of the platform: its input files, descriptors and error codes.
+using namespace platform;
 
 Outcome<std::vector<std::uint8_t>> ReadFileWithin(const std::string& path, std::uint64_t cap) {
     return ReadInputFile(path, cap);
@@ -100,4 +103,4 @@ void DigestTrustFolderStamps(Digest& digest, const std::vector<std::string>& fol
     }
 }
 
-} // namespace halyard::platform
+} // namespace halyard::trust

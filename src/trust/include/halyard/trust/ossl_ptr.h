@@ -16,7 +16,7 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
-namespace halyard::platform {
+namespace halyard::trust {
 
 template <class T, void (*Free)(T*)>
 struct OsslDeleter {
@@ -68,4 +68,4 @@ using X509StackPtr = OsslPtr<STACK_OF(X509), FreeX509Stack>;
 using X509ListPtr = OsslPtr<STACK_OF(X509), FreeX509List>;
 using AttributeStackPtr = OsslPtr<STACK_OF(X509_ATTRIBUTE), FreeAttributeStack>;
 
-} // namespace halyard::platform
+} // namespace halyard::trust

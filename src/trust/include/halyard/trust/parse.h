@@ -21,7 +21,22 @@
 #include <string_view>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
+
+// The engine reads and answers in the platform's vocabulary: the structures and constants of the
+// Windows services it stands in for (platform/catalog.h, ctl.h, hash.h, sip.h).
+using platform::CatalogStore;
+using platform::CatAttribute;
+using platform::CatMember;
+using platform::CtlQueryResult;
+using platform::Digest;
+using platform::DigestAlgorithm;
+using platform::FileTime;
+using platform::Guid;
+using platform::kOidSha1;
+using platform::kOidSha256;
+using platform::kOidSha256RsaEncryption;
+using platform::SipSubjectInfo;
 
 inline constexpr const char* kOidSignedData = "1.2.840.113549.1.7.2";
 inline constexpr const char* kOidCtl = "1.3.6.1.4.1.311.10.1";
@@ -211,4 +226,4 @@ Outcome<std::vector<std::uint8_t>> FileDigestOf(const std::string& path, Subject
 // True when the file opens and is a PE image (headers only are read). Fails with the file's code.
 Outcome<bool> IsPeImageFile(const std::string& path);
 
-} // namespace halyard::platform
+} // namespace halyard::trust

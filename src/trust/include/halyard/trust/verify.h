@@ -17,7 +17,15 @@
 #include <unordered_set>
 #include <vector>
 
-namespace halyard::platform {
+namespace halyard::trust {
+
+// What the platform's trust services ask and report (platform/trust.h).
+using platform::CatalogMemberTrustRequest;
+using platform::CatalogSignatureReport;
+using platform::CertificateSummary;
+using platform::TrustFolder;
+using platform::TrustFolderChoice;
+using platform::TrustFolders;
 
 // The roots (and CRLs) of one trust folder. Certificates are indexed by subject when the folder is
 // read and parsed only when a chain needs them: a run that checks one catalog pays for the one or
@@ -138,4 +146,4 @@ std::uint32_t CatalogFileFailureCode(std::uint32_t openError);
 // How many catalog signatures this process has verified (the cache spares repeats).
 std::uint64_t CatalogSignatureVerificationCount();
 
-} // namespace halyard::platform
+} // namespace halyard::trust
