@@ -36,6 +36,9 @@ private:
 // Runs make() so that an interruption comes wholly before or after it: for making something and
 // registering its clean-up in one step.
 void WithoutInterruption(const std::function<void()>& make);
+// True once an interruption has come (it then waits for WithoutInterruption to end): a wait inside
+// make() gives up when it turns true, so that the run still ends at once.
+bool InterruptionPending();
 
 // Runs start(), which starts a child and returns its process id (0: none), so that an
 // interruption either comes before the start or sees the child. The child's process group is

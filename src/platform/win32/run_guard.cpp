@@ -22,6 +22,10 @@ void WithoutInterruption(const std::function<void()>& make) {
     make();
 }
 
+bool InterruptionPending() {
+    return false;
+}
+
 std::intptr_t StartTrackedChild(const std::function<std::intptr_t()>& start) {
     return start();
 }

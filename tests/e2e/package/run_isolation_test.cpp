@@ -19,6 +19,7 @@
 #include <random>
 #include <spawn.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -265,6 +266,30 @@ TEST_F(RunIsolation, SignalsStopTheRunAndLeaveNothing) {
         EXPECT_EQ(RunFoldersLeft(), 0u);
         ExpectNoStrayChild();
     }
+}
+
+// A run that waits for another run's work folder (up to minutes) still ends at once on a signal,
+// and leaves the other run's folder as it is.
+TEST_F(RunIsolation, ASignalEndsTheWaitForAnotherRunsWorkFolder) {
+    PackageBuilder pkg;
+    pkg.addPe("x64/driver.sys");
+    const std::string archive = pkg.pack();
+    const fs::path work = pkg.dir() / "pkg";
+    fs::create_directory(work);
+    WriteFile(work / "theirs.sys", "another run's file");
+    const int held = open(work.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0); // as the other run holds it until it is done
+
+    const auto start = Clock::now();
+    const int status = InterruptedRun(BinDir() + "halyard", archive, SIGINT, [&] {
+        return Clock::now() - start > std::chrono::milliseconds(500); // waiting by now
+    });
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(ReadFile(work / "theirs.sys"), "another run's file");
+    EXPECT_EQ(RunFoldersLeft(), 0u);
+    close(held);
 }
 
 // The checks read the work folder through its path. A program able to rename entries beside it

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/filestream.h"
 #include "platform/messages.h"
+#include "platform/run_guard.h"
 
 #include <cerrno>
 #include <chrono>
@@ -396,6 +397,11 @@ WorkFolder::Made WorkFolder::create(const std::string& path) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return refuse("It is in use by another run (waited " +
                               std::to_string(kWorkFolderWaitSeconds) + " seconds)");
+            }
+            // The wait holds off interruptions (the folder and its clean-up come in one step):
+            // an interruption that came meanwhile ends it, with nothing of ours made yet.
+            if (InterruptionPending()) {
+                return refuse("It is in use by another run, and the run was interrupted");
             }
             std::this_thread::sleep_for(pause);
             pause = std::min(pause * 2, std::chrono::milliseconds(250));

@@ -4,6 +4,7 @@
 #include "os/unique_fd.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -20,6 +21,8 @@
 namespace halyard::platform {
 
 namespace {
+
+std::atomic<bool> interruptionPending{false};
 
 // The registry the interruption thread works through. Everything it touches is taken under the
 // one lock, so a clean-up or a child start on another thread is either finished or not begun.
@@ -82,6 +85,7 @@ void InstallInterruptCleanup() {
         for (;;) {
             int sig = 0;
             if (::sigwait(&set, &sig) == 0) {
+                interruptionPending.store(true);
                 OnInterrupt(sig);
             }
         }
@@ -112,6 +116,10 @@ void InterruptCleanup::runNow() {
 void WithoutInterruption(const std::function<void()>& make) {
     const std::lock_guard hold(TheRegistry().lock);
     make();
+}
+
+bool InterruptionPending() {
+    return interruptionPending.load();
 }
 
 std::intptr_t StartTrackedChild(const std::function<std::intptr_t()>& start) {
