@@ -36,6 +36,7 @@ private:
 // Runs make() so that an interruption comes wholly before or after it: for making something and
 // registering its clean-up in one step.
 void WithoutInterruption(const std::function<void()>& make);
+// An interruption that comes during make() ends the run as soon as make() returns.
 // True once an interruption has come (it then waits for WithoutInterruption to end): a wait inside
 // make() gives up when it turns true, so that the run still ends at once.
 bool InterruptionPending();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -114,8 +115,15 @@ void InterruptCleanup::runNow() {
 }
 
 void WithoutInterruption(const std::function<void()>& make) {
-    const std::lock_guard hold(TheRegistry().lock);
-    make();
+    {
+        const std::lock_guard hold(TheRegistry().lock);
+        make();
+    }
+    // An interruption that came meanwhile takes the lock next and ends the process: nothing of
+    // the run goes on after make(), not even a verdict.
+    while (interruptionPending.load()) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
 }
 
 bool InterruptionPending() {
