@@ -95,6 +95,7 @@ TEST(CatalogCache, ParsedFilesAreCachedUntilTheFileChanges) {
 }
 
 TEST(CatalogOpen, HandlesOpenedAlikeShareOneStoreUntilTheFileChanges) {
+    HALYARD_ENGINE_THROUGH_THE_SEAM();
     test::TempDir dir;
     const std::string path = dir / "c.cat";
     fixtures::WriteCatalog(path, UnsignedRecipe());
@@ -119,6 +120,7 @@ TEST(CatalogOpen, HandlesOpenedAlikeShareOneStoreUntilTheFileChanges) {
 }
 
 TEST(CatalogOpen, FileErrorsCarryTheWindowsCode) {
+    HALYARD_ENGINE_THROUGH_THE_SEAM();
     test::TempDir dir;
     EXPECT_EQ(CryptCATOpen(dir / "missing.cat", 0).error(), codes::kFileNotFound);
     EXPECT_EQ(CryptCATOpen(dir / "no/such/folder/x.cat", 0).error(), codes::kPathNotFound);
