@@ -5,6 +5,7 @@
 
 #include "platform/filestream.h"
 #include "platform/messages.h"
+#include "platform/win32/input_file.h"
 #include "platform/win32/wide.h"
 
 #include <algorithm>
@@ -14,58 +15,20 @@ namespace halyard::platform {
 
 namespace {
 
-// A regular file for reading, shared with other readers and writers; code is 0 or the failure.
-HANDLE OpenInput(const std::string& path, std::uint64_t cap, std::uint32_t& code,
+// The backend's input file with its size: code is 0 or the failure.
+HANDLE OpenSized(const std::string& path, std::uint64_t cap, std::uint32_t& code,
                  std::uint64_t& size) {
-    const HANDLE h = ::CreateFileW(win32::Wide(path).c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        code = ::GetLastError();
-        return h;
-    }
-    code = codes::kSuccess;
+    DWORD refused = 0;
+    const HANDLE h = win32::OpenInput(path, cap, refused);
+    code = refused;
     LARGE_INTEGER bytes{};
-    if (::GetFileType(h) != FILE_TYPE_DISK) {
-        code = codes::kCantAccessFile;
-    } else if (!::GetFileSizeEx(h, &bytes)) {
+    if (h != INVALID_HANDLE_VALUE && !::GetFileSizeEx(h, &bytes)) {
         code = ::GetLastError();
-    } else if (static_cast<std::uint64_t>(bytes.QuadPart) > cap) {
-        code = codes::kFileTooLarge;
-    }
-    if (code != codes::kSuccess) {
         ::CloseHandle(h);
         return INVALID_HANDLE_VALUE;
     }
     size = static_cast<std::uint64_t>(bytes.QuadPart);
     return h;
-}
-
-// Reads at an offset until size bytes are in or the file ends: the count, or -1 with the code
-// left for GetLastError.
-long ReadAt(HANDLE h, std::uint64_t offset, void* buffer, std::size_t size) {
-    std::size_t done = 0;
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    while (done < size) {
-        OVERLAPPED at{};
-        const std::uint64_t pos = offset + done;
-        at.Offset = static_cast<DWORD>(pos & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(pos >> 32);
-        const std::size_t left = size - done;
-        DWORD n = 0;
-        if (!::ReadFile(h, out + done, left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left),
-                        &n, &at)) {
-            if (::GetLastError() == ERROR_HANDLE_EOF) {
-                break;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += n;
-    }
-    return static_cast<long>(done);
 }
 
 std::int64_t Ticks(const LARGE_INTEGER& time) {
@@ -82,7 +45,7 @@ std::time_t UnixSeconds(std::int64_t ticks) {
 Outcome<std::vector<std::uint8_t>> ReadFileWithin(const std::string& path, std::uint64_t cap) {
     std::uint32_t code = codes::kSuccess;
     std::uint64_t size = 0;
-    const win32::HandleGuard file(OpenInput(path, cap, code, size));
+    const win32::HandleGuard file(OpenSized(path, cap, code, size));
     if (!file.valid()) {
         return Outcome<std::vector<std::uint8_t>>::failure(code);
     }
@@ -90,7 +53,7 @@ Outcome<std::vector<std::uint8_t>> ReadFileWithin(const std::string& path, std::
     code = ReadAllWithinCap(
         size, cap,
         [&file](std::uint64_t offset, void* buffer, std::size_t count) {
-            return ReadAt(file.get(), offset, buffer, count);
+            return static_cast<long>(win32::ReadAt(file.get(), offset, buffer, count));
         },
         bytes);
     if (code != codes::kSuccess) {
@@ -101,7 +64,7 @@ Outcome<std::vector<std::uint8_t>> ReadFileWithin(const std::string& path, std::
 
 PieceReader::PieceReader(const std::string& path) {
     std::uint32_t code = codes::kSuccess;
-    const HANDLE h = OpenInput(path, kNoSizeCap, code, size_);
+    const HANDLE h = OpenSized(path, kNoSizeCap, code, size_);
     if (h == INVALID_HANDLE_VALUE) {
         error_ = code;
         return;
@@ -117,7 +80,7 @@ std::size_t PieceReader::readAt(std::uint64_t offset, void* buffer, std::size_t 
     if (handle_ == -1) {
         return 0;
     }
-    const long n = ReadAt(reinterpret_cast<HANDLE>(handle_), offset, buffer, size);
+    const std::int64_t n = win32::ReadAt(reinterpret_cast<HANDLE>(handle_), offset, buffer, size);
     if (n < 0) {
         error_ = ::GetLastError();
         return 0;
