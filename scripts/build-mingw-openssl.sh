@@ -71,10 +71,10 @@ version=$want_version
 if ! (cd "$fetch" && apt-get -q "${apt_private[@]}" source --download-only "openssl=$want_version") \
   >>"$log" 2>&1; then
   version=$(cd "$fetch" && apt-cache "${apt_private[@]}" showsrc openssl 2>/dev/null |
-    sed -n 's/^Version: //p' | sort -V | tail -1)
+    sed -n 's/^Version: //p' | sort -V | tail -1) || true
   if [ -z "$version" ]; then
     tail -20 "$log" >&2
-    say "the archive carries no openssl source package"
+    say "no openssl source package could be fetched"
     exit 3
   fi
   say "$want_version is no longer in the archive; taking $version"
