@@ -57,6 +57,7 @@ set(HALYARD_LAYER_WHITE_BOX
 # reason says it is the design.
 set(HALYARD_LAYER_EXCEPTIONS
     "^tools/setupapi-doubles/ | ^src/platform/posix/setupapi/stub_exports\\.h$ | by design: the doubles export the stub list of the library they stand in for"
-    "^src/trust/ | ^src/platform/posix/os/(stamped_cache|input_file|unique_fd)\\.h$ | the engine's file access and caches use the POSIX backend's opener and stamped cache"
+    "^src/trust/src/posix/ | ^src/platform/posix/os/(input_file|unique_fd)\\.h$ | the engine's POSIX file access uses the POSIX backend's opener"
+    "^src/trust/src/win32/ | ^src/platform/win32/(wide|input_file)\\.h$ | the engine's Windows file access uses the win32 backend's input opener, wide paths and handle owner"
     "^(tools/signtool|tests/tools/signtool)/ | ^src/platform/posix/os/unique_fd\\.h$ | the stand-in's run index owns descriptors with the backend's owner"
     "^tests/e2e/install/ | ^src/platform/posix/os/install_layout\\.h$ | the install test asks the backend where an installed tree keeps its parts")

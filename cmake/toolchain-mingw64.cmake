@@ -9,6 +9,11 @@ set(CMAKE_CXX_COMPILER ${_mingw}-g++-posix)
 set(CMAKE_RC_COMPILER ${_mingw}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${_mingw})
+# A static libcrypto cross-built for MinGW (scripts/build-mingw-openssl.sh) is a second root.
+if(OPENSSL_ROOT_DIR)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${OPENSSL_ROOT_DIR})
+  set(OPENSSL_USE_STATIC_LIBS TRUE)
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

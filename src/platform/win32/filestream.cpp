@@ -3,6 +3,7 @@
 #include "base/errors.h"
 #include "base/outcome.h"
 #include "platform/messages.h"
+#include "platform/win32/input_file.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>
@@ -43,36 +44,11 @@ DWORD Chunk(std::size_t size) {
     return size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
 }
 
-// Opens an input file as FileReader takes it: a disk file within the cap, never a device such
-// as NUL or CON (legacy device names work with any extension) or a pipe.
-HANDLE OpenInput(const std::string& path, std::uint64_t cap, DWORD& code) {
-    // Others may read, write or delete the file meanwhile, as Delphi's fmShareDenyNone allows.
-    const HANDLE h = ::CreateFileW(win32::Wide(path).c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        code = ::GetLastError();
-        return h;
-    }
-    code = 0;
-    LARGE_INTEGER size{};
-    if (::GetFileType(h) != FILE_TYPE_DISK) {
-        code = codes::kCantAccessFile;
-    } else if (::GetFileSizeEx(h, &size) && static_cast<std::uint64_t>(size.QuadPart) > cap) {
-        code = codes::kFileTooLarge;
-    }
-    if (code != 0) {
-        ::CloseHandle(h);
-        return INVALID_HANDLE_VALUE;
-    }
-    return h;
-}
-
 } // namespace
 
 FileReader::FileReader(const std::string& path, std::uint64_t cap) : path_(path) {
     DWORD code = 0;
-    const HANDLE h = OpenInput(path, cap, code);
+    const HANDLE h = win32::OpenInput(path, cap, code);
     if (h == INVALID_HANDLE_VALUE) {
         ThrowFOpenError(path, code);
     }
@@ -87,7 +63,7 @@ FileReader::FileReader(const std::string& path, std::uint64_t cap) : path_(path)
 
 std::uint32_t ProbeInputFile(const std::string& path, std::uint64_t cap) {
     DWORD code = 0;
-    const HANDLE h = OpenInput(path, cap, code);
+    const HANDLE h = win32::OpenInput(path, cap, code);
     if (h != INVALID_HANDLE_VALUE) {
         ::CloseHandle(h);
     }
@@ -109,27 +85,11 @@ std::size_t FileReader::read(void* buffer, std::size_t size) {
 }
 
 std::size_t FileReader::readAt(std::uint64_t offset, void* buffer, std::size_t size) {
-    std::size_t done = 0;
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    while (done < size) {
-        OVERLAPPED at{};
-        const std::uint64_t pos = offset + done;
-        at.Offset = static_cast<DWORD>(pos & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(pos >> 32);
-        DWORD n = 0;
-        if (!::ReadFile(H(fd_), out + done, Chunk(size - done), &n, &at)) {
-            const DWORD code = ::GetLastError();
-            if (code == ERROR_HANDLE_EOF) {
-                break;
-            }
-            throw EReadError("Read error on \"" + path_ + "\". " + SysErrorMessage(code));
-        }
-        if (n == 0) {
-            break;
-        }
-        done += n;
+    const std::int64_t n = win32::ReadAt(H(fd_), offset, buffer, size);
+    if (n < 0) {
+        throw EReadError("Read error on \"" + path_ + "\". " + SysErrorMessage(::GetLastError()));
     }
-    return done;
+    return static_cast<std::size_t>(n);
 }
 
 std::uint64_t FileReader::size() const {

@@ -3,9 +3,9 @@
 #include "catalog_internal.h"
 #include "file_access.h"
 #include "halyard/trust/parse.h"
-#include "os/stamped_cache.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "platform/stamped_cache.h"
 
 #include <algorithm>
 #include <mutex>

@@ -1,8 +1,8 @@
 #include "file_access.h"
 #include "halyard/trust/parse.h"
-#include "os/stamped_cache.h"
 #include "platform/files.h"
 #include "platform/hash.h"
+#include "platform/stamped_cache.h"
 
 #include <algorithm>
 #include <array>

@@ -7,6 +7,7 @@
 #include "halyard/trust/parse.h"
 #include "halyard/trust/verify.h"
 #include "platform/trust.h"
+#include "posix_seam.h"
 #include "report/output.h"
 #include "testkit.h"
 
@@ -32,6 +33,7 @@ protected:
     std::string inf = dir / "driver.inf";
 
     void SetUp() override {
+        HALYARD_ENGINE_THROUGH_THE_SEAM();
         fixtures::PeOptions pe;
         pe.fill = 0x5A;
         fixtures::WriteFileBytes(driver, fixtures::MakePeFile(pe));

@@ -7,6 +7,7 @@
 #include "catalog/code_signing.h"
 #include "fixtures.h"
 #include "platform/trust.h"
+#include "posix_seam.h"
 #include "report/output.h"
 #include "testkit.h"
 
@@ -47,7 +48,10 @@ protected:
     std::string driver = dir / "driver.sys";
     int serial = 0;
 
-    void SetUp() override { fixtures::WriteFileBytes(driver, fixtures::MakePeFile()); }
+    void SetUp() override {
+        HALYARD_ENGINE_THROUGH_THE_SEAM();
+        fixtures::WriteFileBytes(driver, fixtures::MakePeFile());
+    }
 
     CatalogRecipe Recipe(const fixtures::Identity& signer, int version = 2) {
         CatalogRecipe recipe;

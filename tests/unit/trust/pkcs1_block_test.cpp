@@ -5,6 +5,7 @@
 #include "fixtures.h"
 #include "halyard/trust/ossl_ptr.h"
 #include "platform/trust.h"
+#include "posix_seam.h"
 #include "testkit.h"
 #include "trust_signature.h"
 
@@ -128,6 +129,7 @@ TEST_F(Pkcs1Block, ThePaddingAndTheLengthAreCheckedAsStrictly) {
 // The same forgery at catalog level: the catalog's signer names SHA-256 and signs a block whose
 // DigestInfo names SHA-1 around the SHA-256 digest.
 TEST(Pkcs1BlockCatalog, ADigestInfoNamingAnotherAlgorithmIsABadDigest) {
+    HALYARD_ENGINE_THROUGH_THE_SEAM();
     const auto& pki = fixtures::BuildTestPki();
     test::TempDir dir;
     fixtures::WriteFileBytes(dir / "driver.sys", fixtures::MakePeFile());

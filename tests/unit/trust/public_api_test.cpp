@@ -132,6 +132,12 @@ TEST(AsnTime, SecondsAreTheOnesOpenSslEncoded) {
          {std::int64_t{-631152000}, std::int64_t{-1}, std::int64_t{0}, std::int64_t{951782400},
           std::int64_t{2147483648}, std::int64_t{2524607999}, std::int64_t{2524608000},
           std::int64_t{253402300799}}) {
+#ifdef _WIN32
+        // OpenSSL encodes with the C runtime's gmtime, which knows only 1970 to 3000 there.
+        if (t < 0 || t >= 32503680000) {
+            continue;
+        }
+#endif
         const trust::Asn1TimePtr time(ASN1_TIME_set(nullptr, static_cast<time_t>(t)));
         ASSERT_TRUE(time) << t;
         std::int64_t out = 0;

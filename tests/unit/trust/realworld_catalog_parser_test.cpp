@@ -7,6 +7,7 @@
 #include "halyard/trust/verify.h"
 #include "platform/catalog.h"
 #include "platform/ctl.h"
+#include "posix_seam.h"
 #include "testkit.h"
 
 #include <ctime>
@@ -93,6 +94,7 @@ void ExpectSignerDigestCoversCtlContent(const ParsedCatalog& catalog) {
 }
 
 TEST_F(RealCatalogs, EverySignedCatalogOpensWithSignerAndMembers) {
+    HALYARD_ENGINE_THROUGH_THE_SEAM();
     int trustedWhole = 0;
     for (const auto& relative : SignedCatalogs()) {
         SCOPED_TRACE(relative);
@@ -189,6 +191,7 @@ TEST_F(RealCatalogs, FtdiV1TextTagsAttributesAndCountersignature) {
 }
 
 TEST_F(RealCatalogs, TidepoolV2BinaryTagsWithShadowEntries) {
+    HALYARD_ENGINE_THROUGH_THE_SEAM();
     const auto handle =
         platform::CryptCATOpen(Real("packages/tidepool-hid-infonly-2024/tidepoolhid.cat"), 1);
     ASSERT_TRUE(handle.ok());
@@ -223,6 +226,7 @@ TEST_F(RealCatalogs, TidepoolV2BinaryTagsWithShadowEntries) {
 }
 
 TEST_F(RealCatalogs, SeeedHasNeitherOsNorOsAttrAtCatalogLevel) {
+    HALYARD_ENGINE_THROUGH_THE_SEAM();
     const auto handle =
         platform::CryptCATOpen(Real("catalogs/seeed-usb-serial-2024/seeed_usb_serial.cat"), 0);
     ASSERT_TRUE(handle.ok());
@@ -234,6 +238,7 @@ TEST_F(RealCatalogs, SeeedHasNeitherOsNorOsAttrAtCatalogLevel) {
 }
 
 TEST_F(RealCatalogs, UnsignedCatalogOpensAndRootListIsRefused) {
+    HALYARD_ENGINE_THROUGH_THE_SEAM();
     const auto unsignedCat = ParseCatalogFile(Real("catalogs/unsigned/catfiletest.cat"));
     ASSERT_TRUE(unsignedCat.ok());
     EXPECT_TRUE(unsignedCat.value()->signerInfos.empty());

@@ -7,6 +7,7 @@
 #include "halyard/trust/parse.h"
 #include "platform/catalog.h"
 #include "platform/trust.h"
+#include "posix_seam.h"
 #include "report/output.h"
 #include "testkit.h"
 
@@ -17,6 +18,10 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#define timegm _mkgmtime // the C runtime's name for it
+#endif
 
 namespace halyard {
 namespace {
@@ -64,7 +69,10 @@ std::string Real(const std::string& relative) {
 
 class RealWorldTrust : public ::testing::Test {
 protected:
-    void SetUp() override { HALYARD_NEED_REALWORLD(); }
+    void SetUp() override {
+        HALYARD_ENGINE_THROUGH_THE_SEAM();
+        HALYARD_NEED_REALWORLD();
+    }
 };
 
 TEST_F(RealWorldTrust, EveryPackageMemberVerifiesUnderItsCatalogsTag) {

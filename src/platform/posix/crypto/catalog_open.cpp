@@ -1,6 +1,6 @@
 #include "halyard/trust/parse.h"
-#include "os/stamped_cache.h"
 #include "platform/catalog.h"
+#include "platform/stamped_cache.h"
 
 #include <utility>
 

@@ -2,7 +2,7 @@
 // (halyard/trust/verify.h) with the process's trust folder and the clock, and a catalog's
 // signature is judged once per version of its file in a process.
 #include "halyard/trust/verify.h"
-#include "os/stamped_cache.h"
+#include "platform/stamped_cache.h"
 #include "platform/trust.h"
 
 #include <ctime>

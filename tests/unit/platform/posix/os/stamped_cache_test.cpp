@@ -1,7 +1,7 @@
 // The stamped cache over real files: a value is served again only while its file keeps the
 // stamp it had, failures are never remembered, kinds and capacity keep entries apart.
 #include "base/outcome.h"
-#include "os/stamped_cache.h"
+#include "platform/stamped_cache.h"
 #include "testkit.h"
 
 #include <filesystem>
