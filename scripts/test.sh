@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: the warnings-as-errors build, the naming check, the
-# ASan+UBSan build and a short run of every fuzz target. FUZZ_SECONDS sets the time per target
-# (default 20).
+# Builds and runs the whole test suite: the warnings-as-errors build, the ASan+UBSan build, a short
+# run of every fuzz target, the Windows cross build under Wine and the naming check. FUZZ_SECONDS
+# sets the time per target (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -14,9 +14,6 @@ echo "== dev build (warnings as errors)"
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs"
 ctest --preset dev -j "$jobs"
-
-echo "== naming (.clang-tidy's readability-identifier-naming over src/ and tools/)"
-NAMING_JOBS=$jobs bash scripts/check-naming.sh build/dev
 
 echo "== ASan + UBSan build"
 cmake --preset asan-ubsan >/dev/null
@@ -45,5 +42,9 @@ for target in build/fuzz/bin/fuzz_*; do
 done
 echo "== Windows cross build, tests under Wine"
 bash scripts/test-windows.sh
+
+# After the Windows build, whose compile commands (the engine's Windows part included) it reads.
+echo "== naming (.clang-tidy's readability-identifier-naming over src/ and tools/)"
+NAMING_JOBS=$jobs bash scripts/check-naming.sh build/dev build/windows
 
 echo "== all tests passed"
